@@ -1,0 +1,96 @@
+#pragma once
+// The abstract upgrader. The shell knows an instrument family only through this class: it
+// sets PackageFileName, runs Upgrade once on the worker thread, and meanwhile reads
+// GetTotalCount, GetDoneCount and GetStageText from the window's thread.
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/Context.h"
+
+namespace rovenza {
+
+// The operating-system error a failed exchange raises (QueryDevice).
+class OSError : public std::runtime_error {
+public:
+    explicit OSError(std::uint32_t code);
+    std::uint32_t code() const { return code_; }
+
+private:
+    std::uint32_t code_;
+};
+
+// Trail entries start with a line feed and a carriage return, in that order.
+inline constexpr std::string_view kTrailSeparator = "\x0A\x0D";
+
+inline constexpr std::string_view kMsgError = "Error";
+inline constexpr std::string_view kMsgException = "Error - EXCEPTION";
+inline constexpr std::string_view kMsgNoPackage = "The FWU file does not exist.";
+inline constexpr std::string_view kMsgNotConnected = "Instrument is not connected.";
+inline constexpr std::string_view kMsgSuccess = "Firmware upgrade successful!";
+
+class TUSBDevice {
+public:
+    explicit TUSBDevice(const Context& ctx);
+    virtual ~TUSBDevice();
+    TUSBDevice(const TUSBDevice&) = delete;
+    TUSBDevice& operator=(const TUSBDevice&) = delete;
+
+    // Virtual operations, in the order of the interface.
+    virtual bool Open(const std::string& id);
+    virtual bool Close(const std::string& id);
+    virtual std::string GetInfoText() = 0;
+    virtual std::string GetDeviceName() = 0;
+    virtual bool ExtractPackage(const std::string& fileName);
+    virtual std::int64_t GetTotalCount() = 0;
+    virtual std::string GetStageText();
+    virtual void Upgrade(std::string& message) = 0;
+
+    std::int64_t GetDoneCount() const { return DoneCount.load(std::memory_order_relaxed); }
+    std::int32_t ReadManifestDeviceType();
+    // Sends `command` on the first handle and returns the whole 64-byte reply buffer. Raises
+    // OSError when the exchange fails.
+    std::string QueryDevice(const std::string& command);
+
+    // PIC boot loader: switch the running firmware into its boot loader and find it again.
+    bool GoBootLoad();
+    // Switch, then erase, write, read back and verify the program memory from 0x0800 from an
+    // Intel HEX file, write the EEPROM byte and restart the microcontroller.
+    bool WriteDataToUSBPic(const std::filesystem::path& hexFile);
+
+    // Fields.
+    std::int32_t DeviceTypeCode = 0;
+    std::atomic<std::int64_t> DoneCount{0};
+    std::vector<Handle> Handles;
+    std::vector<std::string> DeviceNames;
+    std::string PackageFileName;
+    std::string ErrorTrail;
+
+    void SetStageText(std::string text);
+    const Context& context() const { return ctx_; }
+
+protected:
+    void AppendTrail(std::string_view step);
+    // program folder / "Temp" / name
+    std::filesystem::path WorkFile(std::string_view name) const;
+    // Open of the first-generation families: the first path of the first identifier that
+    // lists any, else the fixed device path. Leaves nothing in the trail.
+    bool OpenFirstGeneration(std::initializer_list<std::string_view> pids);
+    // The ending every first-generation family shares: a message still exactly "Error" gets
+    // ": " and the trail.
+    void AppendTrailToPlainError(std::string& message) const;
+
+    const Context& ctx_;
+
+private:
+    mutable std::mutex stageMutex_;
+    std::string StageText;
+};
+
+}  // namespace rovenza

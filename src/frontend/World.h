@@ -1,0 +1,56 @@
+#pragma once
+// What both front ends set up around an upgrade: the backends (the host's, where no
+// instrument exists, or the simulated bench), the context handed to the upgraders, and the
+// bench dump when the run ends.
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/Context.h"
+#include "platform/HostBackends.h"
+
+namespace rovenza {
+
+namespace sim {
+class SimulatedBench;
+}
+
+struct WorldOptions {
+    bool simulate = false;
+    std::optional<std::filesystem::path> benchFile;  // --simulate=BENCH
+    std::optional<std::filesystem::path> dumpDir;    // --bench-dump DIR
+    std::string defaultClock = "virtual";            // the bench's clock when the file names none
+    std::filesystem::path programFolder;             // empty: the executable's folder
+};
+
+// Takes the options the front ends share (--simulate[=BENCH], --bench-dump DIR) out of
+// `args`, leaving every other argument in order. Returns an error text for bad usage.
+std::optional<std::string> TakeWorldOptions(std::vector<std::string>& args, WorldOptions& options);
+
+class World {
+public:
+    // Throws std::runtime_error with a readable message when the bench file is unusable.
+    World(const WorldOptions& options, Operator& op);
+    ~World();
+    World(const World&) = delete;
+    World& operator=(const World&) = delete;
+
+    const Context& context() const { return *context_; }
+    bool simulated() const { return bench_ != nullptr; }
+    sim::SimulatedBench* bench() { return bench_.get(); }
+    // Writes the bench dump if one was asked for. Throws std::runtime_error on failure.
+    void finish();
+
+private:
+    WorldOptions options_;
+    std::unique_ptr<sim::SimulatedBench> bench_;
+    NoDriverPort noDriver_;
+    NoDeviceInterfaces noInterfaces_;
+    SystemClock systemClock_;
+    StderrDebugOutput debug_;
+    std::unique_ptr<Context> context_;
+};
+
+}  // namespace rovenza

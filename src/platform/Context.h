@@ -1,0 +1,28 @@
+#pragma once
+// Everything an upgrade reaches of the outside world, handed to every upgrader. Each test
+// builds its own context, so tests do not share a driver, a clock or a folder.
+#include <filesystem>
+
+#include "Clock.h"
+#include "DebugOutput.h"
+#include "DeviceInterfaces.h"
+#include "DriverPort.h"
+#include "Operator.h"
+
+namespace rovenza {
+
+struct Context {
+    DriverPort& driver;
+    DeviceInterfaces& interfaces;
+    Clock& clock;
+    DebugOutput& debug;
+    Operator& op;
+    // The folder of the program; the work folder "Temp" and the package folder "FWUs" hang
+    // from it.
+    std::filesystem::path programFolder;
+};
+
+// The folder that holds the running executable (falls back to the current folder).
+std::filesystem::path ExecutableFolder();
+
+}  // namespace rovenza
