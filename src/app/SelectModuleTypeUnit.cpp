@@ -1,0 +1,51 @@
+#include "app/SelectModuleTypeUnit.h"
+
+#include <algorithm>
+#include <array>
+#include <string_view>
+
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+
+#include "app/FormStyle.h"
+
+namespace rovenza {
+
+namespace {
+
+// The amplifier module types in the order of their type codes (code = entry index + 1).
+constexpr std::array<std::string_view, 6> kModuleTypeNames{"IEPE", "MULTIMP", "HV", "BR", "IEPE CNT", "LV"};
+constexpr int kModuleLabelWidth = 142;
+
+}  // namespace
+
+TSelectModuleTypeForm::TSelectModuleTypeForm(QWidget* parent) : QDialog(parent, Qt::Dialog | kCloseBoxOnly) {
+    setWindowTitle(QStringLiteral("Module Type"));
+    setFont(FormFont());
+    setFixedSize(422, 59);
+
+    ModuleLabel = PlaceControl<QLabel>(this, "ModuleLabel", 8, 11, kModuleLabelWidth, 13,
+                                       QStringLiteral("Module I cannot be detected."));
+    SetTextColor(ModuleLabel, Qt::red);
+    Label2 = PlaceControl<QLabel>(this, "Label2", 8, 31, 174, 13, QStringLiteral("Please, select the new module type:"));
+    ModuleTypeComboBox = PlaceControl<QComboBox>(this, "ModuleTypeComboBox", 188, 28, 145, 21);
+    ModuleTypeComboBox->setEditable(false);
+    for (std::string_view name : kModuleTypeNames)
+        ModuleTypeComboBox->addItem(QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size())));
+    ModuleTypeComboBox->setCurrentIndex(0);
+    OKButton = PlaceControl<QPushButton>(this, "OKButton", 339, 26, 75, 25, QStringLiteral("OK"));
+
+    setTabOrder(ModuleTypeComboBox, OKButton);
+    connect(OKButton, &QPushButton::clicked, this, [this] { done(kOkResult); });
+}
+
+void TSelectModuleTypeForm::SetUndetectedSlot(int slot) {
+    ModuleLabel->setText(QStringLiteral("Module %1 cannot be detected!").arg(slot + 1));
+    // The label grows with its caption, as far as the combo box.
+    const int wanted = ModuleLabel->fontMetrics().horizontalAdvance(ModuleLabel->text());
+    ModuleLabel->resize(std::clamp(wanted, kModuleLabelWidth, ModuleTypeComboBox->x() - ModuleLabel->x()),
+                        ModuleLabel->height());
+}
+
+}  // namespace rovenza

@@ -1,0 +1,28 @@
+#pragma once
+// The module type dialog: names a module slot whose type could not be detected and lets the
+// operator choose the type; "OK" confirms the choice.
+#include <QDialog>
+
+class QComboBox;
+class QLabel;
+class QPushButton;
+
+namespace rovenza {
+
+class TSelectModuleTypeForm final : public QDialog {
+    Q_OBJECT
+public:
+    static constexpr int kOkResult = 1;  // modal result of the "OK" button
+
+    explicit TSelectModuleTypeForm(QWidget* parent = nullptr);
+
+    QLabel* ModuleLabel;
+    QLabel* Label2;
+    QComboBox* ModuleTypeComboBox;  // entry index + 1 is the module type code
+    QPushButton* OKButton;
+
+    // "Module <slot + 1> cannot be detected!" for a slot counted from 0.
+    void SetUndetectedSlot(int slot);
+};
+
+}  // namespace rovenza

@@ -1,0 +1,100 @@
+#include "CliOptions.h"
+
+#include "devices/Families.h"
+
+namespace rovenza {
+
+std::string CliUsage() {
+    std::string text =
+        "Usage: rovenza-cli [options] [\\D FAMILY] [\\F PACKAGE] [\\U] [\\C]\n"
+        "Writes a firmware package (.fwu) into an attached instrument.\n\n"
+        "  \\D FAMILY, --device FAMILY   instrument family (default \"IRIG Clock\"):\n";
+    for (const auto& family : kFamilies) text += "                                \"" + std::string(family.listText) + "\"\n";
+    text +=
+        "  \\F PACKAGE, --file PACKAGE   the firmware package\n"
+        "  \\U, --upload                 run the upgrade\n"
+        "  \\C                           accepted for the window's sake; the command line always ends\n"
+        "  --choose LIST                 when several instruments are attached: a comma-separated\n"
+        "                                list of 1 and 0, one per instrument (default: all)\n"
+        "  --module-type N               module type to use where a module's type is unknown\n"
+        "  --list                        list the attached instruments and exit\n"
+        "  --simulate[=BENCH]            use the simulated instrument bench (BENCH: a bench file)\n"
+        "  --bench-dump DIR              write the bench's request log and memories to DIR at the end\n"
+        "  --help, --version\n\n"
+        "Exit status: 0 when the upgrade succeeded, 1 on any other result, 2 on bad usage.\n";
+    return text;
+}
+
+CliParse ParseCliArguments(const std::vector<std::string>& argsIn) {
+    CliParse parse;
+    CliOptions& o = parse.options;
+    std::vector<std::string> args = argsIn;
+    if (auto error = TakeWorldOptions(args, o.world)) {
+        parse.error = *error;
+        return parse;
+    }
+    auto family = [&](const std::string& name) {
+        const int position = FindFamily(name);
+        if (position < 0) {
+            parse.error = "unknown instrument family \"" + name + "\"";
+            return;
+        }
+        o.family = position;
+    };
+    for (std::size_t i = 0; i < args.size() && !parse.error; ++i) {
+        const std::string& arg = args[i];
+        const bool hasValue = i + 1 < args.size();
+        if (arg == "\\D" || arg == "--device") {
+            if (!hasValue) {
+                parse.error = arg + " needs a family name";
+                break;
+            }
+            family(args[++i]);
+        } else if (arg.rfind("--device=", 0) == 0) {
+            family(arg.substr(9));
+        } else if (arg == "\\F" || arg == "--file") {
+            if (!hasValue) {
+                parse.error = arg + " needs a package file";
+                break;
+            }
+            o.packageFile = args[++i];
+        } else if (arg.rfind("--file=", 0) == 0) {
+            o.packageFile = arg.substr(7);
+        } else if (arg == "\\U" || arg == "--upload") {
+            o.upload = true;
+        } else if (arg == "\\C") {
+            // The command line ends when the upgrade ends anyway.
+        } else if (arg == "--choose" && hasValue) {
+            const std::string& list = args[++i];
+            for (std::size_t p = 0; p < list.size(); ++p) {
+                if (list[p] == '1')
+                    o.deviceChoice.push_back(true);
+                else if (list[p] == '0')
+                    o.deviceChoice.push_back(false);
+                else if (list[p] != ',') {
+                    parse.error = "--choose takes a list of 1 and 0, such as 1,0,1";
+                    break;
+                }
+            }
+        } else if (arg == "--module-type" && hasValue) {
+            try {
+                o.moduleType = std::stoi(args[++i]);
+            } catch (...) {
+                parse.error = "--module-type takes a number";
+            }
+        } else if (arg == "--list") {
+            o.list = true;
+        } else if (arg == "--help" || arg == "-h") {
+            o.help = true;
+        } else if (arg == "--version") {
+            o.version = true;
+        } else {
+            parse.error = "unknown argument \"" + arg + "\"";
+        }
+    }
+    if (!parse.error && !o.upload && !o.list && !o.help && !o.version)
+        parse.error = "nothing to do: give \\U (or --upload) to run the upgrade, or --list";
+    return parse;
+}
+
+}  // namespace rovenza

@@ -1,0 +1,27 @@
+#include "Families.h"
+
+#include "NotBuiltDevice.h"
+#include "VK101PowConDevice.h"
+#include "usb/VELKUSB_Enum.h"
+
+namespace rovenza {
+
+int FindFamily(std::string_view name) {
+    const std::string wanted = AsciiUpper(name);
+    for (std::size_t i = 0; i < kFamilies.size(); ++i)
+        if (AsciiUpper(kFamilies[i].listText) == wanted) return static_cast<int>(i);
+    return -1;
+}
+
+std::unique_ptr<TUSBDevice> CreateUpgrader(int listPosition, const Context& ctx) {
+    if (listPosition < 0 || listPosition >= static_cast<int>(kFamilies.size())) return nullptr;
+    const FamilyInfo& family = kFamilies[static_cast<std::size_t>(listPosition)];
+    switch (family.deviceType) {
+    case TVK101PowConDevice::kDeviceType:
+        return std::make_unique<TVK101PowConDevice>(ctx);
+    default:
+        return std::make_unique<TNotBuiltDevice>(ctx, std::string(family.listText), family.deviceType);
+    }
+}
+
+}  // namespace rovenza

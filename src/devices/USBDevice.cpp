@@ -1,0 +1,136 @@
+#include "USBDevice.h"
+
+#include <system_error>
+
+#include "package/BootloadIni.h"
+#include "package/WorkFolder.h"
+#include "package/ZipMstr.h"
+#include "usb/VELKUSB.h"
+#include "usb/VELKUSB_Const.h"
+#include "usb/VELKUSB_Enum.h"
+
+namespace rovenza {
+
+OSError::OSError(std::uint32_t code)
+    : std::runtime_error("System Error.  Code: " + std::to_string(code) + "."), code_(code) {}
+
+TUSBDevice::TUSBDevice(const Context& ctx) : ctx_(ctx) {}
+
+TUSBDevice::~TUSBDevice() {
+    // A family that replaces Close closes in its own destructor; by now only the base's runs.
+    TUSBDevice::Close("");
+}
+
+bool TUSBDevice::Open(const std::string&) {
+    bool result = false;
+    if (Handles.empty()) {
+        try {
+            std::vector<std::string> paths;
+            FindDevicePaths(ctx_, paths);
+            const std::string path = paths.empty() ? std::string(kFixedDevicePath) : paths.front();
+            Handle handle = kInvalidHandle;
+            OpenChannel(ctx_, path, handle);
+            if (handle != kInvalidHandle) {
+                Handles = {handle};
+                result = true;
+            }
+        } catch (...) {
+            result = false;
+        }
+    }
+    if (!result) AppendTrail("could not connected");
+    return result;
+}
+
+bool TUSBDevice::OpenFirstGeneration(std::initializer_list<std::string_view> pids) {
+    if (!Handles.empty()) return false;
+    try {
+        std::vector<std::string> paths;
+        for (std::string_view pid : pids) {
+            FindDevicePathsByPid(ctx_, pid, paths);
+            if (!paths.empty()) break;
+        }
+        const std::string path = paths.empty() ? std::string(kFixedDevicePath) : paths.front();
+        Handle handle = kInvalidHandle;
+        OpenChannel(ctx_, path, handle);
+        if (handle == kInvalidHandle) return false;
+        Handles = {handle};
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+bool TUSBDevice::Close(const std::string&) {
+    bool result = false;
+    try {
+        for (Handle handle : Handles) {
+            CloseChannel(ctx_, handle);
+            result = true;
+        }
+    } catch (...) {
+        result = false;
+    }
+    Handles.clear();
+    return result;
+}
+
+bool TUSBDevice::ExtractPackage(const std::string& fileName) {
+    std::error_code ec;
+    if (fileName.empty() || !std::filesystem::is_regular_file(fileName, ec)) return false;
+    try {
+        TZipMaster zip(&ctx_.op);
+        zip.SetZipFilename(fileName);
+        zip.ExtrBaseDir = WorkFolderPath(ctx_.programFolder);
+        zip.ExtrOptions = {ExtrOption::ExtrOverWrite};
+        zip.Extract();
+        return true;
+    } catch (const std::exception& e) {
+        ctx_.debug.write(std::string("Package ") + fileName + ": " + e.what());
+        return false;
+    } catch (...) {
+        return false;
+    }
+}
+
+std::string TUSBDevice::GetStageText() {
+    std::lock_guard lock(stageMutex_);
+    return StageText;
+}
+
+void TUSBDevice::SetStageText(std::string text) {
+    std::lock_guard lock(stageMutex_);
+    StageText = std::move(text);
+}
+
+std::int32_t TUSBDevice::ReadManifestDeviceType() {
+    TIniFile manifest(WorkFile(kManifestFileName));
+    return manifest.ReadInteger(kManifestInfoSection, kManifestDeviceTypeKey, -1);
+}
+
+std::string TUSBDevice::QueryDevice(const std::string& command) {
+    std::string reply(64, '\0');
+    std::uint32_t replyLimit = 64;
+    const Handle handle = Handles.empty() ? kInvalidHandle : Handles.front();
+    const std::uint32_t result =
+        CommandExchange(ctx_, handle, reinterpret_cast<const std::uint8_t*>(command.data()),
+                        static_cast<std::uint32_t>(command.size()), kDefaultParameter, kDefaultParameter,
+                        reinterpret_cast<std::uint8_t*>(reply.data()), replyLimit);
+    if (result != 0) throw OSError(result);
+    return reply;
+}
+
+void TUSBDevice::AppendTrail(std::string_view step) {
+    ErrorTrail += kTrailSeparator;
+    ErrorTrail += step;
+}
+
+std::filesystem::path TUSBDevice::WorkFile(std::string_view name) const {
+    return WorkFolderPath(ctx_.programFolder) / std::string(name);
+}
+
+void TUSBDevice::AppendTrailToPlainError(std::string& message) const {
+    if (message == kMsgError) message += ": " + ErrorTrail;
+}
+
+}  // namespace rovenza

@@ -1,0 +1,125 @@
+// The PIC boot-loader writer of the upgrader base: switch the running firmware into its boot
+// loader, then erase, write, read back and verify program memory row by row.
+#include "USBDevice.h"
+#include "protocols/IntelHex.h"
+#include "protocols/PicBootLoader.h"
+#include "usb/VELKUSB.h"
+#include "usb/VELKUSB_Const.h"
+
+namespace rovenza {
+
+namespace {
+
+constexpr std::uint32_t kSwitchSettleMs = 2000;
+constexpr std::uint32_t kReopenIntervalMs = 1000;
+constexpr int kReopenAttempts = 21;
+constexpr std::uint32_t kPacketWaitMs = 5;
+constexpr std::uint32_t kRepeatWaitMs = 200;
+constexpr std::uint32_t kEepromWaitMs = 25;
+constexpr std::uint32_t kRestartWaitMs = 5000;
+constexpr std::uint32_t kEraseReplyLimit = 1;
+constexpr std::uint32_t kEepromReplyLimit = 1;
+
+}  // namespace
+
+bool TUSBDevice::GoBootLoad() {
+    const Handle handle = Handles.empty() ? kInvalidHandle : Handles.front();
+    std::uint8_t reply[64] = {};
+    std::uint32_t replyLimit = sizeof reply;
+    // The firmware restarts at once and need not answer.
+    CommandExchange(ctx_, handle, kEnterBootLoaderCommand.data(), kEnterBootLoaderCommand.size(), kDefaultParameter,
+                    kRestartReadParameter, reply, replyLimit);
+    ResetPipe(ctx_, handle, 0);
+    CloseChannel(ctx_, handle);
+    Handles.clear();
+
+    ctx_.clock.sleep(kSwitchSettleMs);
+    for (int attempt = 0; attempt < kReopenAttempts; ++attempt) {
+        ctx_.clock.sleep(kReopenIntervalMs);
+        if (Open("")) return true;
+    }
+    return false;
+}
+
+bool TUSBDevice::WriteDataToUSBPic(const std::filesystem::path& hexFile) {
+    if (!GoBootLoad()) {
+        AppendTrail("GoBootLoad");
+        return false;
+    }
+    const HexImage image = ReadHexImage(hexFile, kUsbImageLayout, ctx_.debug);
+    const Handle handle = Handles.empty() ? kInvalidHandle : Handles.front();
+
+    BootLoaderPacket packet;
+    std::uint8_t reply[64] = {};
+    std::uint32_t replyLimit = 0;
+    // One exchange of the packet; false (with the step's trail entry) when it fails.
+    auto send = [&](PicCommand cmd, std::uint8_t len, std::uint16_t address, std::uint32_t limit,
+                    std::string_view step) {
+        packet.SetHeader(cmd, len, address);
+        replyLimit = limit;
+        if (CommandExchange(ctx_, handle, packet.data(), kBootPacketSize, kDefaultParameter, kDefaultParameter, reply,
+                            replyLimit) != 0) {
+            AppendTrail(step);
+            return false;
+        }
+        return true;
+    };
+    auto fail = [&] {
+        AppendTrail("WriteDataToUSBPic");
+        return false;
+    };
+
+    for (std::uint32_t row = 0; row < kRowCount; ++row) {
+        DoneCount.fetch_add(1, std::memory_order_relaxed);
+        const std::uint8_t* rowBytes = image.bytes.data() + kRowSize * row;
+        const std::uint16_t address = RowAddress(row);
+        packet.SetData(rowBytes, kRowSize);
+
+        if (row % 2 == 0) {
+            if (!send(PicCommand::ERASE_FLASH, kRowSize, address, kEraseReplyLimit, "ERASE_FLASH")) return fail();
+            ctx_.clock.sleep(kPacketWaitMs);
+        }
+        if (!send(PicCommand::WRITE_FLASH, kRowSize, address, kReadFlashReplySize, "WRITE_FLASH")) return fail();
+        ctx_.clock.sleep(kPacketWaitMs);
+        if (!send(PicCommand::READ_FLASH, kRowSize, address, kReadFlashReplySize, "READ_FLASH")) return fail();
+        ctx_.clock.sleep(kPacketWaitMs);
+
+        if (ReadBackMatches(reply, replyLimit, rowBytes)) continue;
+
+        // One repeat of the row. The repeats keep the reply limit the last read left.
+        ctx_.clock.sleep(kRepeatWaitMs);
+        AppendTrail("WRITE_FLASH2");
+        packet.SetData(rowBytes, kRowSize);
+        if (!send(PicCommand::WRITE_FLASH, kRowSize, address, replyLimit, "WRITE_FLASH2")) return fail();
+        ctx_.clock.sleep(kRepeatWaitMs);
+        if (!send(PicCommand::READ_FLASH, kRowSize, address, replyLimit, "READ_FLASH2")) return fail();
+        ctx_.clock.sleep(kRepeatWaitMs);
+        if (!ReadBackMatches(reply, replyLimit, rowBytes)) {
+            AppendTrail("Verification failed");
+            return fail();
+        }
+    }
+
+    DoneCount.fetch_add(1, std::memory_order_relaxed);
+    const std::uint8_t eepromByte = 0xFF;
+    packet.SetData(&eepromByte, 1);
+    if (!send(PicCommand::WRITE_EEDATA, 1, kEepromAddress, kEepromReplyLimit, "WRITE_EEDATA")) return fail();
+    ctx_.clock.sleep(kEepromWaitMs);
+
+    DoneCount.fetch_add(1, std::memory_order_relaxed);
+    const std::uint8_t resetByte = 0x00;
+    packet.SetData(&resetByte, 1);
+    // BOOT_RESET keeps the address the previous packet left; the microcontroller restarts and
+    // does not answer, so the result does not count.
+    packet.SetHeader(PicCommand::BOOT_RESET, 1, kEepromAddress);
+    replyLimit = 0;
+    CommandExchange(ctx_, handle, packet.data(), kBootPacketSize, kDefaultParameter, kRestartReadParameter, reply,
+                    replyLimit);
+    ResetPipe(ctx_, handle, 0);
+    CloseChannel(ctx_, handle);
+    Handles.clear();
+    ctx_.clock.sleep(kRestartWaitMs);
+    return true;
+}
+
+}  // namespace rovenza

@@ -1,0 +1,20 @@
+#pragma once
+// The progress rule the window and the command line share: the share of work done, in
+// percent, computed in 80-bit extended floating point, held below 100 while the upgrade runs.
+#include <cstdint>
+#include <string>
+
+namespace rovenza {
+
+// done / max(total, 1) * 100 in extended precision, capped at 99, truncated toward zero.
+int ProgressPosition(std::int64_t total, std::int64_t done);
+
+// The same value computed with integers only, rounding exactly as the x87 extended format
+// (64-bit significand, round to nearest, ties to even) does. Used where `long double` is
+// narrower than that format.
+int ProgressPositionEmulated(std::int64_t total, std::int64_t done);
+
+// "stage... (NN%)", or empty for an empty stage.
+std::string ProgressCaption(const std::string& stage, int position);
+
+}  // namespace rovenza

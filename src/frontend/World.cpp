@@ -1,0 +1,60 @@
+#include "World.h"
+
+#include <stdexcept>
+
+#if !defined(_WIN32)
+#include "sim/SimulatedBench.h"
+#endif
+
+namespace rovenza {
+
+std::optional<std::string> TakeWorldOptions(std::vector<std::string>& args, WorldOptions& options) {
+    std::vector<std::string> rest;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--simulate") {
+            options.simulate = true;
+        } else if (arg.rfind("--simulate=", 0) == 0) {
+            options.simulate = true;
+            const std::string file = arg.substr(11);
+            if (file.empty()) return "--simulate= needs a bench file";
+            options.benchFile = file;
+        } else if (arg == "--bench-dump") {
+            if (i + 1 >= args.size()) return "--bench-dump needs a folder";
+            options.dumpDir = args[++i];
+        } else if (arg.rfind("--bench-dump=", 0) == 0) {
+            options.dumpDir = arg.substr(13);
+        } else {
+            rest.push_back(arg);
+        }
+    }
+    if (options.dumpDir && !options.simulate) return "--bench-dump needs --simulate";
+    args = std::move(rest);
+    return std::nullopt;
+}
+
+World::World(const WorldOptions& options, Operator& op) : options_(options) {
+    const std::filesystem::path programFolder =
+        options.programFolder.empty() ? ExecutableFolder() : options.programFolder;
+    if (options.simulate) {
+#if defined(_WIN32)
+        throw std::runtime_error("the simulated bench is not part of the Windows build");
+#else
+        bench_ = sim::SimulatedBench::Create({options.benchFile, options.defaultClock});
+        context_ = std::make_unique<Context>(
+            Context{bench_->driver(), bench_->interfaces(), bench_->clock(), debug_, op, programFolder});
+        return;
+#endif
+    }
+    context_ = std::make_unique<Context>(Context{noDriver_, noInterfaces_, systemClock_, debug_, op, programFolder});
+}
+
+World::~World() = default;
+
+void World::finish() {
+#if !defined(_WIN32)
+    if (bench_ && options_.dumpDir) bench_->dump(*options_.dumpDir);
+#endif
+}
+
+}  // namespace rovenza

@@ -1,0 +1,288 @@
+#include "UNZDLL.h"
+
+#include <zip.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <memory>
+#include <random>
+#include <system_error>
+
+#include "WorkFolder.h"
+
+namespace rovenza {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::array<std::uint32_t, 256> MakeCrcTable() {
+    std::array<std::uint32_t, 256> table{};
+    for (std::uint32_t n = 0; n < 256; ++n) {
+        std::uint32_t c = n;
+        for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+        table[n] = c;
+    }
+    return table;
+}
+constexpr std::array<std::uint32_t, 256> kCrcTable = MakeCrcTable();
+
+constexpr std::size_t kChunkSize = 64 * 1024;
+
+struct ArchiveCloser {
+    void operator()(zip_t* za) const { zip_discard(za); }  // opened read-only: nothing to write
+};
+struct MemberCloser {
+    void operator()(zip_file_t* zf) const { zip_fclose(zf); }
+};
+using ArchivePtr = std::unique_ptr<zip_t, ArchiveCloser>;
+using MemberPtr = std::unique_ptr<zip_file_t, MemberCloser>;
+
+// Talks to the caller through the callback; every failure is also reported as a Message.
+class Reporter {
+public:
+    explicit Reporter(const UnzParams& params) : params_(params) {}
+
+    // False when the caller asked to stop.
+    bool Report(ZipAction action, std::int32_t code, std::int64_t size, std::string text) const {
+        if (params_.callback == nullptr) return true;
+        ZCallbackRec rec;
+        rec.caller = params_.caller;
+        rec.action = action;
+        rec.errorCode = code;
+        rec.fileSize = size;
+        rec.text = std::move(text);
+        return params_.callback(rec) != kZipCallbackStop;
+    }
+
+    [[noreturn]] void Fail(std::int32_t code, const std::string& text) const {
+        Report(ZipAction::Message, code == 0 ? 1 : code, 0, text);
+        throw EZipExtractError(text);
+    }
+
+    void GoOnOrStop(bool goOn, const std::string& member) const {
+        if (!goOn) Fail(1, "Extraction stopped at member \"" + member + "\"");
+    }
+
+private:
+    const UnzParams& params_;
+};
+
+struct PlannedMember {
+    zip_uint64_t index = 0;
+    std::string storedName;
+    std::string outName;
+    std::uint64_t size = 0;
+    bool hasCrc = false;
+    std::uint32_t crc = 0;
+    bool hasTime = false;
+    std::time_t mtime = 0;
+};
+
+std::string MemberText(const std::string& name) { return "Member \"" + name + "\": "; }
+
+std::FILE* OpenExclusive(const fs::path& path) {
+#if defined(_WIN32)
+    return _wfopen(path.c_str(), L"wbx");
+#else
+    return std::fopen(path.c_str(), "wbx");  // O_CREAT | O_EXCL: never through an existing link
+#endif
+}
+
+// A file written under a fresh name in the base folder; removed unless committed.
+class TempFile {
+public:
+    ~TempFile() {
+        if (file_ != nullptr) std::fclose(file_);
+        if (!committed_ && !path_.empty()) {
+            std::error_code ec;
+            fs::remove(path_, ec);
+        }
+    }
+
+    bool Create(const fs::path& dir) {
+        static std::atomic<unsigned> counter{0};
+        std::random_device rd;
+        for (int attempt = 0; attempt < 32; ++attempt) {
+            char name[64];
+            std::snprintf(name, sizeof name, ".unzip-%08x-%04x.part", static_cast<unsigned>(rd()),
+                          (counter.fetch_add(1) & 0xFFFFu));
+            const fs::path candidate = dir / name;
+            file_ = OpenExclusive(candidate);
+            if (file_ != nullptr) {
+                path_ = candidate;
+                return true;
+            }
+            if (errno != EEXIST) return false;
+        }
+        return false;
+    }
+
+    bool Write(const char* data, std::size_t size) { return std::fwrite(data, 1, size, file_) == size; }
+
+    bool Close() {
+        const bool ok = std::fflush(file_) == 0 && std::ferror(file_) == 0;
+        const bool closed = std::fclose(file_) == 0;
+        file_ = nullptr;
+        return ok && closed;
+    }
+
+    const fs::path& path() const { return path_; }
+    void Commit() { committed_ = true; }
+
+private:
+    std::FILE* file_ = nullptr;
+    fs::path path_;
+    bool committed_ = false;
+};
+
+std::vector<PlannedMember> PlanMembers(zip_t* za, const UnzParams& params, const Reporter& rep) {
+    std::vector<PlannedMember> plan;
+    const zip_int64_t count = zip_get_num_entries(za, 0);
+    for (zip_int64_t i = 0; i < count; ++i) {
+        zip_stat_t st;
+        zip_stat_init(&st);
+        if (zip_stat_index(za, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW, &st) != 0 || !(st.valid & ZIP_STAT_NAME))
+            rep.Fail(zip_error_code_zip(zip_get_error(za)), "Cannot read member " + std::to_string(i) + ": " + zip_strerror(za));
+        const std::string stored = st.name;
+        if (!params.memberNames.empty() &&
+            std::find(params.memberNames.begin(), params.memberNames.end(), stored) == params.memberNames.end())
+            continue;
+
+        const MemberTarget target = ResolveMemberName(stored);
+        if (target.kind == MemberTarget::Kind::Folder) continue;
+        if (target.kind == MemberTarget::Kind::Refused) rep.Fail(1, MemberText(stored) + target.name);
+        if ((st.valid & ZIP_STAT_ENCRYPTION_METHOD) && st.encryption_method != ZIP_EM_NONE)
+            rep.Fail(ZIP_ER_ENCRNOTSUPP, MemberText(stored) + "encrypted members are not supported");
+        if ((st.valid & ZIP_STAT_COMP_METHOD) && !zip_compression_method_supported(st.comp_method, 0))
+            rep.Fail(ZIP_ER_COMPNOTSUPP, MemberText(stored) + "compression method " + std::to_string(st.comp_method) +
+                                             " is not supported");
+        if (!(st.valid & ZIP_STAT_SIZE)) rep.Fail(ZIP_ER_INCONS, MemberText(stored) + "size unknown");
+        if (st.size > kMaxMemberSize)
+            rep.Fail(1, MemberText(stored) + "declared size " + std::to_string(st.size) + " exceeds " +
+                            std::to_string(kMaxMemberSize) + " bytes");
+
+        PlannedMember m;
+        m.index = static_cast<zip_uint64_t>(i);
+        m.storedName = stored;
+        m.outName = target.name;
+        m.size = st.size;
+        m.hasCrc = (st.valid & ZIP_STAT_CRC) != 0;
+        m.crc = st.crc;
+        m.hasTime = (st.valid & ZIP_STAT_MTIME) != 0;
+        m.mtime = st.mtime;
+        plan.push_back(std::move(m));
+    }
+    return plan;
+}
+
+// Whether the member replaces (or creates) its file, by the overwrite/freshen/update options.
+bool ShouldWrite(const fs::path& target, const PlannedMember& m, const UnzParams& params) {
+    std::error_code ec;
+    const fs::file_status st = fs::symlink_status(target, ec);
+    if (!fs::exists(st)) return !params.extrFreshen;
+    if (params.extrFreshen || params.extrUpdate) {
+        if (!fs::is_regular_file(st) || !m.hasTime) return false;
+        const auto written = fs::last_write_time(target, ec);
+        if (ec) return false;
+        const auto writtenSys = std::chrono::file_clock::to_sys(written);
+        return std::chrono::system_clock::from_time_t(m.mtime) > writtenSys;
+    }
+    return params.extrOverWrite;
+}
+
+void ExtractMember(zip_t* za, const PlannedMember& m, const fs::path& target, const UnzParams& params,
+                   const Reporter& rep) {
+    const std::string what = MemberText(m.storedName);
+    MemberPtr member(zip_fopen_index(za, m.index, 0));
+    if (!member) rep.Fail(zip_error_code_zip(zip_get_error(za)), what + "cannot open: " + zip_strerror(za));
+
+    TempFile temp;
+    if (!temp.Create(params.baseDir)) rep.Fail(errno, what + "cannot create a file in " + params.baseDir.string() + ": " + std::strerror(errno));
+
+    std::vector<char> buffer(kChunkSize);
+    std::uint64_t total = 0;
+    std::uint32_t crc = 0;
+    for (;;) {
+        const zip_int64_t n = zip_fread(member.get(), buffer.data(), buffer.size());
+        if (n < 0) rep.Fail(zip_error_code_zip(zip_file_get_error(member.get())), what + zip_file_strerror(member.get()));
+        if (n == 0) break;
+        total += static_cast<std::uint64_t>(n);
+        if (total > m.size) rep.Fail(ZIP_ER_INCONS, what + "holds more data than its declared size of " + std::to_string(m.size) + " bytes");
+        crc = Crc32(crc, buffer.data(), static_cast<std::size_t>(n));
+        if (!temp.Write(buffer.data(), static_cast<std::size_t>(n)))
+            rep.Fail(errno, what + "write error: " + std::strerror(errno));
+        rep.GoOnOrStop(rep.Report(ZipAction::ProgressUpdate, 0, 0, " "), m.storedName);
+    }
+    if (total != m.size)
+        rep.Fail(ZIP_ER_INCONS, what + "holds " + std::to_string(total) + " bytes instead of " + std::to_string(m.size));
+    if (m.hasCrc && crc != m.crc) rep.Fail(ZIP_ER_CRC, what + "CRC error");
+    if (!temp.Close()) rep.Fail(errno, what + "write error: " + std::strerror(errno));
+
+    std::error_code ec;
+    fs::rename(temp.path(), target, ec);
+    if (ec) rep.Fail(ec.value(), what + "cannot be written as " + target.string() + ": " + ec.message());
+    temp.Commit();
+}
+
+}  // namespace
+
+std::uint32_t Crc32(std::uint32_t crc, const void* data, std::size_t size) {
+    const auto* p = static_cast<const unsigned char*>(data);
+    crc = ~crc;
+    for (std::size_t i = 0; i < size; ++i) crc = kCrcTable[(crc ^ p[i]) & 0xFFu] ^ (crc >> 8);
+    return ~crc;
+}
+
+MemberTarget ResolveMemberName(std::string_view storedName) {
+    using Kind = MemberTarget::Kind;
+    if (storedName.find('\0') != std::string_view::npos) return {Kind::Refused, "name holds a NUL byte"};
+    if (!storedName.empty() && (storedName.back() == '/' || storedName.back() == '\\')) return {Kind::Folder, {}};
+    std::string_view name = storedName;
+    const auto isLetter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
+    if (name.size() >= 2 && isLetter(name[0]) && name[1] == ':') name.remove_prefix(2);
+    if (const auto sep = name.find_last_of("/\\"); sep != std::string_view::npos) name.remove_prefix(sep + 1);
+    if (name.empty()) return {Kind::Refused, "empty file name"};
+    if (name == "." || name == "..") return {Kind::Refused, "file name \"" + std::string(name) + "\" is not allowed"};
+    return {Kind::File, CanonicalPackageFileName(name)};
+}
+
+std::int32_t UnzDllExec(const UnzParams& params) {
+    const Reporter rep(params);
+    std::error_code ec;
+    if (params.baseDir.empty() || !fs::is_directory(params.baseDir, ec))
+        rep.Fail(1, "The extraction folder " + params.baseDir.string() + " does not exist");
+
+    int error = 0;
+    ArchivePtr archive(zip_open(params.archive.string().c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &error));
+    if (!archive) {
+        zip_error_t ze;
+        zip_error_init_with_code(&ze, error);
+        const std::string reason = zip_error_strerror(&ze);
+        zip_error_fini(&ze);
+        rep.Fail(error, "Cannot open the archive " + params.archive.string() + ": " + reason);
+    }
+
+    const std::vector<PlannedMember> plan = PlanMembers(archive.get(), params, rep);
+    std::int32_t written = 0;
+    for (const PlannedMember& m : plan) {
+        const fs::path target = params.baseDir / m.outName;
+        if (!ShouldWrite(target, m, params)) continue;
+        rep.GoOnOrStop(rep.Report(ZipAction::NewFile, 0, static_cast<std::int64_t>(m.size), m.storedName), m.storedName);
+        ExtractMember(archive.get(), m, target, params, rep);
+        ++written;
+        if (params.verbose) {
+            rep.GoOnOrStop(rep.Report(ZipAction::Message, 0, 0, "Extracted " + m.outName + "\r\n"), m.storedName);
+        }
+    }
+    rep.Report(ZipAction::EndOfBatch, 0, 0, " ");
+    return written;
+}
+
+}  // namespace rovenza

@@ -1,0 +1,65 @@
+#pragma once
+// The unzip module behind TZipMaster::Extract: one entry point, one parameter record, reports
+// through the callback of ZCallBck. Built on libzip (stored and deflated members, and any other
+// method libzip can decompress).
+//
+// Every member is written flat into the base folder under the last component of its stored
+// name, first under a temporary name and renamed into place once its size and CRC-32 check out.
+// Folder entries are skipped. A member that cannot be extracted fails the whole call with
+// EZipExtractError, after a Message callback with the same text; its temporary file is removed.
+#include <cstdint>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ZCallBck.h"
+
+namespace rovenza {
+
+// An extraction that did not complete: the text names the member (where there is one) and the
+// reason.
+class EZipExtractError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The largest declared uncompressed size a member may have.
+inline constexpr std::uint64_t kMaxMemberSize = std::uint64_t{256} * 1024 * 1024;
+
+// The parameter record.
+struct UnzParams {
+    void* caller = nullptr;            // handed back in every callback record
+    ZCallbackFunc callback = nullptr;  // may be null: nothing is reported, nothing stops the call
+    bool trace = false;
+    bool verbose = false;        // a Message (code 0) for every member written
+    bool extrUpdate = false;     // write a member only if its file is missing or older
+    bool extrFreshen = false;    // write a member only if its file exists and is older
+    bool extrDirNames = false;   // accepted; stored folders are never recreated
+    bool extrOverWrite = false;  // replace a file of the same name (else keep it)
+    std::filesystem::path archive;
+    std::filesystem::path baseDir;          // must exist
+    std::vector<std::string> memberNames;   // stored names to extract; empty means all
+};
+
+// Extracts per `params`; returns the number of members written. Throws EZipExtractError.
+std::int32_t UnzDllExec(const UnzParams& params);
+
+// Where a stored member name leads.
+struct MemberTarget {
+    enum class Kind { File, Folder, Refused };
+    Kind kind = Kind::Refused;
+    std::string name;  // File: the name in the base folder; Refused: the reason
+};
+
+// A stored name's output: a drive prefix ("C:") is removed, the last component after '/' and
+// '\' is kept and given the spelling of the package file table when it matches one without
+// regard to case. A name ending in a separator is a folder entry. An empty last component,
+// "." and "..", and any name holding a NUL byte are refused.
+MemberTarget ResolveMemberName(std::string_view storedName);
+
+// CRC-32 (the zip polynomial) of `size` bytes continuing from `crc` (0 to start).
+std::uint32_t Crc32(std::uint32_t crc, const void* data, std::size_t size);
+
+}  // namespace rovenza

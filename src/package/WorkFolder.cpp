@@ -1,0 +1,40 @@
+#include "WorkFolder.h"
+
+#include <algorithm>
+#include <system_error>
+
+namespace rovenza {
+
+namespace {
+
+constexpr char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+}  // namespace
+
+bool EqualsIgnoreAsciiCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return LowerAscii(x) == LowerAscii(y); });
+}
+
+std::filesystem::path WorkFolderPath(const std::filesystem::path& programFolder) {
+    return programFolder / kWorkFolderName;
+}
+
+std::filesystem::path PackageFolderPath(const std::filesystem::path& programFolder) {
+    return programFolder / kPackageFolderName;
+}
+
+void CreateProgramFolders(const std::filesystem::path& programFolder) {
+    std::error_code ec;
+    std::filesystem::create_directories(WorkFolderPath(programFolder), ec);
+    std::filesystem::create_directories(PackageFolderPath(programFolder), ec);
+}
+
+std::string CanonicalPackageFileName(std::string_view name) {
+    for (std::string_view known : kPackageFileNames) {
+        if (EqualsIgnoreAsciiCase(name, known)) return std::string(known);
+    }
+    return std::string(name);
+}
+
+}  // namespace rovenza

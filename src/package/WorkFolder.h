@@ -1,0 +1,59 @@
+#pragma once
+// The folders beside the program and the fixed names of everything an FWU package carries:
+// the manifest, its keys, and the image files the families read from the work folder.
+#include <array>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace rovenza {
+
+inline constexpr std::string_view kWorkFolderName = "Temp";
+inline constexpr std::string_view kPackageFolderName = "FWUs";
+
+// The manifest and its keys.
+inline constexpr std::string_view kManifestFileName = "Bootload.ini";
+inline constexpr std::string_view kManifestInfoSection = "Info";
+inline constexpr std::string_view kManifestDeviceTypeKey = "DeviceType";
+inline constexpr std::string_view kManifestSettingsSection = "Settings";
+inline constexpr std::string_view kManifestFPGABitSwapKey = "FPGABitSwap";
+inline constexpr std::string_view kManifestFPGAPowerONKey = "FPGAPowerON";
+
+// Image files, spelled exactly as the families open them.
+inline constexpr std::string_view kPicUsbHexName = "pic_USB.hex";       // IRIG clock, VK101
+inline constexpr std::string_view kFpgaHexName = "fpga.hex";            // IRIG clock
+inline constexpr std::string_view kUlmoUsbHexName = "ulmo_usb.hex";     // ULMO
+inline constexpr std::string_view kUlmoCanHexName = "ulmo_can.hex";     // ULMO
+inline constexpr std::string_view kUsbBinName = "USB.bin";              // TERVA
+inline constexpr std::string_view kFpgaBinName = "fpga.bin";            // TERVA
+inline constexpr std::string_view kPicIepeHexName = "PIC_IEPE.hex";     // Zenara module type 1
+inline constexpr std::string_view kPicMultiHexName = "PIC_MULTI.hex";   // Zenara module type 2
+inline constexpr std::string_view kPicHvHexName = "PIC_HV.hex";         // Zenara module type 3
+inline constexpr std::string_view kPicStgHexName = "PIC_STG.hex";       // Zenara module type 4
+inline constexpr std::string_view kPicIepeCntHexName = "PIC_IEPE_CNT.hex";  // Zenara module type 5
+inline constexpr std::string_view kPicLvHexName = "PIC_LV.hex";         // Zenara module type 6
+
+// Every name a package member may carry that some reader opens; a member whose name equals
+// one of these without regard to ASCII case is written under this spelling.
+inline constexpr std::array<std::string_view, 13> kPackageFileNames{
+    kManifestFileName, kPicUsbHexName,  kFpgaHexName,      kUlmoUsbHexName,    kUlmoCanHexName,
+    kUsbBinName,       kFpgaBinName,    kPicIepeHexName,   kPicMultiHexName,   kPicHvHexName,
+    kPicStgHexName,    kPicIepeCntHexName, kPicLvHexName,
+};
+
+// programFolder / "Temp": packages are unpacked here, the manifest and images read from here.
+std::filesystem::path WorkFolderPath(const std::filesystem::path& programFolder);
+// programFolder / "FWUs": where the file dialog opens.
+std::filesystem::path PackageFolderPath(const std::filesystem::path& programFolder);
+// Creates both folders with any missing parents. Failure is not reported: extraction creates
+// the work folder again and refuses to go on without it.
+void CreateProgramFolders(const std::filesystem::path& programFolder);
+
+// `name` under the spelling of kPackageFileNames when it matches one without regard to ASCII
+// case, otherwise `name` unchanged.
+std::string CanonicalPackageFileName(std::string_view name);
+
+// ASCII case-insensitive equality (bytes outside A-Z/a-z compare exactly).
+bool EqualsIgnoreAsciiCase(std::string_view a, std::string_view b);
+
+}  // namespace rovenza

@@ -1,0 +1,135 @@
+#pragma once
+// TZipMaster: reads an FWU package's directory by walking its local headers, then unpacks it
+// into a work folder through the unzip module (UNZDLL).
+//
+// Setting the archive name walks the local headers at once; a damaged archive is refused
+// there with EZipStreamError, before anything is extracted. Extract() creates the work folder
+// if needed, removes the files an earlier package left directly in it, and writes every member
+// flat into it; a member that cannot be written intact fails the extraction with
+// EZipExtractError. The process's current folder is never changed.
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <initializer_list>
+#include <istream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "UNZDLL.h"
+
+namespace rovenza {
+
+class Operator;
+
+// A directory that fails the local-header walk ("Error 1 reading Zip File" and the like).
+class EZipStreamError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+inline constexpr std::uint32_t kLocalHeaderSignature = 0x04034B50;
+inline constexpr std::uint32_t kCentralHeaderSignature = 0x02014B50;
+inline constexpr std::uint32_t kEndOfCentralDirSignature = 0x06054B50;
+inline constexpr std::int64_t kLocalHeaderFieldsSize = 26;
+inline constexpr std::int64_t kEndOfCentralDirSize = 22;
+
+// The 26 bytes after a local header's signature, and the member's name.
+struct ZipDirEntry {
+    std::uint16_t VersionNeeded = 0;
+    std::uint16_t Flag = 0;
+    std::uint16_t CompressionMethod = 0;
+    std::uint16_t ModifTime = 0;
+    std::uint16_t ModifDate = 0;
+    std::uint32_t CRC32 = 0;
+    std::uint32_t CompressedSize = 0;
+    std::uint32_t UncompressedSize = 0;
+    std::uint16_t FileNameLength = 0;
+    std::uint16_t ExtraFieldLength = 0;
+    std::string FileName;
+};
+
+// The local-header walk over a stream of `fileSize` bytes, positioned at its start. Returns one
+// entry per local header; throws EZipStreamError.
+std::vector<ZipDirEntry> ReadLocalHeaders(std::istream& in, std::int64_t fileSize);
+
+// A small set of enumerators (each below 32).
+template <typename E>
+class OptionSet {
+public:
+    constexpr OptionSet() = default;
+    constexpr OptionSet(std::initializer_list<E> items) {
+        for (E e : items) insert(e);
+    }
+    constexpr bool contains(E e) const { return (bits_ & Bit(e)) != 0; }
+    constexpr void insert(E e) { bits_ |= Bit(e); }
+    constexpr void erase(E e) { bits_ &= ~Bit(e); }
+    constexpr bool empty() const { return bits_ == 0; }
+    friend constexpr bool operator==(OptionSet, OptionSet) = default;
+
+private:
+    static constexpr std::uint32_t Bit(E e) { return std::uint32_t{1} << static_cast<unsigned>(e); }
+    std::uint32_t bits_ = 0;
+};
+
+enum ExtrOption : std::uint8_t { ExtrDirNames, ExtrOverWrite, ExtrFreshen, ExtrUpdate };
+enum AddOption : std::uint8_t { AddDirNames, AddRecurseDirs, AddMove, AddFreshen, AddUpdate, AddZipTime, AddForceDOS };
+using ExtrOptionSet = OptionSet<ExtrOption>;
+using AddOptionSet = OptionSet<AddOption>;
+
+enum class TProgressType { NewFile, ProgressUpdate, EndOfBatch };
+
+// Shown when the module call ends with something other than an ordinary extraction failure.
+inline constexpr std::string_view kZipFatalMessage = "Fatal DLL Error: abort exception";
+inline constexpr std::string_view kZipFatalTitle = "Rovenza";
+
+class TZipMaster {
+public:
+    // `op`, when given, shows the fatal-error dialog.
+    explicit TZipMaster(Operator* op = nullptr);
+    TZipMaster(const TZipMaster&) = delete;
+    TZipMaster& operator=(const TZipMaster&) = delete;
+
+    // Published properties.
+    bool Verbose = false;
+    bool Trace = false;
+    int AddCompLevel = 9;      // no archive is ever written
+    AddOptionSet AddOptions;   // no archive is ever written
+    std::filesystem::path ExtrBaseDir;
+    ExtrOptionSet ExtrOptions;
+    std::vector<std::string> FSpecArgs;  // stored names to extract; empty means all
+
+    std::function<void(TZipMaster& sender)> OnDirUpdate;
+    std::function<void(TZipMaster& sender, TProgressType type, const std::string& fileName, std::int64_t fileSize)>
+        OnProgress;
+    std::function<void(TZipMaster& sender, std::int32_t errCode, const std::string& message)> OnMessage;
+
+    const std::filesystem::path& ZipFilename() const { return zipFilename_; }
+    // Stores the name and reads the directory. A missing file gives an empty directory and no
+    // error; a damaged archive throws EZipStreamError (the directory is left empty).
+    void SetZipFilename(const std::filesystem::path& fileName);
+
+    // Unpacks the archive into ExtrBaseDir. Returns at once while an extraction is running on
+    // this component. Throws EZipExtractError when the extraction did not complete.
+    void Extract();
+
+    const std::vector<ZipDirEntry>& Directory() const { return directory_; }
+    std::int32_t ExtractedCount() const { return extractedCount_; }
+    bool Busy() const { return busy_; }
+    // Asks the running extraction to stop; it then fails.
+    void RequestCancel() { cancel_ = true; }
+    bool CancelRequested() const { return cancel_; }
+
+private:
+    void PrepareBaseDir() const;
+
+    Operator* op_;
+    std::filesystem::path zipFilename_;
+    std::vector<ZipDirEntry> directory_;
+    bool directoryRead_ = false;  // the walk over an existing archive passed
+    std::int32_t extractedCount_ = 0;
+    bool busy_ = false;
+    bool cancel_ = false;
+};
+
+}  // namespace rovenza

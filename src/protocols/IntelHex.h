@@ -1,0 +1,60 @@
+#pragma once
+// Intel HEX images for the boot-loader writers. The data bytes of the data records are
+// joined in file order into one stream; the first `windowStart` stream bytes (the memory
+// below the first programmed address) are dropped and the next `capacity` bytes form the
+// image. Bytes the file does not reach are 0xFF, the erased-flash value.
+//
+// A file is refused, before anything is written to an instrument, when a record is
+// malformed or fails its checksum, when the reading ends without an end-of-file record, or
+// when a data record in the low 64 KiB does not continue the stream where the previous one
+// ended (a gap or reordering would shift every later byte). Records after a non-zero
+// extended linear address (PIC18 configuration and EEPROM bytes) lie outside the image and
+// are dropped, as are bytes beyond the capacity.
+#include <cstdint>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "platform/DebugOutput.h"
+
+namespace rovenza {
+
+struct HexImageLayout {
+    std::uint32_t windowStart;
+    std::uint32_t capacity;
+};
+
+// USB microcontroller: 960 rows of 32 bytes from 0x0800.
+inline constexpr HexImageLayout kUsbImageLayout{2048, 30720};
+// CAN microcontroller: 1,000 blocks of 64 bytes from 0x0600.
+inline constexpr HexImageLayout kCanImageLayout{1536, 64000};
+
+// The file cannot be opened or read.
+class EInOutError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The file is not a well-formed image; the message names the file, the line and the reason.
+class EHexFormatError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+enum class HexEnd {
+    EndOfFile,       // a type-1 record
+    SegmentRecord,   // a type-2 or type-3 record ended the reading
+};
+
+struct HexImage {
+    std::vector<std::uint8_t> bytes;  // exactly the layout's capacity
+    HexEnd end = HexEnd::EndOfFile;
+    std::uint32_t droppedBytes = 0;   // stream bytes beyond the capacity or outside the low 64 KiB
+};
+
+// Reads `file` into an image of `layout`. Throws EInOutError when the file cannot be read and
+// EHexFormatError (after one line on `debug`) when the file is refused.
+HexImage ReadHexImage(const std::filesystem::path& file, const HexImageLayout& layout, DebugOutput& debug);
+
+}  // namespace rovenza

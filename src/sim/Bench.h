@@ -1,0 +1,115 @@
+#pragma once
+// The simulated driver backend: both driver generations' device paths and enumeration, the
+// first generation's requests against the instrument models, a recorder of every driver call,
+// and the instruments' fault plans.
+//
+// Requests (first generation):
+//   write 0x222051  input: 8-byte header {Pipe 0, Parameter} or the 4-byte Pipe word 0; the
+//                   output buffer is delivered to the instrument. bytesReturned is 0.
+//   read  0x22204E  input: 8-byte header {Pipe 1, Parameter}; returns the instrument's pending
+//                   reply cut to the buffer size. With no reply pending it waits Parameter ms
+//                   (bench time) and fails with 1460; a reply that becomes ready within
+//                   Parameter ms is waited for.
+//   reset 0x222031  input: the 4-byte pipe number (0 or 1); pipe 1 drops a pending reply.
+//   An input of the wrong size or pipe fails with 87, an unknown handle with 6, a handle whose
+//   instrument has left the bus since it was opened with 1167, a control code of the other
+//   generation (or none of the five) with 1. Second-generation requests (0x22E141, 0x22E146)
+//   fail with 31 until the second generation is modelled.
+// Opening: a listed path (case-insensitive) or \\.\vkusb-0 (the first first-generation
+//   instrument on the bus); otherwise 2. Share modes are honoured among live handles (32).
+// Every write, read and reset first waits the bench's USB latency (default 0).
+// Thread-safety: one mutex guards the bench; the recorder and the instruments are for reading
+// while no request runs.
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/DeviceInterfaces.h"
+#include "platform/DriverPort.h"
+#include "sim/BenchSpec.h"
+#include "sim/Instrument.h"
+#include "sim/PicInstrument.h"
+#include "sim/Recorder.h"
+#include "sim/VirtualClock.h"
+
+namespace rovenza::sim {
+
+inline constexpr std::uint32_t kErrorInvalidFunction = 1;
+inline constexpr std::uint32_t kErrorAccessDenied = 5;
+inline constexpr std::uint32_t kErrorSharingViolation = 32;
+inline constexpr std::uint32_t kErrorInvalidParameter = 87;
+inline constexpr std::uint32_t kFileShareRead = 0x00000001u;
+
+class Bench final : public DriverPort, public DeviceInterfaces {
+public:
+    Bench(Clock& clock, const BenchSpec& spec);
+    ~Bench() override;
+
+    Handle open(const std::string& path, std::uint32_t access, std::uint32_t share, std::uint32_t& error) override;
+    bool ioControl(Handle handle, std::uint32_t code, const void* in, std::uint32_t inSize, void* out,
+                   std::uint32_t outSize, std::uint32_t& bytesReturned, std::uint32_t& error) override;
+    void close(Handle handle) override;
+    bool enumerate(const InterfaceClassGuid& cls, std::vector<DeviceInterfaceEntry>& out) override;
+
+    const Recorder& recorder() const { return recorder_; }
+    std::int64_t nowUs();
+    // nullptr when no instrument has that serial.
+    Instrument* find(std::string_view serial);
+    const std::vector<std::unique_ptr<Instrument>>& instruments() const { return instruments_; }
+    std::size_t openHandles() const;
+
+    // Changes made from outside while no request runs (tests, the front end).
+    void addFault(std::string_view serial, FaultRule rule);
+    void setPresent(std::string_view serial, bool present);
+    // Brings every restarting instrument whose time has come back on the bus.
+    void update();
+
+    // requests.log and one folder per instrument; throws std::runtime_error on I/O errors.
+    void dump(const std::filesystem::path& dir);
+
+private:
+    struct OpenHandle {
+        Instrument* instrument;
+        std::uint32_t epoch;
+        std::string path;
+        std::uint32_t access;
+        std::uint32_t share;
+        Command lastCommand = Command::None;
+        std::optional<FaultRule> readFault;  // a fault that strikes the read of the last command
+    };
+    struct Request {
+        const std::uint8_t* in;
+        std::uint32_t inSize;
+        std::uint8_t* out;
+        std::uint32_t outSize;
+        std::uint32_t& bytesReturned;
+        std::uint32_t& error;
+        RecordedRequest& record;
+    };
+
+    Instrument& require(std::string_view serial);
+    void updateLocked(std::int64_t nowUs);
+    Instrument* resolvePath(const std::string& path);
+    bool alive(const OpenHandle& handle) const;
+    bool sharingAllows(const Instrument& instrument, std::uint32_t access, std::uint32_t share) const;
+    bool fail(Request& request, std::uint32_t code);
+    bool writeRequest(OpenHandle& handle, Request& request);
+    bool readRequest(OpenHandle& handle, Request& request);
+    bool resetRequest(OpenHandle& handle, Request& request);
+
+    mutable std::mutex mutex_;
+    BenchTime time_;
+    std::uint32_t latencyUs_;
+    std::vector<std::unique_ptr<Instrument>> instruments_;
+    std::map<Handle, OpenHandle> handles_;
+    Handle nextHandle_ = 0x1000;
+    Recorder recorder_;
+};
+
+}  // namespace rovenza::sim

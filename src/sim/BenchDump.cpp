@@ -1,0 +1,49 @@
+// The bench dump: requests.log and, per instrument, a folder named by its serial with its
+// memories and state.txt.
+#include <fstream>
+#include <stdexcept>
+
+#include "Bench.h"
+
+namespace rovenza::sim {
+
+namespace {
+
+std::ofstream OpenText(const std::filesystem::path& file) {
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    if (!out) throw std::runtime_error("cannot write " + file.string());
+    return out;
+}
+
+void Finish(std::ofstream& out, const std::filesystem::path& file) {
+    out.close();
+    if (!out) throw std::runtime_error("cannot write " + file.string());
+}
+
+}  // namespace
+
+void Bench::dump(const std::filesystem::path& dir) {
+    std::lock_guard lock(mutex_);
+    updateLocked(time_.nowUs());
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    if (ec) throw std::runtime_error("cannot create " + dir.string() + ": " + ec.message());
+
+    const auto log = dir / "requests.log";
+    auto out = OpenText(log);
+    recorder_.writeLog(out);
+    Finish(out, log);
+
+    for (const auto& instrument : instruments_) {
+        const auto folder = dir / instrument->serial();
+        std::filesystem::create_directories(folder, ec);
+        if (ec) throw std::runtime_error("cannot create " + folder.string() + ": " + ec.message());
+        instrument->dumpMemories(folder);
+        const auto stateFile = folder / "state.txt";
+        auto state = OpenText(stateFile);
+        instrument->writeState(state);
+        Finish(state, stateFile);
+    }
+}
+
+}  // namespace rovenza::sim

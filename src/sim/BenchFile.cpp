@@ -1,0 +1,222 @@
+#include "BenchFile.h"
+
+#include "sim/Instrument.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <initializer_list>
+#include <limits>
+#include <set>
+#include <sstream>
+
+namespace rovenza::sim {
+
+namespace {
+
+using nlohmann::json;
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+               return lower(x) == lower(y);
+           });
+}
+
+class Parser {
+public:
+    explicit Parser(std::string origin) : origin_(std::move(origin)) {}
+
+    [[noreturn]] void error(const std::string& field, const std::string& what) const {
+        throw BenchFileError(origin_ + ": " + field + ": " + what);
+    }
+
+    void checkKeys(const json& object, const std::string& field, std::initializer_list<std::string_view> known) const {
+        if (!object.is_object()) error(field, "must be an object");
+        for (const auto& [key, value] : object.items()) {
+            if (!key.empty() && key[0] == '_') continue;
+            if (std::find(known.begin(), known.end(), key) == known.end())
+                error(field.empty() ? key : field + "." + key, "unknown field");
+        }
+    }
+
+    std::string text(const json& value, const std::string& field) const {
+        if (!value.is_string()) error(field, "must be a text");
+        return value.get<std::string>();
+    }
+
+    std::uint32_t number(const json& value, const std::string& field, std::uint32_t min = 0) const {
+        if (!value.is_number_integer() || value.get<std::int64_t>() < min ||
+            value.get<std::int64_t>() > std::numeric_limits<std::uint32_t>::max())
+            error(field, "must be a whole number from " + std::to_string(min) + " to 4294967295");
+        return static_cast<std::uint32_t>(value.get<std::int64_t>());
+    }
+
+    FamilyId family(const json& value, const std::string& field) const {
+        const std::string name = text(value, field);
+        for (const auto& model : kFamilyModels)
+            if (EqualsIgnoreCase(name, model.listText)) return model.id;
+        error(field, "unknown family \"" + name + "\"");
+    }
+
+    std::string serial(const json& value, const std::string& field) const {
+        const std::string s = text(value, field);
+        const bool allowed = std::all_of(s.begin(), s.end(), [](char c) {
+            return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
+        });
+        if (s.empty() || s.size() > 8 || !allowed) error(field, "must be 1 to 8 letters, digits, '-' or '_'");
+        return s;
+    }
+
+    FaultRule fault(const json& value, const std::string& field, int generation) const {
+        checkKeys(value, field, {"request", "occurrence", "action", "code", "on", "length"});
+        FaultRule rule;
+        if (!value.contains("request")) error(field + ".request", "missing");
+        const json& request = value["request"];
+        if (request.is_number_integer() && generation == 2) {
+            char code[16];
+            std::snprintf(code, sizeof code, "0x%02X", number(request, field + ".request"));
+            rule.request = code;
+        } else {
+            rule.request = text(request, field + ".request");
+        }
+        if (value.contains("occurrence")) rule.occurrence = number(value["occurrence"], field + ".occurrence", 1);
+        if (!value.contains("action")) error(field + ".action", "missing");
+        const std::string action = text(value["action"], field + ".action");
+        const auto parsed = ParseFaultAction(action);
+        if (!parsed) error(field + ".action", "unknown action \"" + action + "\"");
+        rule.action = *parsed;
+        if (value.contains("code")) rule.code = number(value["code"], field + ".code");
+        if (value.contains("on")) {
+            const std::string on = text(value["on"], field + ".on");
+            if (on != "write" && on != "read") error(field + ".on", "must be \"write\" or \"read\"");
+            rule.on = on == "read" ? FaultSide::Read : FaultSide::Write;
+        }
+        if (value.contains("length")) rule.length = number(value["length"], field + ".length");
+        if (generation == 1)
+            if (const auto problem = CheckFirstGenerationRule(rule)) error(field, *problem);
+        return rule;
+    }
+
+    std::optional<int> module(const json& value, const std::string& field) const {
+        if (value.is_null()) return std::nullopt;
+        if (value.is_number_integer()) {
+            const std::uint32_t code = number(value, field);
+            if (code > 255) error(field, "a raw module type code must be from 0 to 255");
+            return static_cast<int>(code);
+        }
+        const std::string name = text(value, field);
+        for (const auto& type : kModuleTypes)
+            if (EqualsIgnoreCase(name, type.name)) return type.code;
+        error(field, "unknown module type \"" + name + "\"");
+    }
+
+    InstrumentSpec instrument(const json& value, const std::string& field) const {
+        checkKeys(value, field, {"family", "serial", "mode", "faults", "modules", "restartMs", "bootResetMs",
+                                 "fpgaResetMs", "prmdMs", "name"});
+        InstrumentSpec spec;
+        if (!value.contains("family")) error(field + ".family", "missing");
+        spec.family = family(value["family"], field + ".family");
+        const int generation = ModelOf(spec.family).generation;
+        if (!value.contains("serial")) error(field + ".serial", "missing");
+        spec.serial = serial(value["serial"], field + ".serial");
+        if (value.contains("mode")) {
+            const std::string mode = text(value["mode"], field + ".mode");
+            if (mode == "bootloader" && generation == 1)
+                spec.bootLoader = true;
+            else if (mode != "firmware")
+                error(field + ".mode", generation == 1 ? "must be \"firmware\" or \"bootloader\"" : "must be \"firmware\"");
+        }
+        if (value.contains("faults")) {
+            const json& faults = value["faults"];
+            if (!faults.is_array()) error(field + ".faults", "must be a list");
+            for (std::size_t i = 0; i < faults.size(); ++i)
+                spec.faults.push_back(fault(faults[i], field + ".faults[" + std::to_string(i) + "]", generation));
+        }
+        if (value.contains("modules")) {
+            const json& modules = value["modules"];
+            if (spec.family != FamilyId::Zenara) error(field + ".modules", "only a Zenara instrument has module slots");
+            if (!modules.is_array() || modules.size() > kModuleSlots) error(field + ".modules", "must be a list of up to 8 slots");
+            for (std::size_t i = 0; i < modules.size(); ++i)
+                spec.modules[i] = module(modules[i], field + ".modules[" + std::to_string(i) + "]");
+        }
+        if (value.contains("restartMs")) spec.restartMs = number(value["restartMs"], field + ".restartMs");
+        if (value.contains("bootResetMs")) spec.bootResetMs = number(value["bootResetMs"], field + ".bootResetMs");
+        if (value.contains("fpgaResetMs")) spec.fpgaResetMs = number(value["fpgaResetMs"], field + ".fpgaResetMs");
+        if (value.contains("prmdMs")) spec.prmdMs = number(value["prmdMs"], field + ".prmdMs");
+        if (value.contains("name")) {
+            spec.name = text(value["name"], field + ".name");
+            if (spec.name->size() > 60) error(field + ".name", "at most 60 characters");
+        }
+        return spec;
+    }
+
+    BenchSpec bench(const json& root, std::string_view defaultClock) const {
+        checkKeys(root, "", {"clock", "instruments", "latencyUs"});
+        BenchSpec spec;
+        spec.clock = std::string(defaultClock);
+        if (root.contains("clock")) spec.clock = text(root["clock"], "clock");
+        if (spec.clock != "virtual" && spec.clock != "real") error("clock", "must be \"virtual\" or \"real\"");
+        if (root.contains("latencyUs")) spec.latencyUs = number(root["latencyUs"], "latencyUs");
+        if (root.contains("instruments")) {
+            const json& list = root["instruments"];
+            if (!list.is_array()) error("instruments", "must be a list");
+            std::set<std::string> serials;
+            for (std::size_t i = 0; i < list.size(); ++i) {
+                const std::string field = "instruments[" + std::to_string(i) + "]";
+                spec.instruments.push_back(instrument(list[i], field));
+                if (!serials.insert(spec.instruments.back().serial).second)
+                    error(field + ".serial", "\"" + spec.instruments.back().serial + "\" is already used");
+            }
+        }
+        return spec;
+    }
+
+private:
+    std::string origin_;
+};
+
+}  // namespace
+
+BenchSpec ParseBench(std::string_view text, std::string_view defaultClock, const std::string& origin) {
+    json root;
+    try {
+        root = json::parse(text.begin(), text.end());
+    } catch (const json::parse_error& e) {
+        throw BenchFileError(origin + ": not valid JSON: " + e.what());
+    }
+    if (!root.is_object()) throw BenchFileError(origin + ": must hold one JSON object");
+    return Parser(origin).bench(root, defaultClock);
+}
+
+BenchSpec LoadBenchFile(const std::filesystem::path& file, std::string_view defaultClock) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) throw BenchFileError(file.string() + ": cannot be read");
+    std::ostringstream text;
+    text << in.rdbuf();
+    if (in.bad()) throw BenchFileError(file.string() + ": cannot be read");
+    return ParseBench(text.str(), defaultClock, file.string());
+}
+
+BenchSpec DefaultBench() {
+    BenchSpec spec;
+    auto add = [&spec](FamilyId family, const char* serial) {
+        InstrumentSpec instrument;
+        instrument.family = family;
+        instrument.serial = serial;
+        spec.instruments.push_back(std::move(instrument));
+        return &spec.instruments.back();
+    };
+    // The power controller comes first: it is the one the fixed device path reaches.
+    add(FamilyId::PowerController, "PC000001");
+    add(FamilyId::IrigClock, "IC000001");
+    add(FamilyId::Ulmo, "UL000001");
+    add(FamilyId::Velkaro, "TV000001");
+    InstrumentSpec* zenara = add(FamilyId::Zenara, "ZN000001");
+    zenara->modules = {1, 2, 3, 4, 5, 6, std::nullopt, std::nullopt};
+    return spec;
+}
+
+}  // namespace rovenza::sim

@@ -1,0 +1,36 @@
+#pragma once
+// The bench file: a JSON document naming the attached instruments.
+//
+//   { "clock": "virtual" | "real",            (absent: the front end's default)
+//     "latencyUs": 0,                         (extension: USB latency per write/read/reset)
+//     "instruments": [
+//       { "family": "VK101 Power Controller", (the main window's list text, any letter case)
+//         "serial": "PC000001",               (1 to 8 letters, digits, '-' or '_'; unique)
+//         "mode": "firmware" | "bootloader",  (bootloader: first generation only)
+//         "faults": [ { "request": "READ_FLASH", "occurrence": 17, "action": "corrupt",
+//                       "code": 31, "on": "write" | "read", "length": 20 } ],
+//         "modules": ["IEPE", 7, null, ...],  (Zenara only: up to 8 slots)
+//         "restartMs": 2500, "bootResetMs": 3000, "fpgaResetMs": 3000, "prmdMs": 1200,
+//         "name": "IRIG-CLOCK" } ] }          (extensions, see BenchSpec.h)
+//
+// Keys beginning with '_' are comments. Any other unknown key, a wrong type or value, is an
+// error naming the field, such as "instruments[0].faults[1].action: unknown action \"explode\"".
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "sim/BenchSpec.h"
+
+namespace rovenza::sim {
+
+class BenchFileError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// `origin` names the text in error messages (the file name).
+BenchSpec ParseBench(std::string_view text, std::string_view defaultClock, const std::string& origin = "bench");
+BenchSpec LoadBenchFile(const std::filesystem::path& file, std::string_view defaultClock);
+
+}  // namespace rovenza::sim

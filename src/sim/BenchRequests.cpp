@@ -1,0 +1,204 @@
+// The I/O control requests: dispatch by control code, and the first generation's write, read
+// and reset against the instrument model, with the fault rules applied.
+#include <algorithm>
+#include <cstring>
+
+#include "Bench.h"
+#include "usb/VELKUSB_Const.h"
+
+namespace rovenza::sim {
+
+namespace {
+
+std::uint32_t Le32(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(p[0] | p[1] << 8 | p[2] << 16) | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
+std::string CallName(std::uint32_t code) {
+    switch (code) {
+        case kIoctlWrite: return "write";
+        case kIoctlRead: return "read";
+        case kIoctlReset: return "reset";
+        case kIoctlWrite2: return "write2";
+        case kIoctlRead2: return "read2";
+        default: return "ioctl";
+    }
+}
+
+int GenerationOf(std::uint32_t code) {
+    if (code == kIoctlWrite || code == kIoctlRead || code == kIoctlReset) return 1;
+    if (code == kIoctlWrite2 || code == kIoctlRead2) return 2;
+    return 0;
+}
+
+// Control codes of the second generation ask for read and write access (access bits 3).
+bool AccessAllows(std::uint32_t code, std::uint32_t access) {
+    const std::uint32_t required = code >> 14 & 3;
+    if ((required & 1) && !(access & kGenericRead)) return false;
+    if ((required & 2) && !(access & kGenericWrite)) return false;
+    return true;
+}
+
+}  // namespace
+
+bool Bench::fail(Request& request, std::uint32_t code) {
+    request.error = code;
+    request.record.result = code;
+    return false;
+}
+
+bool Bench::ioControl(Handle handle, std::uint32_t code, const void* in, std::uint32_t inSize, void* out,
+                      std::uint32_t outSize, std::uint32_t& bytesReturned, std::uint32_t& error) {
+    std::lock_guard lock(mutex_);
+    const std::int64_t start = time_.nowUs();
+    updateLocked(start);
+    bytesReturned = 0;
+    error = 0;
+    RecordedRequest record;
+    record.timeUs = start;
+    record.handle = handle;
+    record.call = CallName(code);
+    record.controlCode = code;
+    const auto* input = static_cast<const std::uint8_t*>(in);
+    if (input && inSize > 0) record.input.assign(input, input + inSize);
+    Request request{input, inSize, static_cast<std::uint8_t*>(out), outSize, bytesReturned, error, record};
+
+    bool ok = false;
+    const auto it = handles_.find(handle);
+    if (it == handles_.end()) {
+        ok = fail(request, kErrorInvalidHandle);
+    } else {
+        OpenHandle& open = it->second;
+        record.path = open.path;
+        record.serial = open.instrument->serial();
+        const int generation = GenerationOf(code);
+        if ((!input && inSize > 0) || (!out && outSize > 0))
+            ok = fail(request, kErrorInvalidParameter);
+        else if (generation != open.instrument->generation())
+            ok = fail(request, kErrorInvalidFunction);
+        else if (!AccessAllows(code, open.access))
+            ok = fail(request, kErrorAccessDenied);
+        else if (generation == 2)
+            ok = fail(request, alive(open) ? kErrorGenFailure : kErrorDeviceNotConnected);  // not modelled yet
+        else if (code == kIoctlWrite)
+            ok = writeRequest(open, request);
+        else if (code == kIoctlRead)
+            ok = readRequest(open, request);
+        else
+            ok = resetRequest(open, request);
+    }
+    record.durationUs = time_.nowUs() - start;
+    recorder_.add(std::move(record));
+    return ok;
+}
+
+bool Bench::writeRequest(OpenHandle& handle, Request& request) {
+    if (request.inSize != 8 && request.inSize != 4) return fail(request, kErrorInvalidParameter);
+    if (Le32(request.in) != kPipeWrite) return fail(request, kErrorInvalidParameter);
+    // A 4-byte input carries no parameter; such a write times out after the default.
+    const std::uint32_t parameter = request.inSize == 8 ? Le32(request.in + 4) : kDefaultParameter;
+    const Bytes packet(request.out, request.out + request.outSize);
+    request.record.sent = packet;
+    auto& pic = static_cast<PicInstrument&>(*handle.instrument);
+    const Command command = pic.recognise(packet);
+    const CommandInfo& info = Info(command);
+    request.record.command = std::string(info.name);
+    handle.lastCommand = command;
+    handle.readFault.reset();
+    time_.waitUs(latencyUs_);
+    if (!alive(handle)) return fail(request, kErrorDeviceNotConnected);
+
+    std::optional<FaultRule> rule;
+    if (command != Command::None) rule = pic.faults().next(info.name);
+    if (rule) {
+        request.record.fault = ActionName(rule->action);
+        const bool strikesWrite = rule->on == FaultSide::Write;
+        switch (rule->action) {
+            case FaultAction::Fail:
+                if (strikesWrite) return fail(request, rule->code);
+                handle.readFault = rule;
+                break;
+            case FaultAction::Timeout:
+                if (strikesWrite) {
+                    time_.waitMs(parameter);
+                    return fail(request, kErrorTimeout);
+                }
+                handle.readFault = rule;
+                break;
+            case FaultAction::Vanish:
+                if (strikesWrite) {
+                    pic.vanish();
+                    return fail(request, kErrorDeviceNotConnected);
+                }
+                handle.readFault = rule;
+                break;
+            case FaultAction::Never: pic.setNeverReturn(); break;
+            default: break;
+        }
+    }
+
+    const bool corrupt = rule && rule->action == FaultAction::Corrupt;
+    pic.receive(command, packet, time_.nowUs(), corrupt && info.corruption == Corruption::Memory);
+    if (auto& pending = pic.pending(); pending && rule) {
+        if (corrupt && info.corruption == Corruption::ReplyByte && info.corruptOffset < pending->bytes.size())
+            pending->bytes[info.corruptOffset] ^= 0x01;
+        if (rule->action == FaultAction::Short)
+            pending->bytes.resize(std::min<std::size_t>(pending->bytes.size(),
+                                                        rule->length.value_or(pending->bytes.size() / 2)));
+    }
+    return true;
+}
+
+bool Bench::readRequest(OpenHandle& handle, Request& request) {
+    if (request.inSize != 8 || Le32(request.in) != kPipeRead) return fail(request, kErrorInvalidParameter);
+    const std::uint32_t parameter = Le32(request.in + 4);
+    request.record.command = std::string(CommandName(handle.lastCommand));
+    time_.waitUs(latencyUs_);
+    if (!alive(handle)) return fail(request, kErrorDeviceNotConnected);
+
+    auto& pic = static_cast<PicInstrument&>(*handle.instrument);
+    auto& pending = pic.pending();
+    if (handle.readFault) {
+        const FaultRule rule = *handle.readFault;
+        handle.readFault.reset();
+        request.record.fault = ActionName(rule.action);
+        pending.reset();  // the reply is lost
+        switch (rule.action) {
+            case FaultAction::Fail: return fail(request, rule.code);
+            case FaultAction::Vanish:
+                pic.vanish();
+                return fail(request, kErrorDeviceNotConnected);
+            default:
+                time_.waitMs(parameter);
+                return fail(request, kErrorTimeout);
+        }
+    }
+    if (!pending) {
+        time_.waitMs(parameter);
+        return fail(request, kErrorTimeout);
+    }
+    const std::int64_t waitUs = pending->readyAtUs - time_.nowUs();
+    if (waitUs > static_cast<std::int64_t>(parameter) * 1000) {
+        time_.waitMs(parameter);  // the reply stays pending: it is not ready yet
+        return fail(request, kErrorTimeout);
+    }
+    time_.waitUs(waitUs);
+    const std::size_t count = std::min<std::size_t>(request.outSize, pending->bytes.size());
+    if (count > 0) std::memcpy(request.out, pending->bytes.data(), count);
+    request.record.received.assign(pending->bytes.begin(), pending->bytes.begin() + static_cast<std::ptrdiff_t>(count));
+    request.bytesReturned = static_cast<std::uint32_t>(count);
+    pending.reset();
+    return true;
+}
+
+bool Bench::resetRequest(OpenHandle& handle, Request& request) {
+    if (request.inSize != 4) return fail(request, kErrorInvalidParameter);
+    const std::uint32_t pipe = Le32(request.in);
+    if (pipe != kPipeWrite && pipe != kPipeRead) return fail(request, kErrorInvalidParameter);
+    time_.waitUs(latencyUs_);
+    if (!alive(handle)) return fail(request, kErrorDeviceNotConnected);
+    if (pipe == kPipeRead) static_cast<PicInstrument&>(*handle.instrument).pending().reset();
+    return true;
+}
+
+}  // namespace rovenza::sim

@@ -1,0 +1,38 @@
+#pragma once
+// What a bench is made of: its clock and its instruments, as the bench file gives them.
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sim/BenchTables.h"
+#include "sim/FaultPlan.h"
+
+namespace rovenza::sim {
+
+struct InstrumentSpec {
+    FamilyId family = FamilyId::PowerController;
+    std::string serial;
+    bool bootLoader = false;  // "mode": "bootloader" (first generation only)
+    std::vector<FaultRule> faults;
+    // Zenara: per slot a module type code, or nothing for an empty slot.
+    std::array<std::optional<int>, kModuleSlots> modules{};
+    // Extensions of the bench file.
+    std::uint32_t restartMs = kDefaultRestartMs;      // "restartMs"
+    std::uint32_t bootResetMs = kDefaultBootResetMs;  // "bootResetMs"
+    std::uint32_t fpgaResetMs = kDefaultFpgaResetMs;  // "fpgaResetMs"
+    std::uint32_t prmdMs = kDefaultPrmdMs;            // "prmdMs"
+    std::optional<std::string> name;                  // "name": the name-query answer
+};
+
+struct BenchSpec {
+    std::string clock = "virtual";  // or "real"
+    std::uint32_t latencyUs = 0;    // "latencyUs": added to every write, read and reset request
+    std::vector<InstrumentSpec> instruments;
+};
+
+// One instrument of each family: PC000001, IC000001, UL000001, TV000001, ZN000001.
+BenchSpec DefaultBench();
+
+}  // namespace rovenza::sim

@@ -1,0 +1,53 @@
+#pragma once
+// Fault rules of one instrument and the occurrence counts they are matched against.
+//
+// A rule names a request (a recognised command such as "READ_FLASH", or "open", "reappear",
+// "enumerate"), optionally the occurrence of that request on this instrument (from 1; without
+// it the rule applies every time) and what happens. For a command, one occurrence is one
+// write request carrying it; `on` says whether "fail", "timeout" and "vanish" strike that write
+// request or the read request that follows it. "corrupt" and "short" always shape the command's
+// effect or reply.
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/DriverPort.h"
+#include "sim/BenchTables.h"
+
+namespace rovenza::sim {
+
+enum class FaultSide : std::uint8_t { Write, Read };
+
+struct FaultRule {
+    std::string request;
+    std::optional<std::uint32_t> occurrence;  // from 1; empty: every time
+    FaultAction action = FaultAction::Fail;
+    std::uint32_t code = kErrorGenFailure;   // "fail": the system error code
+    FaultSide on = FaultSide::Write;
+    std::optional<std::uint32_t> length;     // "short": bytes kept (default: half the reply)
+};
+
+class FaultPlan {
+public:
+    void add(FaultRule rule) { rules_.push_back(std::move(rule)); }
+    const std::vector<FaultRule>& rules() const { return rules_; }
+
+    // Counts one more occurrence of `request` and returns the first rule that applies to it.
+    std::optional<FaultRule> next(std::string_view request);
+    std::uint32_t occurrences(std::string_view request) const;
+
+private:
+    std::vector<FaultRule> rules_;
+    std::map<std::string, std::uint32_t, std::less<>> counts_;
+};
+
+// Checks that a rule can take effect on a first-generation instrument; returns the reason it
+// cannot, or nothing.
+std::optional<std::string> CheckFirstGenerationRule(const FaultRule& rule);
+
+std::optional<FaultAction> ParseFaultAction(std::string_view name);
+
+}  // namespace rovenza::sim

@@ -1,0 +1,75 @@
+#include "Instrument.h"
+
+#include <fstream>
+#include <stdexcept>
+
+namespace rovenza::sim {
+
+const FamilyModel& ModelOf(FamilyId id) {
+    for (const auto& model : kFamilyModels)
+        if (model.id == id) return model;
+    throw std::logic_error("unknown instrument family");
+}
+
+Instrument::Instrument(const InstrumentSpec& spec) : serial_(spec.serial), family_(ModelOf(spec.family)) {
+    for (const auto& rule : spec.faults) faults_.add(rule);
+}
+
+std::string Instrument::devicePath() const {
+    std::string pidText(pid());
+    for (char& c : pidText)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    const std::string_view classText = generation() == 1 ? kFirstGenerationClassText : kSecondGenerationClassText;
+    return "\\\\?\\usb#vid_" + std::string(kVendorId) + "&pid_" + pidText + "#" + serial_ + "#" +
+           std::string(classText);
+}
+
+void Instrument::update(std::int64_t nowUs) {
+    if (!returnAtUs_ || nowUs < *returnAtUs_) return;
+    returnAtUs_.reset();
+    const auto rule = faults_.next(kRequestReappear);
+    if (neverReturn_ || rule) return;  // "never" / "vanish": it stays away
+    present_ = true;
+}
+
+void Instrument::leave() {
+    if (present_) ++epoch_;
+    present_ = false;
+    onLeave();
+}
+
+void Instrument::restart(std::int64_t nowUs, std::uint32_t delayMs) {
+    leave();
+    ++restarts_;
+    returnAtUs_ = nowUs + static_cast<std::int64_t>(delayMs) * 1000;
+}
+
+void Instrument::vanish() {
+    leave();
+    returnAtUs_.reset();
+}
+
+void Instrument::reconnect() {
+    returnAtUs_.reset();
+    neverReturn_ = false;
+    present_ = true;
+}
+
+void Instrument::writeState(std::ostream& out) const {
+    out << "family=" << family_.listText << '\n'
+        << "serial=" << serial_ << '\n'
+        << "generation=" << family_.generation << '\n'
+        << "present=" << (present_ ? 1 : 0) << '\n'
+        << "pid=" << pid() << '\n'
+        << "restarts=" << restarts_ << '\n'
+        << "neverReturns=" << (neverReturn_ ? 1 : 0) << '\n';
+}
+
+void WriteBinaryFile(const std::filesystem::path& file, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    if (!out) throw std::runtime_error("cannot write " + file.string());
+}
+
+}  // namespace rovenza::sim

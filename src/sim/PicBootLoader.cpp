@@ -1,0 +1,97 @@
+// The boot loader's side of the boot-loader packets.
+#include <algorithm>
+
+#include "PicInstrument.h"
+
+namespace rovenza::sim {
+
+namespace {
+
+struct PacketHeader {
+    std::uint8_t cmd;
+    std::uint8_t len;
+    std::uint32_t address;
+};
+
+PacketHeader ReadHeader(const Bytes& p) {
+    return {p[0], p[1], static_cast<std::uint32_t>(p[2] | p[3] << 8 | p[4] << 16)};
+}
+
+Bytes HeaderEcho(const Bytes& p) { return Bytes(p.begin(), p.begin() + 5); }
+
+// The Data bytes a write packet carries: Len of them, as far as the packet holds them.
+std::size_t DataLength(const Bytes& p, std::uint8_t len) { return std::min<std::size_t>(len, p.size() - 5); }
+
+// The index of the first byte with a bit set among `count` bytes from `data`, if any.
+std::optional<std::size_t> FirstSetByte(const std::uint8_t* data, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i)
+        if (data[i] != 0) return i;
+    return std::nullopt;
+}
+
+}  // namespace
+
+void PicInstrument::receiveBootLoader(Command command, const Bytes& p, std::int64_t nowUs, bool corruptMemory) {
+    switch (command) {
+        case Command::ReadFlash: {
+            const auto h = ReadHeader(p);
+            Bytes out = HeaderEcho(p);
+            const std::size_t count = std::min<std::size_t>(h.len, 64 - 5);
+            for (std::size_t i = 0; i < count; ++i) {
+                const std::uint32_t a = h.address + static_cast<std::uint32_t>(i);
+                out.push_back(a < kProgramSize ? program_[a] : 0x00);
+            }
+            reply(command, std::move(out), nowUs);
+            return;
+        }
+        case Command::WriteFlash: {
+            const auto h = ReadHeader(p);
+            Bytes data(p.begin() + 5, p.begin() + 5 + static_cast<std::ptrdiff_t>(DataLength(p, h.len)));
+            if (corruptMemory && !data.empty()) {
+                // One bit the row should keep is cleared. Flash cannot set it again without an
+                // erase, so a repeated write of the same row reads back wrong as well. A row of
+                // zeros has no such bit: its first byte is then left unwritten instead.
+                if (auto i = FirstSetByte(data.data(), data.size()))
+                    data[*i] = static_cast<std::uint8_t>(data[*i] & (data[*i] - 1));
+                else
+                    data[0] = 0xFF;
+            }
+            for (std::size_t i = 0; i < data.size(); ++i) {
+                const std::uint32_t a = h.address + static_cast<std::uint32_t>(i);
+                if (a < kBootBlockEnd) {
+                    ++protectedWrites_;
+                    continue;
+                }
+                if (a < kProgramSize) program_[a] &= data[i];
+            }
+            reply(command, HeaderEcho(p), nowUs);
+            return;
+        }
+        case Command::EraseFlash: {
+            const std::uint32_t block = ReadHeader(p).address & ~(kEraseBlock - 1);
+            if (block < kBootBlockEnd)
+                ++protectedWrites_;
+            else if (block < kProgramSize)
+                std::fill_n(program_.begin() + block, kEraseBlock, std::uint8_t{0xFF});
+            reply(command, Bytes{0x03}, nowUs);
+            return;
+        }
+        case Command::WriteEedata: {
+            const auto h = ReadHeader(p);
+            const std::size_t count = DataLength(p, h.len);
+            for (std::size_t i = 0; i < count; ++i) {
+                const std::uint32_t a = h.address + static_cast<std::uint32_t>(i);
+                if (a < kEepromSize) eeprom_[a] = p[5 + i];
+            }
+            reply(command, Bytes{0x05}, nowUs);
+            return;
+        }
+        case Command::BootReset:
+            restartInto(PicMode::Firmware, nowUs, bootResetMs_);
+            return;
+        default:
+            return;  // ignored, no reply
+    }
+}
+
+}  // namespace rovenza::sim

@@ -1,0 +1,136 @@
+// The firmware's side: the enter-boot-loader command and the name query for every family, the
+// IRIG clock's FPGA configuration commands and the ULMO's CAN image packets.
+//
+// IRIG clock (every command begins 00 02 00 and a letter):
+//   PRMD (..50 'PRMD')   answers 00 02 00 50 'O' 'K' once it is ready, prmdMs after the command;
+//                        programming mode starts then.
+//   FPGA_CMD2 (..51)     answers 00 02 00 51 00.
+//   FPGA_WRITE (..52 A2 A1 A0, 32 bytes)  in programming mode: stores the block at the 24-bit
+//                        address and answers 37 bytes: 00 02 00 52, status 00, the 32 bytes.
+//   FPGA_READ (..53 A2 A1 A0)  in programming mode: 37 bytes: 00 02 00 53, status 00, the 32
+//                        stored bytes (0xFF where nothing was stored).
+//   Outside programming mode the block commands get no reply.
+//   The final reset (a 64-byte packet with Cmd 0xFF): no reply; the instrument leaves the bus
+//                        and returns, in firmware, after fpgaResetMs.
+// ULMO:
+//   CAN_FIRST (0A 00, header 02 00 AH AL at 2..5, block bytes 0..32 at 6..38)  keeps the half;
+//                        64-byte reply, byte 0 = 0x01.
+//   CAN_SECOND (0A 01, block bytes 33..63 at 2..32)  with a first half whose header was
+//                        02 00: stores the 64-byte block at AH AL into the CAN flash; 64-byte
+//                        reply, byte 0 = 0x01 when stored, else 0x00.
+//   CAN_FINISH (0B 00 03 03 0F 00)  64-byte reply, byte 0 = 0x00 (0x01 if bytes 2..5 differ).
+#include <algorithm>
+
+#include "PicInstrument.h"
+
+namespace rovenza::sim {
+
+namespace {
+
+std::uint32_t Address24(const Bytes& p) { return static_cast<std::uint32_t>(p[4] << 16 | p[5] << 8 | p[6]); }
+
+Bytes FirmwareReplyHead(std::uint8_t letter) { return Bytes{0x00, 0x02, 0x00, letter}; }
+
+}  // namespace
+
+void PicInstrument::receiveFirmware(Command command, const Bytes& p, std::int64_t nowUs, bool corruptMemory) {
+    switch (command) {
+        case Command::GoBootLoader:
+            restartInto(PicMode::BootLoader, nowUs, restartMs_);
+            return;
+        case Command::QueryName: {
+            Bytes out = FirmwareReplyHead(0x0D);
+            out.insert(out.end(), name_.begin(), name_.end());
+            out.resize(64, 0x00);
+            reply(command, std::move(out), nowUs);
+            return;
+        }
+        default:
+            if (family().id == FamilyId::IrigClock) receiveIrig(command, p, nowUs, corruptMemory);
+            if (family().id == FamilyId::Ulmo) receiveUlmo(command, p, nowUs);
+            return;
+    }
+}
+
+void PicInstrument::receiveIrig(Command command, const Bytes& p, std::int64_t nowUs, bool corruptMemory) {
+    switch (command) {
+        case Command::Prmd: {
+            // Already in (or entering) programming mode: it answers once that is reached.
+            if (!programmingFromUs_) programmingFromUs_ = nowUs + static_cast<std::int64_t>(prmdMs_) * 1000;
+            Bytes out = FirmwareReplyHead(0x50);
+            out.push_back('O');
+            out.push_back('K');
+            reply(command, std::move(out), std::max(nowUs, *programmingFromUs_));
+            return;
+        }
+        case Command::FpgaCmd2: {
+            Bytes out = FirmwareReplyHead(0x51);
+            out.push_back(0x00);
+            reply(command, std::move(out), nowUs);
+            return;
+        }
+        case Command::FpgaWrite: {
+            if (!programmingMode(nowUs)) return;
+            const std::uint32_t address = Address24(p);
+            Bytes block(p.begin() + 7, p.begin() + 39);
+            Bytes stored = block;
+            if (corruptMemory) stored[0] ^= 0x01;
+            if (fpga_.size() < address + 32) fpga_.resize(address + 32, 0xFF);
+            std::copy(stored.begin(), stored.end(), fpga_.begin() + address);
+            Bytes out = FirmwareReplyHead(0x52);
+            out.push_back(0x00);
+            out.insert(out.end(), block.begin(), block.end());
+            reply(command, std::move(out), nowUs);
+            return;
+        }
+        case Command::FpgaRead: {
+            if (!programmingMode(nowUs)) return;
+            const std::uint32_t address = Address24(p);
+            Bytes out = FirmwareReplyHead(0x53);
+            out.push_back(0x00);
+            for (std::uint32_t i = 0; i < 32; ++i)
+                out.push_back(address + i < fpga_.size() ? fpga_[address + i] : 0xFF);
+            reply(command, std::move(out), nowUs);
+            return;
+        }
+        case Command::BootReset:
+            restartInto(PicMode::Firmware, nowUs, fpgaResetMs_);
+            return;
+        default:
+            return;
+    }
+}
+
+void PicInstrument::receiveUlmo(Command command, const Bytes& p, std::int64_t nowUs) {
+    Bytes out(64, 0x00);
+    switch (command) {
+        case Command::CanFirst:
+            canHalf_ = CanHalf{static_cast<std::uint32_t>(p[4] << 8 | p[5]), p[2] == 0x02 && p[3] == 0x00,
+                               Bytes(p.begin() + 6, p.begin() + 39)};
+            out[0] = 0x01;
+            break;
+        case Command::CanSecond:
+            if (canHalf_ && canHalf_->headerOk) {
+                Bytes block = canHalf_->bytes;
+                block.insert(block.end(), p.begin() + 2, p.begin() + 33);
+                const std::size_t count = std::min<std::size_t>(block.size(), kCanFlashSize - canHalf_->address);
+                std::copy_n(block.begin(), count, can_.begin() + canHalf_->address);
+                ++canBlocks_;
+                out[0] = 0x01;
+            }
+            canHalf_.reset();
+            break;
+        case Command::CanFinish: {
+            static constexpr std::uint8_t kClosing[] = {0x03, 0x03, 0x0F, 0x00};
+            const bool wellFormed = p.size() >= 6 && std::equal(p.begin() + 2, p.begin() + 6, kClosing);
+            if (wellFormed) ++canFinishes_;
+            out[0] = wellFormed ? 0x00 : 0x01;
+            break;
+        }
+        default:
+            return;
+    }
+    reply(command, std::move(out), nowUs);
+}
+
+}  // namespace rovenza::sim

@@ -1,0 +1,78 @@
+#include "PicInstrument.h"
+
+#include <utility>
+
+namespace rovenza::sim {
+
+std::uint8_t PicInstrument::BootBlockByte(std::uint32_t address) {
+    return static_cast<std::uint8_t>((address & 0xFF) ^ 0xB5);
+}
+
+std::uint8_t PicInstrument::OldFirmwareByte(std::uint32_t address) {
+    return static_cast<std::uint8_t>((address * 7 + 0x3C) & 0xFF);
+}
+
+PicInstrument::PicInstrument(const InstrumentSpec& spec)
+    : Instrument(spec),
+      mode_(spec.bootLoader ? PicMode::BootLoader : PicMode::Firmware),
+      restartMs_(spec.restartMs),
+      bootResetMs_(spec.bootResetMs),
+      fpgaResetMs_(spec.fpgaResetMs),
+      prmdMs_(spec.prmdMs),
+      name_(spec.name ? *spec.name : std::string(family().name)),
+      program_(kProgramSize, 0xFF),
+      eeprom_(kEepromSize, 0x00) {
+    for (std::uint32_t a = 0; a < kBootBlockEnd; ++a) program_[a] = BootBlockByte(a);
+    for (std::uint32_t a = kBootBlockEnd; a < kOldFirmwareEnd; ++a) program_[a] = OldFirmwareByte(a);
+    if (family().id == FamilyId::Ulmo) can_.assign(kCanFlashSize, 0xFF);
+}
+
+std::string_view PicInstrument::pid() const {
+    return mode_ == PicMode::BootLoader ? kPidBootLoader : family().firmwarePid;
+}
+
+std::string_view PicInstrument::friendlyName() const {
+    return mode_ == PicMode::BootLoader ? kBootLoaderFriendlyName : family().listText;
+}
+
+void PicInstrument::receive(Command command, const Bytes& packet, std::int64_t nowUs, bool corruptMemory) {
+    pending_.reset();  // a new command replaces a reply nobody collected
+    if (mode_ == PicMode::BootLoader)
+        receiveBootLoader(command, packet, nowUs, corruptMemory);
+    else
+        receiveFirmware(command, packet, nowUs, corruptMemory);
+}
+
+void PicInstrument::reply(Command command, Bytes bytes, std::int64_t readyAtUs) {
+    pending_ = PendingReply{command, std::move(bytes), readyAtUs};
+}
+
+void PicInstrument::restartInto(PicMode mode, std::int64_t nowUs, std::uint32_t delayMs) {
+    restart(nowUs, delayMs);
+    mode_ = mode;  // it comes back in this mode
+}
+
+void PicInstrument::onLeave() {
+    pending_.reset();
+    programmingFromUs_.reset();
+    canHalf_.reset();
+}
+
+void PicInstrument::writeState(std::ostream& out) const {
+    Instrument::writeState(out);
+    out << "mode=" << (mode_ == PicMode::BootLoader ? "bootloader" : "firmware") << '\n'
+        << "protectedWrites=" << protectedWrites_ << '\n';
+    if (family().id == FamilyId::IrigClock)
+        out << "programmingMode=" << (programmingFromUs_ ? 1 : 0) << '\n' << "fpgaBytes=" << fpga_.size() << '\n';
+    if (family().id == FamilyId::Ulmo)
+        out << "canBlocks=" << canBlocks_ << '\n' << "canFinishes=" << canFinishes_ << '\n';
+}
+
+void PicInstrument::dumpMemories(const std::filesystem::path& folder) const {
+    WriteBinaryFile(folder / "program.bin", program_);
+    WriteBinaryFile(folder / "eeprom.bin", eeprom_);
+    if (family().id == FamilyId::IrigClock) WriteBinaryFile(folder / "fpga.bin", fpga_);
+    if (family().id == FamilyId::Ulmo) WriteBinaryFile(folder / "can.bin", can_);
+}
+
+}  // namespace rovenza::sim

@@ -1,0 +1,110 @@
+#pragma once
+// The first-generation instrument: a PIC USB microcontroller that runs either its family's
+// firmware (listed under the family's product identifier) or its boot loader (0DAC).
+//
+// Boot loader (64-byte packets: Cmd, Len, Address low, Address high, AddressUpper, Data):
+//   READ_FLASH   (1)  reply: the 5 header bytes, then Len bytes of program memory
+//                     (addresses past the 32 KiB read as 0x00).
+//   WRITE_FLASH  (2)  flash semantics: each of the Len bytes is ANDed into memory (a write only
+//                     clears bits); reply: the 5 header bytes.
+//   ERASE_FLASH  (3)  erases the 64-byte block holding Address (two rows) to 0xFF, whatever Len
+//                     says; reply: 1 byte, 0x03.
+//   WRITE_EEDATA (5)  stores Len bytes into the 256-byte EEPROM at Address; reply: 1 byte, 0x05.
+//   BOOT_RESET (0xFF) no reply; the instrument leaves the bus and returns in firmware mode after
+//                     bootResetMs.
+//   The boot block 0x0000-0x07FF is write-protected: writes and erases there change nothing
+//   (the reply is the usual one) and are counted as protectedWrites. Anything else, including
+//   the enter-boot-loader command, is ignored without a reply.
+// Firmware (every family):
+//   GO_BOOTLOADER (10 00 00) no reply; the instrument leaves the bus at once (so the host's read
+//                     fails with 1167) and returns in its boot loader after restartMs.
+//   QUERY_NAME (00 02 00 0D 00) reply: 64 bytes, the command's 4 bytes, then the name, zeros.
+// IRIG clock firmware: PRMD, FPGA_CMD2, FPGA_WRITE, FPGA_READ and the final reset (see
+//   PicFirmware.cpp). ULMO firmware: CAN_FIRST, CAN_SECOND, CAN_FINISH.
+// Unrecognised packets get no reply (the host's read times out).
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "sim/Instrument.h"
+#include "sim/Recorder.h"
+
+namespace rovenza::sim {
+
+enum class PicMode : std::uint8_t { Firmware, BootLoader };
+
+struct PendingReply {
+    Command command = Command::None;
+    Bytes bytes;
+    std::int64_t readyAtUs = 0;  // the instrument has the reply ready from this bench time on
+};
+
+// The packet's command, as the instrument in `mode` would take it. Pure: bytes in, name out.
+Command Recognise(FamilyId family, PicMode mode, const Bytes& packet);
+
+class PicInstrument final : public Instrument {
+public:
+    explicit PicInstrument(const InstrumentSpec& spec);
+
+    PicMode mode() const { return mode_; }
+    std::string_view pid() const override;
+    std::string_view friendlyName() const override;
+
+    // Memories: 32 KiB program flash, 256-byte EEPROM, the IRIG clock's FPGA configuration
+    // store (grows to the highest byte written), the ULMO's 64 KiB CAN flash.
+    Bytes& program() { return program_; }
+    const Bytes& program() const { return program_; }
+    Bytes& eeprom() { return eeprom_; }
+    const Bytes& eeprom() const { return eeprom_; }
+    const Bytes& fpga() const { return fpga_; }
+    Bytes& can() { return can_; }
+    const Bytes& can() const { return can_; }
+
+    // IRIG clock: true from the moment PRMD is done until the instrument leaves the bus.
+    bool programmingMode(std::int64_t nowUs) const { return programmingFromUs_ && nowUs >= *programmingFromUs_; }
+    std::uint32_t protectedWrites() const { return protectedWrites_; }
+    std::uint32_t canBlocksStored() const { return canBlocks_; }
+    std::uint32_t canFinishes() const { return canFinishes_; }
+
+    // The wire, driven by the bench. `receive` acts on one packet and leaves the reply it owes
+    // in pending() (or none); with `corruptMemory` a memory write stores one wrong byte.
+    Command recognise(const Bytes& packet) const { return Recognise(family().id, mode_, packet); }
+    void receive(Command command, const Bytes& packet, std::int64_t nowUs, bool corruptMemory);
+    std::optional<PendingReply>& pending() { return pending_; }
+
+    void writeState(std::ostream& out) const override;
+    void dumpMemories(const std::filesystem::path& folder) const override;
+
+    // Initial memory contents: a recognisable boot loader and an "old firmware".
+    static std::uint8_t BootBlockByte(std::uint32_t address);
+    static std::uint8_t OldFirmwareByte(std::uint32_t address);
+
+protected:
+    void onLeave() override;
+
+private:
+    void receiveBootLoader(Command command, const Bytes& packet, std::int64_t nowUs, bool corruptMemory);
+    void receiveFirmware(Command command, const Bytes& packet, std::int64_t nowUs, bool corruptMemory);
+    void receiveIrig(Command command, const Bytes& packet, std::int64_t nowUs, bool corruptMemory);
+    void receiveUlmo(Command command, const Bytes& packet, std::int64_t nowUs);
+    void reply(Command command, Bytes bytes, std::int64_t readyAtUs);
+    void restartInto(PicMode mode, std::int64_t nowUs, std::uint32_t delayMs);
+
+    PicMode mode_;
+    std::uint32_t restartMs_, bootResetMs_, fpgaResetMs_, prmdMs_;
+    std::string name_;
+    Bytes program_, eeprom_, fpga_, can_;
+    std::optional<PendingReply> pending_;
+    std::optional<std::int64_t> programmingFromUs_;
+    struct CanHalf {
+        std::uint32_t address;
+        bool headerOk;
+        Bytes bytes;  // block bytes 0 to 32
+    };
+    std::optional<CanHalf> canHalf_;
+    std::uint32_t protectedWrites_ = 0;
+    std::uint32_t canBlocks_ = 0;
+    std::uint32_t canFinishes_ = 0;
+};
+
+}  // namespace rovenza::sim

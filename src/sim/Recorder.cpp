@@ -1,0 +1,67 @@
+#include "Recorder.h"
+
+#include <cstdio>
+
+namespace rovenza::sim {
+
+namespace {
+
+bool Matches(const RecordedRequest& request, std::string_view call, std::string_view command) {
+    return (call.empty() || request.call == call) && (command.empty() || request.command == command);
+}
+
+}  // namespace
+
+std::vector<RecordedRequest> Recorder::select(std::string_view call, std::string_view command) const {
+    std::vector<RecordedRequest> out;
+    for (const auto& request : requests_)
+        if (Matches(request, call, command)) out.push_back(request);
+    return out;
+}
+
+std::size_t Recorder::count(std::string_view call, std::string_view command) const {
+    std::size_t n = 0;
+    for (const auto& request : requests_)
+        if (Matches(request, call, command)) ++n;
+    return n;
+}
+
+const RecordedRequest* Recorder::last(std::string_view call, std::string_view command) const {
+    for (auto it = requests_.rbegin(); it != requests_.rend(); ++it)
+        if (Matches(*it, call, command)) return &*it;
+    return nullptr;
+}
+
+void Recorder::writeLog(std::ostream& out) const {
+    for (const auto& request : requests_) out << LogLine(request) << '\n';
+}
+
+std::string FormatTimeMs(std::int64_t us) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%lld.%03lld", static_cast<long long>(us / 1000),
+                  static_cast<long long>(us % 1000));
+    return text;
+}
+
+std::string HexBytes(const Bytes& bytes) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string text;
+    text.reserve(bytes.size() * 2);
+    for (std::uint8_t byte : bytes) {
+        text.push_back(kDigits[byte >> 4]);
+        text.push_back(kDigits[byte & 0x0F]);
+    }
+    return text;
+}
+
+std::string LogLine(const RecordedRequest& request) {
+    std::string line = FormatTimeMs(request.timeUs);
+    for (const std::string& column : {request.path, request.call, request.command, HexBytes(request.sent),
+                                      HexBytes(request.received), std::to_string(request.result)}) {
+        line += '\t';
+        line += column;
+    }
+    return line;
+}
+
+}  // namespace rovenza::sim

@@ -1,0 +1,45 @@
+#include "SimulatedBench.h"
+
+#include <stdexcept>
+
+#include "platform/HostBackends.h"
+
+namespace rovenza::sim {
+
+std::unique_ptr<SimulatedBench> SimulatedBench::Create(const BenchOptions& options) {
+    BenchSpec spec;
+    if (options.benchFile) {
+        spec = LoadBenchFile(*options.benchFile, options.defaultClock);
+    } else {
+        spec = DefaultBench();
+        spec.clock = options.defaultClock;
+        if (spec.clock != "virtual" && spec.clock != "real")
+            throw BenchFileError("clock: must be \"virtual\" or \"real\", not \"" + spec.clock + "\"");
+    }
+    return std::make_unique<SimulatedBench>(spec);
+}
+
+SimulatedBench::SimulatedBench(const BenchSpec& spec) {
+    if (spec.clock == "real") {
+        clock_ = std::make_unique<SystemClock>();
+    } else {
+        auto clock = std::make_unique<VirtualClock>();
+        virtual_ = clock.get();
+        clock_ = std::move(clock);
+    }
+    bench_ = std::make_unique<Bench>(*clock_, spec);
+}
+
+SimulatedBench::~SimulatedBench() = default;
+
+PicInstrument& SimulatedBench::instrument(std::string_view serial) {
+    if (auto* pic = dynamic_cast<PicInstrument*>(bench_->find(serial))) return *pic;
+    throw std::out_of_range("the bench has no first-generation instrument " + std::string(serial));
+}
+
+SecondGenInstrument& SimulatedBench::secondGen(std::string_view serial) {
+    if (auto* instrument = dynamic_cast<SecondGenInstrument*>(bench_->find(serial))) return *instrument;
+    throw std::out_of_range("the bench has no second-generation instrument " + std::string(serial));
+}
+
+}  // namespace rovenza::sim

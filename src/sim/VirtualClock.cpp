@@ -1,0 +1,36 @@
+#include "VirtualClock.h"
+
+namespace rovenza::sim {
+
+void VirtualClock::sleep(std::uint32_t ms) { advance(std::chrono::milliseconds(ms)); }
+
+void VirtualClock::advance(std::chrono::nanoseconds by) {
+    if (by.count() > 0) ns_.fetch_add(by.count(), std::memory_order_acq_rel);
+}
+
+BenchTime::BenchTime(Clock& clock)
+    : clock_(clock), virtual_(dynamic_cast<VirtualClock*>(&clock)), origin_(clock.counter()) {}
+
+std::int64_t BenchTime::nowUs() {
+    const std::int64_t ticks = clock_.counter() - origin_;
+    const std::int64_t frequency = clock_.frequency();
+    if (frequency <= 0) return 0;
+    // Split so that large counters (nanoseconds since boot) do not overflow.
+    return ticks / frequency * 1'000'000 + ticks % frequency * 1'000'000 / frequency;
+}
+
+void BenchTime::waitUs(std::int64_t us) {
+    if (us <= 0) return;
+    if (virtual_) {
+        virtual_->advance(std::chrono::microseconds(us));
+        return;
+    }
+    owedUs_ += us;
+    const std::int64_t ms = owedUs_ / 1000;
+    if (ms > 0) {
+        owedUs_ -= ms * 1000;
+        clock_.sleep(static_cast<std::uint32_t>(ms));
+    }
+}
+
+}  // namespace rovenza::sim

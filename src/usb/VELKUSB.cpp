@@ -1,0 +1,110 @@
+#include "VELKUSB.h"
+
+#include <algorithm>
+
+#include "VELKUSB_Const.h"
+
+namespace rovenza {
+
+namespace {
+
+// A failed request whose system code is 0 still has to read as a failure.
+std::uint32_t FailureCode(std::uint32_t error) { return error == 0 ? 1 : error; }
+
+void PutLe32(std::uint8_t* out, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) out[i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+}  // namespace
+
+Bytes EncodeRequestHeader(const RequestHeader& header) {
+    Bytes record(8);
+    PutLe32(record.data(), header.Pipe);
+    PutLe32(record.data() + 4, header.Parameter);
+    return record;
+}
+
+std::uint32_t OpenChannel(const Context& ctx, const std::string& path, Handle& handle) {
+    std::uint32_t error = 0;
+    handle = ctx.driver.open(path, kGenericWrite, kFileShareWrite, error);
+    return handle == kInvalidHandle ? FailureCode(error) : 0;
+}
+
+void CloseChannel(const Context& ctx, Handle handle) {
+    if (handle != kInvalidHandle) ctx.driver.close(handle);
+}
+
+std::uint32_t CommandExchange(const Context& ctx, Handle handle, const std::uint8_t* command,
+                              std::uint32_t commandLength, std::uint32_t writeParameter,
+                              std::uint32_t readParameter, std::uint8_t* reply, std::uint32_t& replyLimit) {
+    std::uint32_t returned = 0;
+    std::uint32_t error = 0;
+    const Bytes writeHeader = EncodeRequestHeader({kPipeWrite, writeParameter});
+    // The driver carries the output buffer of a METHOD_IN_DIRECT request to the instrument.
+    const bool written = ctx.driver.ioControl(handle, kIoctlWrite, writeHeader.data(), 8,
+                                              const_cast<std::uint8_t*>(command), commandLength, returned, error);
+    if (!written) return FailureCode(error);
+
+    const Bytes readHeader = EncodeRequestHeader({kPipeRead, readParameter});
+    returned = 0;
+    error = 0;
+    const bool read = ctx.driver.ioControl(handle, kIoctlRead, readHeader.data(), 8, reply, replyLimit, returned, error);
+    if (!read) return FailureCode(error);
+    replyLimit = std::min(returned, replyLimit);
+    return 0;
+}
+
+std::uint32_t WriteOnly(const Context& ctx, Handle handle, const std::uint8_t* data, std::uint32_t length) {
+    std::uint8_t pipe[4];
+    PutLe32(pipe, kPipeWrite);
+    std::uint32_t returned = 0;
+    std::uint32_t error = 0;
+    if (!ctx.driver.ioControl(handle, kIoctlWrite, pipe, 4, const_cast<std::uint8_t*>(data), length, returned, error))
+        return FailureCode(error);
+    return 0;
+}
+
+std::uint32_t ResetPipe(const Context& ctx, Handle handle, std::uint32_t pipeNumber) {
+    std::uint8_t pipe[4];
+    PutLe32(pipe, pipeNumber);
+    std::uint32_t returned = 0;
+    std::uint32_t error = 0;
+    if (!ctx.driver.ioControl(handle, kIoctlReset, pipe, 4, nullptr, 0, returned, error)) return FailureCode(error);
+    return 0;
+}
+
+std::uint32_t OpenChannel2(const Context& ctx, const std::string& path, Handle& handle) {
+    std::uint32_t error = 0;
+    handle = ctx.driver.open(path, kGenericRead | kGenericWrite, 0, error);
+    return handle == kInvalidHandle ? FailureCode(error) : 0;
+}
+
+void CloseChannel2(const Context& ctx, Handle& handle) {
+    if (handle == kInvalidHandle) return;
+    ctx.driver.close(handle);
+    handle = kInvalidHandle;
+}
+
+std::uint32_t CommandExchange2(const Context& ctx, Handle handle, const Bytes& command, std::uint32_t parameter,
+                               Bytes& reply) {
+    reply.clear();
+    if (handle == kInvalidHandle) return kErrorInvalidHandle;
+    std::uint32_t returned = 0;
+    std::uint32_t error = 0;
+    const Bytes writeHeader = EncodeRequestHeader({kPipeWrite, parameter});
+    if (!ctx.driver.ioControl(handle, kIoctlWrite2, writeHeader.data(), 8, const_cast<std::uint8_t*>(command.data()),
+                              static_cast<std::uint32_t>(command.size()), returned, error))
+        return FailureCode(error);
+
+    Bytes buffer(64, 0);
+    const Bytes readHeader = EncodeRequestHeader({kPipeRead, parameter});
+    returned = 0;
+    error = 0;
+    if (!ctx.driver.ioControl(handle, kIoctlRead2, readHeader.data(), 8, buffer.data(), 64, returned, error))
+        return FailureCode(error);
+    buffer.resize(std::min<std::uint32_t>(returned, 64));
+    reply = std::move(buffer);
+    return 0;
+}
+
+}  // namespace rovenza

@@ -1,0 +1,58 @@
+#include "VELKUSB_Enum.h"
+
+#include "VELKUSB_Const.h"
+
+namespace rovenza {
+
+namespace {
+
+enum class Report { MessageBox, DebugOutput };
+
+// The interface walk over the first-generation class, keeping the paths whose identifier
+// equals `wanted`.
+void CollectByPid(const Context& ctx, const std::string& wanted, Report report, std::vector<std::string>& paths) {
+    std::vector<DeviceInterfaceEntry> entries;
+    if (!ctx.interfaces.enumerate(kFirstGenerationClass, entries)) return;
+    for (const auto& entry : entries) {
+        if (entry.detailError != 0) {
+            const std::string text = "Error " + std::to_string(entry.detailError);
+            if (report == Report::MessageBox)
+                ctx.op.showMessage("", text);
+            else
+                ctx.debug.write(text);
+            continue;  // its path is empty and carries no identifier
+        }
+        std::string pid;
+        if (ExtractPid(entry.path, pid) && pid == wanted) paths.push_back(entry.path);
+    }
+}
+
+}  // namespace
+
+std::string AsciiUpper(std::string_view text) {
+    std::string upper(text);
+    for (char& c : upper)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return upper;
+}
+
+bool ExtractPid(const std::string& path, std::string& pid) {
+    const std::string upper = AsciiUpper(path);
+    const auto start = upper.find("PID_");
+    if (start == std::string::npos) return false;
+    const std::string rest = upper.substr(start + 4);
+    const auto hash = rest.find('#');
+    if (hash == std::string::npos) return false;
+    pid = rest.substr(0, hash);
+    return true;
+}
+
+void FindDevicePaths(const Context& ctx, std::vector<std::string>& paths) {
+    CollectByPid(ctx, std::string(kPidBootLoader), Report::MessageBox, paths);
+}
+
+void FindDevicePathsByPid(const Context& ctx, std::string_view pid, std::vector<std::string>& paths) {
+    CollectByPid(ctx, AsciiUpper(pid), Report::DebugOutput, paths);
+}
+
+}  // namespace rovenza

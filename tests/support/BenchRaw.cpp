@@ -1,0 +1,75 @@
+#include "BenchRaw.h"
+
+#include <cctype>
+
+#include "usb/VELKUSB_Const.h"
+
+namespace rovenza {
+
+RawBytes RawHeader(std::uint32_t pipe, std::uint32_t parameter) {
+    RawBytes header(8);
+    for (int i = 0; i < 4; ++i) {
+        header[i] = static_cast<std::uint8_t>(pipe >> (8 * i));
+        header[4 + i] = static_cast<std::uint8_t>(parameter >> (8 * i));
+    }
+    return header;
+}
+
+Handle RawDriver::open(const std::string& path, std::uint32_t* error, std::uint32_t access, std::uint32_t share) {
+    std::uint32_t code = 0;
+    const Handle handle = driver_.open(path, access, share, code);
+    if (error) *error = code;
+    return handle;
+}
+
+RawResult RawDriver::request(Handle handle, std::uint32_t code, const RawBytes& input, RawBytes buffer) {
+    RawResult result;
+    result.ok = driver_.ioControl(handle, code, input.empty() ? nullptr : input.data(),
+                                  static_cast<std::uint32_t>(input.size()), buffer.empty() ? nullptr : buffer.data(),
+                                  static_cast<std::uint32_t>(buffer.size()), result.returned, result.error);
+    if (result.ok && code == kIoctlRead) {
+        buffer.resize(std::min<std::size_t>(result.returned, buffer.size()));
+        result.data = std::move(buffer);
+    }
+    return result;
+}
+
+RawResult RawDriver::write(Handle handle, const RawBytes& packet, std::uint32_t parameter) {
+    return request(handle, kIoctlWrite, RawHeader(kPipeWrite, parameter), packet);
+}
+
+RawResult RawDriver::writeOnly(Handle handle, const RawBytes& packet) {
+    return request(handle, kIoctlWrite, RawBytes{0, 0, 0, 0}, packet);
+}
+
+RawResult RawDriver::read(Handle handle, std::uint32_t limit, std::uint32_t parameter) {
+    return request(handle, kIoctlRead, RawHeader(kPipeRead, parameter), RawBytes(limit, 0));
+}
+
+RawResult RawDriver::reset(Handle handle, std::uint32_t pipe) {
+    return request(handle, kIoctlReset, RawBytes{static_cast<std::uint8_t>(pipe), 0, 0, 0}, {});
+}
+
+RawResult RawDriver::exchange(Handle handle, const RawBytes& packet, std::uint32_t limit, std::uint32_t readParameter) {
+    RawResult written = write(handle, packet);
+    if (!written.ok) return written;
+    return read(handle, limit, readParameter);
+}
+
+RawBytes BootPacket(std::uint8_t cmd, std::uint8_t len, std::uint16_t address, const RawBytes& data) {
+    RawBytes packet(64, 0);
+    packet[0] = cmd;
+    packet[1] = len;
+    packet[2] = static_cast<std::uint8_t>(address & 0xFF);
+    packet[3] = static_cast<std::uint8_t>(address >> 8);
+    for (std::size_t i = 0; i < data.size() && 5 + i < packet.size(); ++i) packet[5 + i] = data[i];
+    return packet;
+}
+
+std::string FirstGenerationPath(std::string_view pid, std::string_view serial) {
+    std::string lower(pid);
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return "\\\\?\\usb#vid_1234&pid_" + lower + "#" + std::string(serial) + "#{012ad3ce-c19e-485c-9cc0-3935f972bd45}";
+}
+
+}  // namespace rovenza

@@ -1,0 +1,174 @@
+// Intel HEX images: the stream rules, the window, and what makes a file unusable.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <numeric>
+#include <sstream>
+
+#include "protocols/IntelHex.h"
+#include "support/RecordingPlatform.h"
+#include "support/TempDir.h"
+
+namespace rovenza {
+namespace {
+
+// One record line with a correct checksum.
+std::string Record(std::uint8_t type, std::uint16_t address, const std::vector<std::uint8_t>& data) {
+    std::vector<std::uint8_t> bytes{static_cast<std::uint8_t>(data.size()), static_cast<std::uint8_t>(address >> 8),
+                                    static_cast<std::uint8_t>(address), type};
+    bytes.insert(bytes.end(), data.begin(), data.end());
+    std::uint8_t sum = 0;
+    for (auto b : bytes) sum = static_cast<std::uint8_t>(sum + b);
+    bytes.push_back(static_cast<std::uint8_t>(-sum));
+    std::ostringstream line;
+    line << ':';
+    for (auto b : bytes) {
+        const char* digits = "0123456789ABCDEF";
+        line << digits[b >> 4] << digits[b & 15];
+    }
+    return line.str();
+}
+
+// Data records of `perRecord` bytes covering `bytes` from address 0, then the end record.
+std::string HexFile(const std::vector<std::uint8_t>& bytes, std::size_t perRecord = 32) {
+    std::string text;
+    for (std::size_t at = 0; at < bytes.size(); at += perRecord) {
+        const auto n = std::min(perRecord, bytes.size() - at);
+        text += Record(0, static_cast<std::uint16_t>(at), {bytes.begin() + at, bytes.begin() + at + n}) + "\r\n";
+    }
+    return text + ":00000001FF\r\n";
+}
+
+std::vector<std::uint8_t> Counting(std::size_t n) {
+    std::vector<std::uint8_t> bytes(n);
+    for (std::size_t i = 0; i < n; ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 + (i >> 8));
+    return bytes;
+}
+
+class IntelHexTest : public ::testing::Test {
+protected:
+    TempDir dir;
+    RecordingDebug debug;
+    std::filesystem::path Write(const std::string& text) {
+        const auto path = dir.path() / "image.hex";
+        std::ofstream(path, std::ios::binary) << text;
+        return path;
+    }
+    HexImage Read(const std::string& text, HexImageLayout layout = kUsbImageLayout) {
+        return ReadHexImage(Write(text), layout, debug);
+    }
+    void ExpectRefused(const std::string& text, const std::string& reasonPart) {
+        EXPECT_THROW(Read(text), EHexFormatError);
+        ASSERT_FALSE(debug.lines.empty());
+        EXPECT_NE(debug.lines.back().find(reasonPart), std::string::npos) << debug.lines.back();
+        EXPECT_NE(debug.lines.back().find("image.hex"), std::string::npos);
+    }
+};
+
+TEST_F(IntelHexTest, FullFileFillsTheWindowAndDropsWhatLiesBelowIt) {
+    for (const auto& layout : {kUsbImageLayout, kCanImageLayout}) {
+        const auto full = Counting(layout.windowStart + layout.capacity);
+        const HexImage image = Read(HexFile(full), layout);
+        ASSERT_EQ(image.bytes.size(), layout.capacity);
+        EXPECT_TRUE(std::equal(image.bytes.begin(), image.bytes.end(), full.begin() + layout.windowStart));
+        EXPECT_EQ(image.droppedBytes, 0u);
+        EXPECT_EQ(image.end, HexEnd::EndOfFile);
+    }
+}
+
+TEST_F(IntelHexTest, UnreachedBytesAreErasedFlash) {
+    const auto bytes = Counting(2048 + 100);
+    const HexImage image = Read(HexFile(bytes, 16));
+    EXPECT_EQ(image.bytes[0], bytes[2048]);
+    EXPECT_EQ(image.bytes[99], bytes[2147]);
+    EXPECT_EQ(image.bytes[100], 0xFF);
+    EXPECT_EQ(image.bytes.back(), 0xFF);
+}
+
+TEST_F(IntelHexTest, LowerCaseDigitsAndLfLineEndsReadTheSame) {
+    const auto bytes = Counting(4096);
+    std::string text = HexFile(bytes);
+    const HexImage upper = Read(text);
+    std::string lower;
+    for (char c : text)
+        if (c != '\r') lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    EXPECT_EQ(Read(lower).bytes, upper.bytes);
+}
+
+TEST_F(IntelHexTest, ExtendedAddressZeroAndStartRecordsDoNotMoveTheStream) {
+    const auto bytes = Counting(2048 + 64);
+    std::string text;
+    for (std::size_t at = 0; at < 2048 + 32; at += 32)
+        text += Record(0, static_cast<std::uint16_t>(at), {bytes.begin() + at, bytes.begin() + at + 32}) + "\n";
+    text += Record(4, 0, {0x00, 0x00}) + "\n" + Record(5, 0, {0, 0, 0, 0}) + "\n";
+    text += Record(0, 2048 + 32, {bytes.begin() + 2080, bytes.end()}) + "\n:00000001FF\n";
+    const HexImage image = Read(text);
+    EXPECT_TRUE(std::equal(bytes.begin() + 2048, bytes.end(), image.bytes.begin()));
+}
+
+TEST_F(IntelHexTest, BytesBeyondTheCapacityAndAboveTheLowSegmentAreDropped) {
+    // A PIC18 file: the full program memory, then configuration bytes at 0x300000 and EEPROM
+    // bytes at 0xF00000.
+    const auto program = Counting(32768);
+    std::string text = HexFile(program, 32);
+    text.resize(text.size() - std::string(":00000001FF\r\n").size());
+    text += Record(4, 0, {0x00, 0x30}) + "\r\n" + Record(0, 0, {0x12, 0x34, 0x56}) + "\r\n";
+    text += Record(4, 0, {0x00, 0xF0}) + "\r\n" + Record(0, 0, {1, 2}) + "\r\n:00000001FF\r\n";
+    const HexImage image = Read(text);
+    EXPECT_TRUE(std::equal(program.begin() + 2048, program.end(), image.bytes.begin()));
+    EXPECT_EQ(image.droppedBytes, 5u);
+
+    // A short program whose configuration follows: those bytes never reach program memory.
+    const auto shortProgram = Counting(4096);
+    std::string shortText = HexFile(shortProgram);
+    shortText.resize(shortText.size() - std::string(":00000001FF\r\n").size());
+    shortText += Record(4, 0, {0x00, 0x30}) + "\r\n" + Record(0, 0, {0x12, 0x34}) + "\r\n:00000001FF\r\n";
+    const HexImage shortImage = Read(shortText);
+    EXPECT_EQ(shortImage.bytes[4096 - 2048], 0xFF);
+    EXPECT_EQ(shortImage.droppedBytes, 2u);
+
+    const HexImage over = Read(HexFile(Counting(32768 + 10)));
+    EXPECT_EQ(over.droppedBytes, 10u);
+}
+
+TEST_F(IntelHexTest, EndRecordsEndTheReadingAndWhatFollowsIsIgnored) {
+    const auto bytes = Counting(2048 + 32);
+    const std::string head = HexFile(bytes);  // ends in the end-of-file record
+    EXPECT_EQ(Read(head + "\r\n").bytes[0], bytes[2048]);
+    EXPECT_EQ(Read(head + "garbage after the end\r\n").end, HexEnd::EndOfFile);
+
+    std::string segment = head;
+    segment.resize(segment.size() - std::string(":00000001FF\r\n").size());
+    EXPECT_EQ(Read(segment + Record(2, 0, {0x10, 0x00}) + "\r\n").end, HexEnd::SegmentRecord);
+    EXPECT_EQ(Read(segment + Record(3, 0, {0, 0, 0, 0}) + "\r\n").end, HexEnd::SegmentRecord);
+}
+
+TEST_F(IntelHexTest, MalformedFilesAreRefusedWithFileLineAndReason) {
+    const auto bytes = Counting(2048 + 64);
+    const std::string good = HexFile(bytes);
+    std::string noEnd = good;
+    noEnd.resize(noEnd.size() - std::string(":00000001FF\r\n").size());
+    ExpectRefused(noEnd, "no end-of-file record");
+
+    std::string badSum = good;
+    badSum[good.find('\n') - 2] = badSum[good.find('\n') - 2] == '0' ? '1' : '0';
+    ExpectRefused(badSum, "checksum");
+
+    ExpectRefused(":1000000001\r\n:00000001FF\r\n", "shorter than its data count");
+    ExpectRefused(":0400000001G20304F5\r\n:00000001FF\r\n", "hexadecimal");
+    ExpectRefused(":0000\r\n", "shorter than 5 bytes");
+    ExpectRefused(Record(0, 0, {1, 2}) + "\r\n\r\n:00000001FF\r\n", "empty line");
+    ExpectRefused(Record(0, 0, {1, 2}) + "\r\nnot a record\r\n:00000001FF\r\n", "line 2");
+
+    // A gap, and a reordering, would shift every later byte.
+    ExpectRefused(Record(0, 0, {1, 2}) + "\r\n" + Record(0, 4, {3}) + "\r\n:00000001FF\r\n", "does not continue");
+    ExpectRefused(Record(0, 2, {1, 2}) + "\r\n" + Record(0, 0, {3, 4}) + "\r\n:00000001FF\r\n", "line 1");
+    EXPECT_NO_THROW(Read(Record(0, 0, {1, 2}) + "\r\n" + Record(0, 7, {}) + "\r\n:00000001FF\r\n"));
+}
+
+TEST_F(IntelHexTest, MissingFileIsAnInputOutputError) {
+    EXPECT_THROW(ReadHexImage(dir.path() / "missing.hex", kUsbImageLayout, debug), EInOutError);
+}
+
+}  // namespace
+}  // namespace rovenza

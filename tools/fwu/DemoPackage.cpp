@@ -1,0 +1,44 @@
+#include "DemoPackage.h"
+
+#include "HexWriter.h"
+#include "package/WorkFolder.h"
+
+namespace rovenza {
+
+namespace {
+
+constexpr std::size_t kUsbPicBytes = 32768;
+constexpr std::size_t kFpgaBlocks = 4093;          // of 64 characters, 32 bytes each
+constexpr std::size_t kFpgaBytes = kFpgaBlocks * 32;
+constexpr std::size_t kCanBytes = 65536;
+
+constexpr std::uint32_t kUsbPicSeed = 0x5049430Au;
+constexpr std::uint32_t kFpgaSeed = 0x4650474Au;
+constexpr std::uint32_t kCanSeed = 0x43414E0Au;
+
+FwuMember Manifest(int deviceType) { return {std::string(kManifestFileName), ManifestText(deviceType)}; }
+
+FwuMember Member(std::string_view name, std::string text) { return {std::string(name), std::move(text)}; }
+
+}  // namespace
+
+std::vector<std::uint8_t> DemoUsbPicImage() { return DemoImage(kUsbPicBytes, kUsbPicSeed); }
+std::vector<std::uint8_t> DemoFpgaImage() { return DemoImage(kFpgaBytes, kFpgaSeed); }
+std::vector<std::uint8_t> DemoCanImage() { return DemoImage(kCanBytes, kCanSeed); }
+
+std::optional<std::vector<FwuMember>> DemoPackageMembers(std::string_view family) {
+    if (family == kDemoVk101) {
+        return std::vector<FwuMember>{Manifest(4), Member(kPicUsbHexName, WriteIntelHex(DemoUsbPicImage()))};
+    }
+    if (family == kDemoIrig) {
+        return std::vector<FwuMember>{Manifest(1), Member(kPicUsbHexName, WriteIntelHex(DemoUsbPicImage())),
+                                      Member(kFpgaHexName, WriteHexPairs(DemoFpgaImage()))};
+    }
+    if (family == kDemoUlmo) {
+        return std::vector<FwuMember>{Manifest(2), Member(kUlmoUsbHexName, WriteIntelHex(DemoUsbPicImage())),
+                                      Member(kUlmoCanHexName, WriteIntelHex(DemoCanImage()))};
+    }
+    return std::nullopt;
+}
+
+}  // namespace rovenza
