@@ -264,7 +264,9 @@ std::int32_t UnzDllExec(const UnzParams& params) {
     if (!archive) {
         zip_error_t ze;
         zip_error_init_with_code(&ze, error);
-        const std::string reason = zip_error_strerror(&ze);
+        // With the consistency check, libzip reports two members of one name as "exists".
+        const std::string reason = error == ZIP_ER_EXISTS ? std::string("two members have the same name")
+                                                          : std::string(zip_error_strerror(&ze));
         zip_error_fini(&ze);
         rep.Fail(error, "Cannot open the archive " + params.archive.string() + ": " + reason);
     }

@@ -56,14 +56,15 @@ void PicInstrument::receiveBootLoader(Command command, const Bytes& p, std::int6
                 else
                     data[0] = 0xFF;
             }
+            bool refused = false;
             for (std::size_t i = 0; i < data.size(); ++i) {
                 const std::uint32_t a = h.address + static_cast<std::uint32_t>(i);
-                if (a < kBootBlockEnd) {
-                    ++protectedWrites_;
-                    continue;
-                }
-                if (a < kProgramSize) program_[a] &= data[i];
+                if (a < kBootBlockEnd)
+                    refused = true;
+                else if (a < kProgramSize)
+                    program_[a] &= data[i];
             }
+            if (refused) ++protectedWrites_;
             reply(command, HeaderEcho(p), nowUs);
             return;
         }

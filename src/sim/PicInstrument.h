@@ -13,8 +13,8 @@
 //   BOOT_RESET (0xFF) no reply; the instrument leaves the bus and returns in firmware mode after
 //                     bootResetMs.
 //   The boot block 0x0000-0x07FF is write-protected: writes and erases there change nothing
-//   (the reply is the usual one) and are counted as protectedWrites. Anything else, including
-//   the enter-boot-loader command, is ignored without a reply.
+//   (the reply is the usual one); each packet that touched it counts in protectedWrites().
+//   Anything else, including the enter-boot-loader command, is ignored without a reply.
 // Firmware (every family):
 //   GO_BOOTLOADER (10 00 00) no reply; the instrument leaves the bus at once (so the host's read
 //                     fails with 1167) and returns in its boot loader after restartMs.

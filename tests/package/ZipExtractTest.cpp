@@ -65,7 +65,9 @@ TEST_F(ExtractionTest, RefusedNamesFailBeforeAnythingIsWritten) {
         const std::string error = ExtractError(fwu);
         EXPECT_THAT(error, HasSubstr("Member \"")) << c.reason;
         EXPECT_THAT(error, HasSubstr(c.reason));
-        if (fs::exists(work())) EXPECT_EQ(WorkListing(), std::vector<std::string>{}) << c.reason;
+        if (fs::exists(work())) {
+            EXPECT_EQ(WorkListing(), std::vector<std::string>{}) << c.reason;
+        }
     }
 }
 
@@ -184,6 +186,23 @@ TEST_F(ExtractionTest, ArchiveThatIsMissingOrNotAZip) {
     // Passes the walk (an end record four bytes in) but is no archive a zip reader accepts.
     const auto fake = RawPackage("JUNK" + std::string("PK\x05\x06", 4) + std::string(18, '\x7F'));
     EXPECT_THAT(ExtractError(fake), HasSubstr("Cannot open the archive"));
+}
+
+TEST_F(ExtractionTest, MembersThatCannotBeReadFailTheExtraction) {
+    RawZipMember encrypted{"pic_USB.hex", "scrambled"};
+    encrypted.flags = 0x0001;
+    RawZipMember unknownMethod{"pic_USB.hex", "abc"};
+    unknownMethod.method = 77;
+    const struct {
+        const char* what;
+        std::string bytes;
+        const char* reason;
+    } cases[] = {
+        {"two members of one name", BuildRawZip({{"fpga.bin", "a"}, {"fpga.bin", "b"}}), "same name"},
+        {"encrypted member", BuildRawZip({encrypted}), "encrypted"},
+        {"unknown compression method", BuildRawZip({unknownMethod}), "not supported"},
+    };
+    for (const auto& c : cases) EXPECT_THAT(ExtractError(RawPackage(c.bytes)), HasSubstr(c.reason)) << c.what;
 }
 
 TEST_F(ExtractionTest, OverwriteOptionDecidesBetweenSameNamedMembers) {

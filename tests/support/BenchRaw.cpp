@@ -1,5 +1,6 @@
 #include "BenchRaw.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "usb/VELKUSB_Const.h"

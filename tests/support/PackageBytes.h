@@ -12,14 +12,14 @@
 namespace rovenza {
 
 struct RawZipMember {
-    std::string name;
-    std::string data;   // the bytes as they stand in the archive
-    std::string extra;  // the local header's extra field
+    std::string name{};
+    std::string data{};   // the bytes as they stand in the archive
+    std::string extra{};  // the local header's extra field
     std::uint16_t method = 0;
     std::uint16_t flags = 0;
-    std::optional<std::uint32_t> crc;               // default: CRC-32 of `data`
-    std::optional<std::uint32_t> uncompressedSize;  // default: data.size()
-    std::optional<std::uint32_t> compressedSize;    // default: data.size()
+    std::optional<std::uint32_t> crc{};               // default: CRC-32 of `data`
+    std::optional<std::uint32_t> uncompressedSize{};  // default: data.size()
+    std::optional<std::uint32_t> compressedSize{};    // default: data.size()
 };
 
 // Local headers with their data, then (unless told not to) the central directory, then the

@@ -1,0 +1,34 @@
+#pragma once
+// A simulated bench on a virtual clock with a raw driver client, for the bench's own tests and
+// for tests that script a conversation by hand.
+#include <string>
+
+#include "sim/SimulatedBench.h"
+#include "support/BenchRaw.h"
+
+namespace rovenza {
+
+inline sim::InstrumentSpec BenchInstrument(sim::FamilyId family, std::string serial, bool bootLoader = false) {
+    sim::InstrumentSpec spec;
+    spec.family = family;
+    spec.serial = std::move(serial);
+    spec.bootLoader = bootLoader;
+    return spec;
+}
+
+inline sim::BenchSpec BenchOf(std::initializer_list<sim::InstrumentSpec> instruments) {
+    sim::BenchSpec spec;
+    spec.instruments = instruments;
+    return spec;
+}
+
+struct BenchWorld {
+    explicit BenchWorld(const sim::BenchSpec& spec) : bench(spec), raw(bench.driver()) {}
+    std::int64_t nowUs() { return bench.nowUs(); }
+    void sleepMs(std::uint32_t ms) { bench.clock().sleep(ms); }
+
+    sim::SimulatedBench bench;
+    RawDriver raw;
+};
+
+}  // namespace rovenza
