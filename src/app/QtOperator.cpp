@@ -1,5 +1,7 @@
 #include "app/QtOperator.h"
 
+#include <QComboBox>
+#include <QListWidget>
 #include <QMessageBox>
 
 #include "app/GuiThreadCall.h"

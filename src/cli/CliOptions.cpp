@@ -20,6 +20,8 @@ std::string CliUsage() {
         "  --list                        list the attached instruments and exit\n"
         "  --simulate[=BENCH]            use the simulated instrument bench (BENCH: a bench file)\n"
         "  --bench-dump DIR              write the bench's request log and memories to DIR at the end\n"
+        "  --program-folder DIR          the folder whose Temp (work) and FWUs folders are used\n"
+        "                                (default: the folder of the program)\n"
         "  --help, --version\n\n"
         "Exit status: 0 when the upgrade succeeded, 1 on any other result, 2 on bad usage.\n";
     return text;

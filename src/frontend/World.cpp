@@ -24,6 +24,9 @@ std::optional<std::string> TakeWorldOptions(std::vector<std::string>& args, Worl
             options.dumpDir = args[++i];
         } else if (arg.rfind("--bench-dump=", 0) == 0) {
             options.dumpDir = arg.substr(13);
+        } else if (arg == "--program-folder") {
+            if (i + 1 >= args.size()) return "--program-folder needs a folder";
+            options.programFolder = args[++i];
         } else {
             rest.push_back(arg);
         }

@@ -22,10 +22,11 @@ struct WorldOptions {
     std::optional<std::filesystem::path> benchFile;  // --simulate=BENCH
     std::optional<std::filesystem::path> dumpDir;    // --bench-dump DIR
     std::string defaultClock = "virtual";            // the bench's clock when the file names none
-    std::filesystem::path programFolder;             // empty: the executable's folder
+    std::filesystem::path programFolder;             // --program-folder DIR; empty: the executable's folder
 };
 
-// Takes the options the front ends share (--simulate[=BENCH], --bench-dump DIR) out of
+// Takes the options the front ends share (--simulate[=BENCH], --bench-dump DIR,
+// --program-folder DIR) out of
 // `args`, leaving every other argument in order. Returns an error text for bad usage.
 std::optional<std::string> TakeWorldOptions(std::vector<std::string>& args, WorldOptions& options);
 

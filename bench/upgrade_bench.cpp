@@ -1,0 +1,57 @@
+// CPU time of one full upgrade against the virtual-time bench (the protocol waits cost
+// nothing there, so this measures the host's work plus the bench's models).
+#include <benchmark/benchmark.h>
+
+#include <filesystem>
+#include <string>
+
+#include "devices/VK101PowConDevice.h"
+#include "fwu/DemoPackage.h"
+#include "fwu/FwuWriter.h"
+#include "platform/HostBackends.h"
+#include "sim/SimulatedBench.h"
+
+namespace {
+
+using namespace rovenza;
+
+class NullOperator final : public Operator {
+public:
+    std::optional<std::vector<bool>> chooseDevices(const std::vector<std::string>& items) override {
+        return std::vector<bool>(items.size(), true);
+    }
+    std::optional<int> chooseModuleType(int) override { return std::nullopt; }
+    void showMessage(const std::string&, const std::string&) override {}
+};
+
+class NullDebug final : public DebugOutput {
+public:
+    void write(const std::string&) override {}
+};
+
+void BM_Vk101FullUpgrade(benchmark::State& state) {
+    const auto folder = std::filesystem::temp_directory_path() / "rovenza-bench";
+    std::filesystem::create_directories(folder);
+    const auto package = folder / "vk101.fwu";
+    WriteFwu(package, *DemoPackageMembers(kDemoVk101));
+    NullOperator op;
+    NullDebug debug;
+    std::int64_t requests = 0;
+    for (auto _ : state) {
+        sim::SimulatedBench bench(sim::DefaultBench());
+        Context ctx{bench.driver(), bench.interfaces(), bench.clock(), debug, op, folder};
+        TVK101PowConDevice upgrader(ctx);
+        upgrader.PackageFileName = package.string();
+        std::string message;
+        upgrader.Upgrade(message);
+        if (message != "Firmware upgrade successful!") state.SkipWithError(message.c_str());
+        requests += static_cast<std::int64_t>(bench.requests().size());
+    }
+    state.counters["requests"] = benchmark::Counter(static_cast<double>(requests), benchmark::Counter::kAvgIterations);
+    std::filesystem::remove_all(folder);
+}
+BENCHMARK(BM_Vk101FullUpgrade)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();

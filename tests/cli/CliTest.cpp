@@ -1,0 +1,113 @@
+// The headless front end: options, exit status, progress and message, bench dump.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "CliRun.h"
+#include "fwu/DemoPackage.h"
+#include "fwu/FwuWriter.h"
+#include "support/TempDir.h"
+
+namespace rovenza {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
+struct CliResult {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+class CliTest : public ::testing::Test {
+protected:
+    TempDir dir;
+    CliResult Run(std::vector<std::string> args) {
+        args.insert(args.begin(), {"--program-folder", dir.path().string()});
+        std::ostringstream out, err;
+        const int status = RunCli(args, out, err);
+        return {status, out.str(), err.str()};
+    }
+    std::string Vk101Package() {
+        const auto path = dir.path() / "vk101.fwu";
+        WriteFwu(path, *DemoPackageMembers(kDemoVk101));
+        return path.string();
+    }
+};
+
+TEST_F(CliTest, HelpVersionAndBadUsage) {
+    EXPECT_EQ(Run({"--version"}).out, "5.4\n");
+    const auto help = Run({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_THAT(help.out, HasSubstr("\"VK101 Power Controller\""));
+    for (const auto& bad : std::vector<std::vector<std::string>>{
+             {}, {"--bogus"}, {"\\D"}, {"\\D", "Toaster", "\\U"}, {"\\F"}, {"--bench-dump", "x", "\\U"},
+             {"--simulate=", "\\U"}, {"--choose", "1,x", "\\U"}}) {
+        const auto result = Run(bad);
+        EXPECT_EQ(result.status, 2) << ::testing::PrintToString(bad);
+        EXPECT_THAT(result.err, StartsWith("rovenza-cli: "));
+    }
+    const auto benchFile = dir.path() / "bad.json";
+    std::ofstream(benchFile) << "{ \"instruments\": [ { \"family\": \"Toaster\" } ] }";
+    EXPECT_EQ(Run({"--simulate=" + benchFile.string(), "--list"}).status, 2);
+}
+
+TEST_F(CliTest, ListShowsTheDefaultBench) {
+    const auto result = Run({"--simulate", "--list"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_THAT(result.out, HasSubstr("pid_0db0#PC000001#"));
+    EXPECT_THAT(result.out, HasSubstr("\t0DB0\tfirmware\n"));
+    EXPECT_THAT(result.out, HasSubstr("\t0DAE\tfirmware\n"));
+    // Without the bench there is no instrument at all.
+    EXPECT_EQ(Run({"--list"}).out, "");
+}
+
+TEST_F(CliTest, SimulatedUpgradeSucceedsWithProgressAndDump) {
+    const auto dump = dir.path() / "dump";
+    const auto result = Run({"--simulate", "--bench-dump", dump.string(), "\\D", "vk101 power controller", "\\F",
+                             Vk101Package(), "\\C", "\\U"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, "Firmware upgrade successful!\n");
+    ASSERT_TRUE(std::filesystem::exists(dump / "requests.log"));
+    std::ifstream log(dump / "requests.log");
+    std::string line;
+    std::size_t lines = 0;
+    while (std::getline(log, line)) {
+        ++lines;
+        EXPECT_EQ(std::count(line.begin(), line.end(), '\t'), 6) << line;
+    }
+    EXPECT_GT(lines, 4800u);
+    const auto program = dump / "PC000001" / "program.bin";
+    ASSERT_EQ(std::filesystem::file_size(program), 32768u);
+    std::ifstream in(program, std::ios::binary);
+    std::vector<char> bytes(32768);
+    in.read(bytes.data(), 32768);
+    const auto image = DemoUsbPicImage();
+    EXPECT_TRUE(std::equal(image.begin() + 0x800, image.end(), bytes.begin() + 0x800,
+                           [](std::uint8_t a, char b) { return a == static_cast<std::uint8_t>(b); }));
+}
+
+TEST_F(CliTest, FailuresExitWithOne) {
+    const auto missing = Run({"--simulate", "--device", "VK101 Power Controller", "--file",
+                              (dir.path() / "none.fwu").string(), "--upload"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.out, "The FWU file does not exist.\n");
+
+    const auto unplugged = Run({"\\D", "VK101 Power Controller", "\\F", Vk101Package(), "\\U"});
+    EXPECT_EQ(unplugged.status, 1);
+    EXPECT_EQ(unplugged.out, "Instrument is not connected.\n");
+
+    const auto benchFile = dir.path() / "bench.json";
+    std::ofstream(benchFile) << R"({ "instruments": [ { "family": "VK101 Power Controller", "serial": "PC000009",
+        "faults": [ { "request": "ERASE_FLASH", "occurrence": 1, "action": "fail" } ] } ] })";
+    const auto failed = Run({"--simulate=" + benchFile.string(), "\\D", "VK101 Power Controller", "\\F",
+                             Vk101Package(), "\\U"});
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_EQ(failed.out, "Error: \x0A\x0D" "ERASE_FLASH\x0A\x0D" "WriteDataToUSBPic\n");
+}
+
+}  // namespace
+}  // namespace rovenza
