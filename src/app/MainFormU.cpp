@@ -42,8 +42,6 @@ TMainForm::TMainForm(std::vector<std::string> args, const Context& ctx, Upgrader
       createUpgrader_(std::move(createUpgrader)) {
     setFont(FormFont());
     setFixedSize(kClientWidth, kClientHeight);
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
     CreateControls();
     FormCreate();
 }
@@ -124,6 +122,12 @@ void TMainForm::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     if (shown_) return;
     shown_ = true;
+    // Centred on the screen, frame included (known once the window exists).
+    if (const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
     FormShow();
 }
 

@@ -13,6 +13,7 @@
 #include <QWidget>
 
 #include "devices/Families.h"
+#include "devices/USBDevice.h"
 #include "platform/Context.h"
 
 class QComboBox;
@@ -26,7 +27,6 @@ class QTimer;
 namespace rovenza {
 
 class TMainForm;
-class TUSBDevice;
 
 // Makes the upgrader of the family at a list position (the program uses CreateUpgrader).
 using UpgraderFactory = std::function<std::unique_ptr<TUSBDevice>(int listPosition, const Context& ctx)>;

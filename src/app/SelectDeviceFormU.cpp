@@ -32,7 +32,8 @@ void TSelectDeviceForm::AddDevice(const QString& text) {
     auto* item = new QListWidgetItem(text, DevicesCheckListBox);
     item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
     item->setCheckState(Qt::Checked);
-    item->setSizeHint(QSize(item->sizeHint().width(), kItemHeight));
+    const int width = DevicesCheckListBox->width() - 2 * DevicesCheckListBox->frameWidth();
+    item->setSizeHint(QSize(width, kItemHeight));
 }
 
 int TSelectDeviceForm::CheckedCount() const {

@@ -6,10 +6,8 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <memory>
 #include <random>
 #include <system_error>
@@ -81,8 +79,6 @@ struct PlannedMember {
     std::uint64_t size = 0;
     bool hasCrc = false;
     std::uint32_t crc = 0;
-    bool hasTime = false;
-    std::time_t mtime = 0;
 };
 
 std::string MemberText(const std::string& name) { return "Member \"" + name + "\": "; }
@@ -175,26 +171,16 @@ std::vector<PlannedMember> PlanMembers(zip_t* za, const UnzParams& params, const
         m.size = st.size;
         m.hasCrc = (st.valid & ZIP_STAT_CRC) != 0;
         m.crc = st.crc;
-        m.hasTime = (st.valid & ZIP_STAT_MTIME) != 0;
-        m.mtime = st.mtime;
         plan.push_back(std::move(m));
     }
     return plan;
 }
 
-// Whether the member replaces (or creates) its file, by the overwrite/freshen/update options.
-bool ShouldWrite(const fs::path& target, const PlannedMember& m, const UnzParams& params) {
+// Whether the member is written: always when nothing of its name is there, else only with
+// "overwrite".
+bool ShouldWrite(const fs::path& target, const UnzParams& params) {
     std::error_code ec;
-    const fs::file_status st = fs::symlink_status(target, ec);
-    if (!fs::exists(st)) return !params.extrFreshen;
-    if (params.extrFreshen || params.extrUpdate) {
-        if (!fs::is_regular_file(st) || !m.hasTime) return false;
-        const auto written = fs::last_write_time(target, ec);
-        if (ec) return false;
-        const auto writtenSys = std::chrono::file_clock::to_sys(written);
-        return std::chrono::system_clock::from_time_t(m.mtime) > writtenSys;
-    }
-    return params.extrOverWrite;
+    return !fs::exists(fs::symlink_status(target, ec)) || params.extrOverWrite;
 }
 
 void ExtractMember(zip_t* za, const PlannedMember& m, const fs::path& target, const UnzParams& params,
@@ -204,26 +190,39 @@ void ExtractMember(zip_t* za, const PlannedMember& m, const fs::path& target, co
     if (!member) rep.Fail(zip_error_code_zip(zip_get_error(za)), what + "cannot open: " + zip_strerror(za));
 
     TempFile temp;
-    if (!temp.Create(params.baseDir)) rep.Fail(errno, what + "cannot create a file in " + params.baseDir.string() + ": " + std::strerror(errno));
+    if (!temp.Create(params.baseDir)) {
+        const int err = errno;
+        rep.Fail(err, what + "cannot create a file in " + params.baseDir.string() + ": " + std::strerror(err));
+    }
 
     std::vector<char> buffer(kChunkSize);
     std::uint64_t total = 0;
     std::uint32_t crc = 0;
     for (;;) {
         const zip_int64_t n = zip_fread(member.get(), buffer.data(), buffer.size());
-        if (n < 0) rep.Fail(zip_error_code_zip(zip_file_get_error(member.get())), what + zip_file_strerror(member.get()));
+        if (n < 0) {
+            rep.Fail(zip_error_code_zip(zip_file_get_error(member.get())), what + zip_file_strerror(member.get()));
+        }
         if (n == 0) break;
         total += static_cast<std::uint64_t>(n);
-        if (total > m.size) rep.Fail(ZIP_ER_INCONS, what + "holds more data than its declared size of " + std::to_string(m.size) + " bytes");
+        if (total > m.size) {
+            rep.Fail(ZIP_ER_INCONS,
+                     what + "holds more data than its declared size of " + std::to_string(m.size) + " bytes");
+        }
         crc = Crc32(crc, buffer.data(), static_cast<std::size_t>(n));
-        if (!temp.Write(buffer.data(), static_cast<std::size_t>(n)))
-            rep.Fail(errno, what + "write error: " + std::strerror(errno));
+        if (!temp.Write(buffer.data(), static_cast<std::size_t>(n))) {
+            const int err = errno;
+            rep.Fail(err, what + "write error: " + std::strerror(err));
+        }
         rep.GoOnOrStop(rep.Report(ZipAction::ProgressUpdate, 0, 0, " "), m.storedName);
     }
     if (total != m.size)
         rep.Fail(ZIP_ER_INCONS, what + "holds " + std::to_string(total) + " bytes instead of " + std::to_string(m.size));
     if (m.hasCrc && crc != m.crc) rep.Fail(ZIP_ER_CRC, what + "CRC error");
-    if (!temp.Close()) rep.Fail(errno, what + "write error: " + std::strerror(errno));
+    if (!temp.Close()) {
+        const int err = errno;
+        rep.Fail(err, what + "write error: " + std::strerror(err));
+    }
 
     std::error_code ec;
     fs::rename(temp.path(), target, ec);
@@ -275,11 +274,11 @@ std::int32_t UnzDllExec(const UnzParams& params) {
     std::int32_t written = 0;
     for (const PlannedMember& m : plan) {
         const fs::path target = params.baseDir / m.outName;
-        if (!ShouldWrite(target, m, params)) continue;
+        if (!ShouldWrite(target, params)) continue;
         rep.GoOnOrStop(rep.Report(ZipAction::NewFile, 0, static_cast<std::int64_t>(m.size), m.storedName), m.storedName);
         ExtractMember(archive.get(), m, target, params, rep);
         ++written;
-        if (params.verbose) {
+        if (params.verbose || params.trace) {
             rep.GoOnOrStop(rep.Report(ZipAction::Message, 0, 0, "Extracted " + m.outName + "\r\n"), m.storedName);
         }
     }

@@ -32,12 +32,15 @@ inline constexpr std::uint64_t kMaxMemberSize = std::uint64_t{256} * 1024 * 1024
 struct UnzParams {
     void* caller = nullptr;            // handed back in every callback record
     ZCallbackFunc callback = nullptr;  // may be null: nothing is reported, nothing stops the call
-    bool trace = false;
+    bool trace = false;          // as verbose
     bool verbose = false;        // a Message (code 0) for every member written
-    bool extrUpdate = false;     // write a member only if its file is missing or older
-    bool extrFreshen = false;    // write a member only if its file exists and is older
-    bool extrDirNames = false;   // accepted; stored folders are never recreated
-    bool extrOverWrite = false;  // replace a file of the same name (else keep it)
+    // The component empties the work folder before every extraction, so "freshen" and "update"
+    // (which compare with files already there) are carried but change nothing; stored folders
+    // are never recreated, whatever "dir names" says.
+    bool extrUpdate = false;
+    bool extrFreshen = false;
+    bool extrDirNames = false;
+    bool extrOverWrite = false;  // a member replaces a file of its name written before it
     std::filesystem::path archive;
     std::filesystem::path baseDir;          // must exist
     std::vector<std::string> memberNames;   // stored names to extract; empty means all

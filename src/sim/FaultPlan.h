@@ -23,11 +23,11 @@ enum class FaultSide : std::uint8_t { Write, Read };
 
 struct FaultRule {
     std::string request;
-    std::optional<std::uint32_t> occurrence;  // from 1; empty: every time
+    std::optional<std::uint32_t> occurrence{};  // from 1; empty: every time
     FaultAction action = FaultAction::Fail;
     std::uint32_t code = kErrorGenFailure;   // "fail": the system error code
     FaultSide on = FaultSide::Write;
-    std::optional<std::uint32_t> length;     // "short": bytes kept (default: half the reply)
+    std::optional<std::uint32_t> length{};   // "short": bytes kept (default: half the reply)
 };
 
 class FaultPlan {

@@ -67,7 +67,7 @@
 namespace rovenza::sim {
 
 struct BenchOptions {
-    std::optional<std::filesystem::path> benchFile;  // none: DefaultBench()
+    std::optional<std::filesystem::path> benchFile{};  // none: DefaultBench()
     std::string defaultClock = "virtual";            // when the file names no clock
 };
 

@@ -2,6 +2,7 @@
 // "\U" start, "\C" close when done, compared whole and case-sensitively.
 #include <QComboBox>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTest>
 
 #include "GuiTestSupport.h"

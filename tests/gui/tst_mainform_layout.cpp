@@ -86,7 +86,8 @@ void MainFormLayoutTest::window() {
     QVERIFY(form.windowFlags() & Qt::WindowCloseButtonHint);
     QVERIFY(form.windowFlags() & Qt::WindowSystemMenuHint);
     QCOMPARE(form.font().pixelSize(), 11);
-    QCOMPARE(form.geometry().center(), QGuiApplication::primaryScreen()->availableGeometry().center());
+    const QPoint offCentre = form.frameGeometry().center() - form.screen()->availableGeometry().center();
+    QVERIFY2(offCentre.manhattanLength() <= 1, "not centred on the screen");
 
     QCOMPARE(form.lFWProcessing->palette().color(QPalette::WindowText), QColor(Qt::red));
     QCOMPARE(form.pbFWProcessing->minimum(), 0);
@@ -156,7 +157,7 @@ void MainFormLayoutTest::openDialogPutsChosenPathInBox() {
     WhenShown<QFileDialog> chooser([&](QFileDialog* dialog) {
         openedIn = dialog->directory().absolutePath();
         dialog->selectFile(packageText);
-        dialog->accept();
+        static_cast<QDialog*>(dialog)->accept();  // accepts as the Open button does
     });
     fixture.window().bopenDialog->click();
     QCOMPARE(chooser.seen, 1);

@@ -144,8 +144,8 @@ void UploadTest::closeRefusedDuringUpgrade() {
 }
 
 void UploadTest::progressDisplay_data() {
-    constexpr auto kMax = std::numeric_limits<std::int64_t>::max();
-    constexpr auto kMin = std::numeric_limits<std::int64_t>::min();
+    constexpr qint64 kMax = std::numeric_limits<qint64>::max();
+    constexpr qint64 kMin = std::numeric_limits<qint64>::min();
     QTest::addColumn<qint64>("total");
     QTest::addColumn<qint64>("done");
     QTest::addColumn<QString>("stage");

@@ -167,6 +167,11 @@ TEST_F(ExtractionTest, WorkFolderIsCreatedOrTheExtractionFails) {
     EXPECT_TRUE(fs::is_regular_file(outside() / "a" / "b" / "Temp" / "Bootload.ini"));
     EXPECT_EQ(fs::current_path(), cwd);
 
+    TZipMaster trailing;  // given with the separator at the end, as "...\Temp\" is
+    Prepare(trailing, fwu, outside() / "c" / "Temp" / "");
+    trailing.Extract();
+    EXPECT_TRUE(fs::is_regular_file(outside() / "c" / "Temp" / "Bootload.ini"));
+
     WriteFileBytes(outside() / "plainfile", "x");
     TZipMaster blocked;
     Prepare(blocked, fwu, outside() / "plainfile" / "Temp");

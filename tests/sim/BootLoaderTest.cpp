@@ -29,7 +29,7 @@ protected:
         return w.raw.exchange(h, BootPacket(cmd, len, address, data), limit);
     }
 
-    BenchWorld w;
+    RawBench w;
     Handle h;
 };
 
@@ -172,7 +172,7 @@ TEST_F(BootLoader, TheEnterBootLoaderCommandIsIgnoredThere) {
 TEST(BenchLatency, EveryWriteReadAndResetWaitsTheLatency) {
     sim::BenchSpec spec = BenchOf({BenchInstrument(FamilyId::PowerController, "PC000001", true)});
     spec.latencyUs = 250;
-    BenchWorld w(spec);
+    RawBench w(spec);
     const Handle h = w.raw.open(FirstGenerationPath("0dac", "PC000001"));
     const std::int64_t t0 = w.nowUs();
     ASSERT_TRUE(w.raw.exchange(h, BootPacket(kRead, 32, 0x0800), 37).ok);
@@ -184,7 +184,7 @@ TEST(BenchLatency, EveryWriteReadAndResetWaitsTheLatency) {
 // The whole boot-loader conversation as the host holds it: switch, reopen, erase/write/read
 // 960 rows, EEPROM byte, reset; the instrument must then hold the image and run firmware.
 TEST(BenchBootLoaderRun, AScriptedUpgradeLeavesTheImageInFlash) {
-    BenchWorld w(BenchOf({BenchInstrument(FamilyId::IrigClock, "IC000001")}));
+    RawBench w(BenchOf({BenchInstrument(FamilyId::IrigClock, "IC000001")}));
     Handle h = w.raw.open(FirstGenerationPath("0dae", "IC000001"));
     w.raw.exchange(h, {0x10, 0x00, 0x00}, 64, 10);
     w.raw.reset(h, 0);
@@ -198,7 +198,9 @@ TEST(BenchBootLoaderRun, AScriptedUpgradeLeavesTheImageInFlash) {
     for (std::uint16_t row = 0; row < 960; ++row) {
         const auto address = static_cast<std::uint16_t>(0x0800 + 32 * row);
         const sim::Bytes data(image.begin() + 32 * row, image.begin() + 32 * row + 32);
-        if (row % 2 == 0) ASSERT_TRUE(w.raw.exchange(h, BootPacket(kErase, 32, address, data), 1).ok);
+        if (row % 2 == 0) {
+            ASSERT_TRUE(w.raw.exchange(h, BootPacket(kErase, 32, address, data), 1).ok);
+        }
         ASSERT_TRUE(w.raw.exchange(h, BootPacket(kWrite, 32, address, data), 37).ok);
         const RawResult back = w.raw.exchange(h, BootPacket(kRead, 32, address, data), 37);
         ASSERT_TRUE(back.ok);

@@ -35,7 +35,7 @@ sim::Bytes ReadFile(const std::filesystem::path& file) {
 }
 
 TEST(BenchDump, RequestsLogHasSevenColumnsPerDriverCall) {
-    BenchWorld w(BenchOf({BenchInstrument(FamilyId::PowerController, "PC000001", true)}));
+    RawBench w(BenchOf({BenchInstrument(FamilyId::PowerController, "PC000001", true)}));
     const std::string path = FirstGenerationPath("0dac", "PC000001");
     w.sleepMs(5);
     const Handle h = w.raw.open(path);
@@ -66,7 +66,7 @@ TEST(BenchDump, RequestsLogHasSevenColumnsPerDriverCall) {
 }
 
 TEST(BenchDump, EachInstrumentGetsItsMemoriesAndState) {
-    BenchWorld w(BenchOf({BenchInstrument(FamilyId::PowerController, "PC000001", true), BenchInstrument(FamilyId::IrigClock, "IC000001"),
+    RawBench w(BenchOf({BenchInstrument(FamilyId::PowerController, "PC000001", true), BenchInstrument(FamilyId::IrigClock, "IC000001"),
                           BenchInstrument(FamilyId::Ulmo, "UL000001"), BenchInstrument(FamilyId::Zenara, "ZN000001")}));
     const Handle pc = w.raw.open(FirstGenerationPath("0dac", "PC000001"));
     w.raw.exchange(pc, BootPacket(2, 1, 0x0800, {0x00}), 37);
@@ -107,7 +107,7 @@ TEST(BenchDump, EachInstrumentGetsItsMemoriesAndState) {
 }
 
 TEST(BenchDump, AnUnwritableFolderThrows) {
-    BenchWorld w(BenchOf({BenchInstrument(FamilyId::Ulmo, "UL000001")}));
+    RawBench w(BenchOf({BenchInstrument(FamilyId::Ulmo, "UL000001")}));
     TempDir dir;
     std::ofstream(dir.path() / "file") << "x";
     EXPECT_THROW(w.bench.dump(dir.path() / "file"), std::runtime_error);

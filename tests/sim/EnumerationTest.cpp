@@ -9,7 +9,7 @@ namespace {
 
 using sim::FamilyId;
 
-std::vector<DeviceInterfaceEntry> List(BenchWorld& w, const InterfaceClassGuid& cls) {
+std::vector<DeviceInterfaceEntry> List(RawBench& w, const InterfaceClassGuid& cls) {
     std::vector<DeviceInterfaceEntry> out;
     EXPECT_TRUE(w.bench.interfaces().enumerate(cls, out));
     return out;
@@ -33,7 +33,7 @@ TEST(BenchEnumeration, ListsEachFirstGenerationInstrumentUnderItsModePid) {
     sim::BenchSpec spec;
     for (const auto& row : rows) spec.instruments.push_back(BenchInstrument(row.family, row.serial, row.bootLoader));
     spec.instruments.push_back(BenchInstrument(FamilyId::Velkaro, "TV000001"));
-    BenchWorld w(spec);
+    RawBench w(spec);
 
     std::vector<DeviceInterfaceEntry> listed{{"kept", "earlier entry", 0}};
     ASSERT_TRUE(w.bench.interfaces().enumerate(kFirstGenerationClass, listed));
@@ -48,7 +48,7 @@ TEST(BenchEnumeration, ListsEachFirstGenerationInstrumentUnderItsModePid) {
 }
 
 TEST(BenchEnumeration, SecondGenerationInstrumentsAreListedOnlyUnderTheirOwnClass) {
-    BenchWorld w(BenchOf({BenchInstrument(FamilyId::Velkaro, "TV000001"), BenchInstrument(FamilyId::Zenara, "ZN000001"),
+    RawBench w(BenchOf({BenchInstrument(FamilyId::Velkaro, "TV000001"), BenchInstrument(FamilyId::Zenara, "ZN000001"),
                           BenchInstrument(FamilyId::Ulmo, "UL000001")}));
     const auto second = List(w, kSecondGenerationClass);
     ASSERT_EQ(second.size(), 2u);
@@ -60,7 +60,7 @@ TEST(BenchEnumeration, SecondGenerationInstrumentsAreListedOnlyUnderTheirOwnClas
 }
 
 TEST(BenchEnumeration, FixedPathOpensTheFirstFirstGenerationInstrumentOnTheBus) {
-    BenchWorld w(BenchOf({BenchInstrument(FamilyId::Velkaro, "TV000001"), BenchInstrument(FamilyId::PowerController, "PC000001"),
+    RawBench w(BenchOf({BenchInstrument(FamilyId::Velkaro, "TV000001"), BenchInstrument(FamilyId::PowerController, "PC000001"),
                           BenchInstrument(FamilyId::IrigClock, "IC000001")}));
     std::uint32_t error = 99;
     const Handle first = w.raw.open(std::string(kFixedDevicePath), &error);
@@ -79,11 +79,11 @@ TEST(BenchEnumeration, FixedPathOpensTheFirstFirstGenerationInstrumentOnTheBus) 
 }
 
 TEST(BenchEnumeration, OpenFindsListedPathsOnlyWithoutRegardToCase) {
-    BenchWorld w(BenchOf({BenchInstrument(FamilyId::IrigClock, "IC000001")}));
+    RawBench w(BenchOf({BenchInstrument(FamilyId::IrigClock, "IC000001")}));
     std::uint32_t error = 0;
     EXPECT_NE(w.raw.open("\\\\?\\USB#VID_1234&PID_0DAE#ic000001#{012AD3CE-C19E-485C-9CC0-3935F972BD45}", &error),
               kInvalidHandle);
-    for (const std::string path : {FirstGenerationPath("0dac", "IC000001"), FirstGenerationPath("0dae", "IC000002"),
+    for (const std::string& path : {FirstGenerationPath("0dac", "IC000001"), FirstGenerationPath("0dae", "IC000002"),
                                    std::string("\\\\.\\vkusb-1"), std::string()}) {
         SCOPED_TRACE(path);
         EXPECT_EQ(w.raw.open(path, &error), kInvalidHandle);
@@ -93,7 +93,7 @@ TEST(BenchEnumeration, OpenFindsListedPathsOnlyWithoutRegardToCase) {
 }
 
 TEST(BenchEnumeration, OpensAreRecordedWithFlagsAndGetUniqueHandles) {
-    BenchWorld w(BenchOf({BenchInstrument(FamilyId::PowerController, "PC000001")}));
+    RawBench w(BenchOf({BenchInstrument(FamilyId::PowerController, "PC000001")}));
     const std::string path = FirstGenerationPath("0db0", "PC000001");
     const Handle a = w.raw.open(path);
     const Handle b = w.raw.open(path);
@@ -110,7 +110,7 @@ TEST(BenchEnumeration, OpensAreRecordedWithFlagsAndGetUniqueHandles) {
 }
 
 TEST(BenchEnumeration, ShareModesAreHonouredAmongLiveHandles) {
-    BenchWorld w(BenchOf({BenchInstrument(FamilyId::Velkaro, "TV000001"), BenchInstrument(FamilyId::Ulmo, "UL000001")}));
+    RawBench w(BenchOf({BenchInstrument(FamilyId::Velkaro, "TV000001"), BenchInstrument(FamilyId::Ulmo, "UL000001")}));
     const std::string second = "\\\\?\\usb#vid_1234&pid_0e10#TV000001#{9fc19cc8-c7ba-4faf-bbdc-9d19ffb92bc0}";
     std::uint32_t error = 0;
     const Handle exclusive = w.raw.open(second, &error, kGenericRead | kGenericWrite, 0);
@@ -131,7 +131,7 @@ TEST(BenchEnumeration, ShareModesAreHonouredAmongLiveHandles) {
 }
 
 TEST(BenchEnumeration, ClosingADeadOrUnknownHandleIsHarmless) {
-    BenchWorld w(BenchOf({BenchInstrument(FamilyId::PowerController, "PC000001")}));
+    RawBench w(BenchOf({BenchInstrument(FamilyId::PowerController, "PC000001")}));
     const Handle h = w.raw.open(FirstGenerationPath("0db0", "PC000001"));
     w.raw.close(h);
     w.raw.close(h);
@@ -145,7 +145,7 @@ TEST(BenchEnumeration, ClosingADeadOrUnknownHandleIsHarmless) {
 }
 
 TEST(BenchEnumeration, AHandleDiesForGoodWhenItsInstrumentRestarts) {
-    BenchWorld w(BenchOf({BenchInstrument(FamilyId::PowerController, "PC000001")}));
+    RawBench w(BenchOf({BenchInstrument(FamilyId::PowerController, "PC000001")}));
     const Handle old = w.raw.open(FirstGenerationPath("0db0", "PC000001"));
     ASSERT_TRUE(w.raw.write(old, {0x10, 0x00, 0x00}).ok);
     EXPECT_EQ(w.raw.read(old, 64, 10).error, kErrorDeviceNotConnected);
@@ -163,7 +163,7 @@ TEST(BenchEnumeration, AHandleDiesForGoodWhenItsInstrumentRestarts) {
 }
 
 TEST(BenchEnumeration, RequestsOfTheWrongGenerationOrAccessAreRefused) {
-    BenchWorld w(BenchOf({BenchInstrument(FamilyId::Velkaro, "TV000001"), BenchInstrument(FamilyId::Ulmo, "UL000001")}));
+    RawBench w(BenchOf({BenchInstrument(FamilyId::Velkaro, "TV000001"), BenchInstrument(FamilyId::Ulmo, "UL000001")}));
     const std::string second = "\\\\?\\usb#vid_1234&pid_0e10#TV000001#{9fc19cc8-c7ba-4faf-bbdc-9d19ffb92bc0}";
     const Handle h2 = w.raw.open(second, nullptr, kGenericRead | kGenericWrite, 0);
     const Handle h1 = w.raw.open(FirstGenerationPath("0dad", "UL000001"));
@@ -180,7 +180,7 @@ TEST(BenchEnumeration, RequestsOfTheWrongGenerationOrAccessAreRefused) {
 }
 
 TEST(BenchEnumeration, AnEnumerateFaultListsTheInstrumentWithAFailedDetailQuery) {
-    BenchWorld w(BenchOf({BenchInstrument(FamilyId::IrigClock, "IC000001")}));
+    RawBench w(BenchOf({BenchInstrument(FamilyId::IrigClock, "IC000001")}));
     w.bench.addFault("IC000001", {.request = "enumerate", .occurrence = 2, .action = sim::FaultAction::Fail, .code = 13});
     EXPECT_EQ(List(w, kFirstGenerationClass)[0].detailError, 0u);
     const auto second = List(w, kFirstGenerationClass);

@@ -29,7 +29,7 @@ protected:
         return std::any_of(out.begin(), out.end(), [](const auto& e) { return e.path.find("PC000001") != std::string::npos; });
     }
 
-    BenchWorld w;
+    RawBench w;
     Handle h;
 };
 
@@ -79,7 +79,7 @@ TEST_F(Faults, FailAndTimeoutStrikeTheWriteOrTheRead) {
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(row.name) + (row.on == FaultSide::Read ? " on read " : " on write ") +
                      std::string(sim::ActionName(row.action)));
-        BenchWorld local(BenchOf({BenchInstrument(FamilyId::PowerController, "PC000001", true)}));
+        RawBench local(BenchOf({BenchInstrument(FamilyId::PowerController, "PC000001", true)}));
         local.bench.addFault("PC000001", {.request = row.name, .occurrence = 1, .action = row.action, .code = 1234, .on = row.on});
         const Handle lh = local.raw.open(FirstGenerationPath("0dac", "PC000001"));
         const sim::Bytes before = local.bench.instrument("PC000001").program();
@@ -176,7 +176,7 @@ TEST_F(Faults, AReappearRuleStrikesOneRestart) {
 }
 
 TEST(BenchOpenFaults, OpenRulesFailOrRemoveTheInstrument) {
-    BenchWorld w(BenchOf({BenchInstrument(FamilyId::PowerController, "PC000001")}));
+    RawBench w(BenchOf({BenchInstrument(FamilyId::PowerController, "PC000001")}));
     w.bench.addFault("PC000001", {.request = "open", .occurrence = 1, .action = FaultAction::Fail, .code = 5});
     w.bench.addFault("PC000001", {.request = "open", .occurrence = 3, .action = FaultAction::Vanish});
     const std::string path = FirstGenerationPath("0db0", "PC000001");
@@ -193,7 +193,7 @@ TEST(BenchOpenFaults, OpenRulesFailOrRemoveTheInstrument) {
 }
 
 TEST_F(Faults, CorruptAcknowledgementsAndFpgaStore) {
-    BenchWorld fw(BenchOf({BenchInstrument(FamilyId::Ulmo, "UL000001"), BenchInstrument(FamilyId::IrigClock, "IC000001")}));
+    RawBench fw(BenchOf({BenchInstrument(FamilyId::Ulmo, "UL000001"), BenchInstrument(FamilyId::IrigClock, "IC000001")}));
     fw.bench.addFault("UL000001", {.request = "CAN_SECOND", .occurrence = 1, .action = FaultAction::Corrupt});
     fw.bench.addFault("UL000001", {.request = "CAN_FINISH", .occurrence = 1, .action = FaultAction::Corrupt});
     fw.bench.addFault("IC000001", {.request = "FPGA_WRITE", .occurrence = 1, .action = FaultAction::Corrupt});

@@ -10,7 +10,7 @@ namespace {
 
 using sim::FamilyId;
 
-bool Listed(BenchWorld& w, const std::string& path) {
+bool Listed(RawBench& w, const std::string& path) {
     std::vector<DeviceInterfaceEntry> listed;
     w.bench.interfaces().enumerate(kFirstGenerationClass, listed);
     for (const auto& entry : listed)
@@ -21,7 +21,7 @@ bool Listed(BenchWorld& w, const std::string& path) {
 TEST(BenchFirmware, EnterBootLoaderDropsOffTheBusAndReturnsAfterRestartMs) {
     sim::InstrumentSpec ulmo = BenchInstrument(FamilyId::Ulmo, "UL000001");
     ulmo.restartMs = 4000;
-    BenchWorld w(BenchOf({ulmo}));
+    RawBench w(BenchOf({ulmo}));
     const Handle h = w.raw.open(FirstGenerationPath("0dad", "UL000001"));
     const std::int64_t t0 = w.nowUs();
     ASSERT_TRUE(w.raw.write(h, {0x10, 0x00, 0x00}).ok);
@@ -42,7 +42,7 @@ TEST(BenchFirmware, EnterBootLoaderDropsOffTheBusAndReturnsAfterRestartMs) {
 TEST(BenchFirmware, NameQueryAnswersTheFamilysNameFromTheFifthCharacter) {
     sim::InstrumentSpec named = BenchInstrument(FamilyId::IrigClock, "IC000002");
     named.name = "IRIG-TEST1";
-    BenchWorld w(BenchOf({BenchInstrument(FamilyId::IrigClock, "IC000001"), BenchInstrument(FamilyId::Ulmo, "UL000001"), named}));
+    RawBench w(BenchOf({BenchInstrument(FamilyId::IrigClock, "IC000001"), BenchInstrument(FamilyId::Ulmo, "UL000001"), named}));
     struct Row {
         const char* pid;
         const char* serial;
@@ -88,7 +88,7 @@ TEST(BenchIrig, ProgrammingModeAnswersOnlyWhenReadyWithinTheReadParameter) {
         SCOPED_TRACE(row.prmdMs);
         sim::InstrumentSpec irig = BenchInstrument(FamilyId::IrigClock, "IC000001");
         irig.prmdMs = row.prmdMs;
-        BenchWorld w(BenchOf({irig}));
+        RawBench w(BenchOf({irig}));
         const Handle h = w.raw.open(FirstGenerationPath("0dae", "IC000001"));
         ASSERT_TRUE(w.raw.write(h, kPrmd).ok);
         const std::int64_t t0 = w.nowUs();
@@ -105,7 +105,7 @@ TEST(BenchIrig, ProgrammingModeAnswersOnlyWhenReadyWithinTheReadParameter) {
 }
 
 TEST(BenchIrig, FpgaBlocksAreStoredAtTheirAddressAndReadBack) {
-    BenchWorld w(BenchOf({BenchInstrument(FamilyId::IrigClock, "IC000001")}));
+    RawBench w(BenchOf({BenchInstrument(FamilyId::IrigClock, "IC000001")}));
     const Handle h = w.raw.open(FirstGenerationPath("0dae", "IC000001"));
     // Before programming mode the block commands are not answered.
     EXPECT_EQ(w.raw.exchange(h, FpgaWrite(0, 1), 64).error, kErrorTimeout);
@@ -138,7 +138,7 @@ TEST(BenchIrig, FpgaBlocksAreStoredAtTheirAddressAndReadBack) {
 }
 
 TEST(BenchIrig, TheFinalResetRestartsTheFirmwareOutOfProgrammingMode) {
-    BenchWorld w(BenchOf({BenchInstrument(FamilyId::IrigClock, "IC000001")}));
+    RawBench w(BenchOf({BenchInstrument(FamilyId::IrigClock, "IC000001")}));
     const Handle h = w.raw.open(FirstGenerationPath("0dae", "IC000001"));
     ASSERT_TRUE(w.raw.exchange(h, kPrmd, 64, 15000).ok);
     sim::Bytes reset(64, 0);
@@ -174,7 +174,7 @@ sim::Bytes CanSecond(std::uint8_t seed) {
 }
 
 TEST(BenchUlmo, BlocksAreStoredOnceBothHalvesArriveAndAcknowledged) {
-    BenchWorld w(BenchOf({BenchInstrument(FamilyId::Ulmo, "UL000001")}));
+    RawBench w(BenchOf({BenchInstrument(FamilyId::Ulmo, "UL000001")}));
     const Handle h = w.raw.open(FirstGenerationPath("0dad", "UL000001"));
     const auto& can = w.bench.instrument("UL000001").can();
     ASSERT_EQ(can, sim::Bytes(0x10000, 0xFF));
@@ -203,7 +203,7 @@ TEST(BenchUlmo, BlocksAreStoredOnceBothHalvesArriveAndAcknowledged) {
 }
 
 TEST(BenchUlmo, TheClosingCommandIsAcknowledgedWithZero) {
-    BenchWorld w(BenchOf({BenchInstrument(FamilyId::Ulmo, "UL000001")}));
+    RawBench w(BenchOf({BenchInstrument(FamilyId::Ulmo, "UL000001")}));
     const Handle h = w.raw.open(FirstGenerationPath("0dad", "UL000001"));
     const RawResult done = w.raw.exchange(h, {0x0B, 0x00, 0x03, 0x03, 0x0F, 0x00}, 64);
     ASSERT_TRUE(done.ok);
@@ -215,7 +215,7 @@ TEST(BenchUlmo, TheClosingCommandIsAcknowledgedWithZero) {
 }
 
 TEST(BenchFirmware, CommandsOfAnotherFamilyAreNotAnswered) {
-    BenchWorld w(BenchOf({BenchInstrument(FamilyId::PowerController, "PC000001"), BenchInstrument(FamilyId::Ulmo, "UL000001")}));
+    RawBench w(BenchOf({BenchInstrument(FamilyId::PowerController, "PC000001"), BenchInstrument(FamilyId::Ulmo, "UL000001")}));
     const Handle pc = w.raw.open(FirstGenerationPath("0db0", "PC000001"));
     const Handle ulmo = w.raw.open(FirstGenerationPath("0dad", "UL000001"));
     EXPECT_EQ(w.raw.exchange(pc, CanFirst(0x0600, 0), 64).error, kErrorTimeout);

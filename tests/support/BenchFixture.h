@@ -22,8 +22,8 @@ inline sim::BenchSpec BenchOf(std::initializer_list<sim::InstrumentSpec> instrum
     return spec;
 }
 
-struct BenchWorld {
-    explicit BenchWorld(const sim::BenchSpec& spec) : bench(spec), raw(bench.driver()) {}
+struct RawBench {
+    explicit RawBench(const sim::BenchSpec& spec) : bench(spec), raw(bench.driver()) {}
     std::int64_t nowUs() { return bench.nowUs(); }
     void sleepMs(std::uint32_t ms) { bench.clock().sleep(ms); }
 
