@@ -77,13 +77,6 @@ void TMainForm::CreateControls() {
     pbFWProcessing->setTextVisible(false);
     pbFWProcessing->hide();
 
-    OpenDialog1 = new QFileDialog(this);
-    OpenDialog1->setObjectName(QStringLiteral("OpenDialog1"));
-    OpenDialog1->setAcceptMode(QFileDialog::AcceptOpen);
-    OpenDialog1->setFileMode(QFileDialog::ExistingFile);
-    OpenDialog1->setNameFilters({QStringLiteral("FW Update Files (*.fwu)"), QStringLiteral("All Files (*.*)")});
-    OpenDialog1->setDefaultSuffix(QStringLiteral("fwu"));
-
     leUpgrade = PlaceControl<QLineEdit>(this, "leUpgrade", 64, 32, 235, 21);
     const QString fileLabel = QStringLiteral("File name:");
     const int fileLabelWidth = QFontMetrics(FormFont()).horizontalAdvance(fileLabel);
@@ -153,9 +146,16 @@ void TMainForm::FormShow() {
 }
 
 void TMainForm::bopenDialogClick() {
-    OpenDialog1->setDirectory(PathText(PackageFolderPath(ctx_.programFolder)));
-    if (OpenDialog1->exec() != QDialog::Accepted) return;
-    const QStringList files = OpenDialog1->selectedFiles();
+    OpenDialog1.InitialDir = PathText(PackageFolderPath(ctx_.programFolder));
+    QFileDialog dialog(this);
+    dialog.setObjectName(QStringLiteral("OpenDialog1"));
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilters(OpenDialog1.Filter);
+    dialog.setDefaultSuffix(OpenDialog1.DefaultExt);
+    dialog.setDirectory(OpenDialog1.InitialDir);
+    if (dialog.exec() != QDialog::Accepted) return;
+    const QStringList files = dialog.selectedFiles();
     if (!files.isEmpty()) leUpgrade->setText(QDir::toNativeSeparators(files.first()));
 }
 

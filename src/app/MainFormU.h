@@ -9,6 +9,8 @@
 #include <vector>
 
 #include <QPointer>
+#include <QString>
+#include <QStringList>
 #include <QThread>
 #include <QWidget>
 
@@ -17,7 +19,6 @@
 #include "platform/Context.h"
 
 class QComboBox;
-class QFileDialog;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
@@ -55,6 +56,13 @@ private:
     std::mutex endMutex_;
 };
 
+// The settings of the file-open dialog behind "..."; the dialog itself is built when needed.
+struct TOpenDialog {
+    QString DefaultExt = QStringLiteral("fwu");
+    QStringList Filter{QStringLiteral("FW Update Files (*.fwu)"), QStringLiteral("All Files (*.*)")};
+    QString InitialDir;
+};
+
 class TMainForm final : public QWidget {
     Q_OBJECT
 public:
@@ -71,7 +79,7 @@ public:
     QPushButton* bUpload;
     QLabel* lFWProcessing;
     QProgressBar* pbFWProcessing;
-    QFileDialog* OpenDialog1;
+    TOpenDialog OpenDialog1;
     QLineEdit* leUpgrade;
     QLabel* leUpgradeLabel;  // the box's label on its left
     QPushButton* bopenDialog;

@@ -22,6 +22,8 @@ std::string CliUsage() {
         "  --bench-dump DIR              write the bench's request log and memories to DIR at the end\n"
         "  --program-folder DIR          the folder whose Temp (work) and FWUs folders are used\n"
         "                                (default: the folder of the program)\n"
+        "  --trace FILE                  write the command trace of the instrument conversation to\n"
+        "                                FILE (also: environment variable ROVENZA_TRACE)\n"
         "  --help, --version\n\n"
         "Exit status: 0 when the upgrade succeeded, 1 on any other result, 2 on bad usage.\n";
     return text;

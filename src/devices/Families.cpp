@@ -1,6 +1,8 @@
 #include "Families.h"
 
+#include "IRIGDevice.h"
 #include "NotBuiltDevice.h"
+#include "ULMODevice.h"
 #include "VK101PowConDevice.h"
 #include "usb/VELKUSB_Enum.h"
 
@@ -17,6 +19,10 @@ std::unique_ptr<TUSBDevice> CreateUpgrader(int listPosition, const Context& ctx)
     if (listPosition < 0 || listPosition >= static_cast<int>(kFamilies.size())) return nullptr;
     const FamilyInfo& family = kFamilies[static_cast<std::size_t>(listPosition)];
     switch (family.deviceType) {
+    case TIRIGDevice::kDeviceType:
+        return std::make_unique<TIRIGDevice>(ctx);
+    case TULMODevice::kDeviceType:
+        return std::make_unique<TULMODevice>(ctx);
     case TVK101PowConDevice::kDeviceType:
         return std::make_unique<TVK101PowConDevice>(ctx);
     default:

@@ -129,6 +129,16 @@ std::filesystem::path TUSBDevice::WorkFile(std::string_view name) const {
     return WorkFolderPath(ctx_.programFolder) / std::string(name);
 }
 
+bool TUSBDevice::ReopenAfterRestart() {
+    constexpr std::uint32_t kReopenWaitMs = 4000;
+    constexpr int kAttempts = 11;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        ctx_.clock.sleep(kReopenWaitMs);
+        if (Open("")) return true;
+    }
+    return false;
+}
+
 void TUSBDevice::AppendTrailToPlainError(std::string& message) const {
     if (message == kMsgError) message += ": " + ErrorTrail;
 }

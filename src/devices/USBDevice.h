@@ -35,6 +35,9 @@ inline constexpr std::string_view kMsgNoPackage = "The FWU file does not exist."
 inline constexpr std::string_view kMsgNotConnected = "Instrument is not connected.";
 inline constexpr std::string_view kMsgSuccess = "Firmware upgrade successful!";
 
+// Asks the first-generation firmware for its name (the reply's characters from the fifth on).
+inline constexpr std::string_view kNameQueryCommand{"\x00\x02\x00\x0D\x00", 5};
+
 class TUSBDevice {
 public:
     explicit TUSBDevice(const Context& ctx);
@@ -82,6 +85,9 @@ protected:
     // Open of the first-generation families: the first path of the first identifier that
     // lists any, else the fixed device path. Leaves nothing in the trail.
     bool OpenFirstGeneration(std::initializer_list<std::string_view> pids);
+    // After the microcontroller has restarted into its new firmware: up to 11 attempts, 4 s
+    // apart, to open it again.
+    bool ReopenAfterRestart();
     // The ending every first-generation family shares: a message still exactly "Error" gets
     // ": " and the trail.
     void AppendTrailToPlainError(std::string& message) const;

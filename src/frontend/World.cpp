@@ -1,5 +1,6 @@
 #include "World.h"
 
+#include <cstdlib>
 #include <stdexcept>
 
 #if !defined(_WIN32)
@@ -24,6 +25,11 @@ std::optional<std::string> TakeWorldOptions(std::vector<std::string>& args, Worl
             options.dumpDir = args[++i];
         } else if (arg.rfind("--bench-dump=", 0) == 0) {
             options.dumpDir = arg.substr(13);
+        } else if (arg == "--trace") {
+            if (i + 1 >= args.size()) return "--trace needs a file";
+            options.traceFile = args[++i];
+        } else if (arg.rfind("--trace=", 0) == 0) {
+            options.traceFile = arg.substr(8);
         } else if (arg == "--program-folder") {
             if (i + 1 >= args.size()) return "--program-folder needs a folder";
             options.programFolder = args[++i];
@@ -36,20 +42,41 @@ std::optional<std::string> TakeWorldOptions(std::vector<std::string>& args, Worl
     return std::nullopt;
 }
 
+namespace {
+
+std::optional<std::filesystem::path> TraceFileOf(const WorldOptions& options) {
+    if (options.traceFile) return options.traceFile;
+    const char* fromEnvironment = std::getenv("ROVENZA_TRACE");
+    if (!fromEnvironment) return std::nullopt;
+    if (*fromEnvironment) return std::filesystem::path(fromEnvironment);
+#if defined(_WIN32)
+    return std::filesystem::path("C:\\USBLog.txt");
+#else
+    return std::nullopt;
+#endif
+}
+
+}  // namespace
+
 World::World(const WorldOptions& options, Operator& op) : options_(options) {
     const std::filesystem::path programFolder =
         options.programFolder.empty() ? ExecutableFolder() : options.programFolder;
+    if (const auto traceFile = TraceFileOf(options)) {
+        trace_ = std::make_unique<CommandTrace>(*traceFile);
+        trace_->CheckWritable();
+    }
     if (options.simulate) {
 #if defined(_WIN32)
         throw std::runtime_error("the simulated bench is not part of the Windows build");
 #else
         bench_ = sim::SimulatedBench::Create({options.benchFile, options.defaultClock});
         context_ = std::make_unique<Context>(
-            Context{bench_->driver(), bench_->interfaces(), bench_->clock(), debug_, op, programFolder});
+            Context{bench_->driver(), bench_->interfaces(), bench_->clock(), debug_, op, programFolder, trace_.get()});
         return;
 #endif
     }
-    context_ = std::make_unique<Context>(Context{noDriver_, noInterfaces_, systemClock_, debug_, op, programFolder});
+    context_ = std::make_unique<Context>(
+        Context{noDriver_, noInterfaces_, systemClock_, debug_, op, programFolder, trace_.get()});
 }
 
 World::~World() = default;

@@ -10,6 +10,7 @@
 
 #include "platform/Context.h"
 #include "platform/HostBackends.h"
+#include "usb/CommandTrace.h"
 
 namespace rovenza {
 
@@ -23,16 +24,20 @@ struct WorldOptions {
     std::optional<std::filesystem::path> dumpDir;    // --bench-dump DIR
     std::string defaultClock = "virtual";            // the bench's clock when the file names none
     std::filesystem::path programFolder;             // --program-folder DIR; empty: the executable's folder
+    // --trace FILE, else the environment variable ROVENZA_TRACE (on Windows an empty value
+    // names "C:\USBLog.txt"); nothing: no trace.
+    std::optional<std::filesystem::path> traceFile;
 };
 
 // Takes the options the front ends share (--simulate[=BENCH], --bench-dump DIR,
-// --program-folder DIR) out of
+// --program-folder DIR, --trace FILE) out of
 // `args`, leaving every other argument in order. Returns an error text for bad usage.
 std::optional<std::string> TakeWorldOptions(std::vector<std::string>& args, WorldOptions& options);
 
 class World {
 public:
-    // Throws std::runtime_error with a readable message when the bench file is unusable.
+    // Throws std::runtime_error with a readable message when the bench file is unusable or
+    // the trace file cannot be written.
     World(const WorldOptions& options, Operator& op);
     ~World();
     World(const World&) = delete;
@@ -51,6 +56,7 @@ private:
     NoDeviceInterfaces noInterfaces_;
     SystemClock systemClock_;
     StderrDebugOutput debug_;
+    std::unique_ptr<CommandTrace> trace_;
     std::unique_ptr<Context> context_;
 };
 

@@ -11,6 +11,8 @@
 
 namespace rovenza {
 
+class CommandTrace;
+
 struct Context {
     DriverPort& driver;
     DeviceInterfaces& interfaces;
@@ -20,6 +22,8 @@ struct Context {
     // The folder of the program; the work folder "Temp" and the package folder "FWUs" hang
     // from it.
     std::filesystem::path programFolder;
+    // The command trace of the first-generation channel, or nothing when it is off.
+    CommandTrace* trace = nullptr;
 };
 
 // The folder that holds the running executable (falls back to the current folder).

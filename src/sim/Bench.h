@@ -99,6 +99,7 @@ private:
     bool alive(const OpenHandle& handle) const;
     bool sharingAllows(const Instrument& instrument, std::uint32_t access, std::uint32_t share) const;
     bool fail(Request& request, std::uint32_t code);
+    bool dispatch(OpenHandle& handle, std::uint32_t code, Request& request);
     bool writeRequest(OpenHandle& handle, Request& request);
     bool readRequest(OpenHandle& handle, Request& request);
     bool resetRequest(OpenHandle& handle, Request& request);

@@ -68,28 +68,29 @@ bool Bench::ioControl(Handle handle, std::uint32_t code, const void* in, std::ui
     if (it == handles_.end()) {
         ok = fail(request, kErrorInvalidHandle);
     } else {
-        OpenHandle& open = it->second;
-        record.path = open.path;
-        record.serial = open.instrument->serial();
-        const int generation = GenerationOf(code);
-        if ((!input && inSize > 0) || (!out && outSize > 0))
-            ok = fail(request, kErrorInvalidParameter);
-        else if (generation != open.instrument->generation())
-            ok = fail(request, kErrorInvalidFunction);
-        else if (!AccessAllows(code, open.access))
-            ok = fail(request, kErrorAccessDenied);
-        else if (generation == 2)
-            ok = fail(request, alive(open) ? kErrorGenFailure : kErrorDeviceNotConnected);  // not modelled yet
-        else if (code == kIoctlWrite)
-            ok = writeRequest(open, request);
-        else if (code == kIoctlRead)
-            ok = readRequest(open, request);
-        else
-            ok = resetRequest(open, request);
+        record.path = it->second.path;
+        record.serial = it->second.instrument->serial();
+        ok = dispatch(it->second, code, request);
     }
     record.durationUs = time_.nowUs() - start;
     recorder_.add(std::move(record));
     return ok;
+}
+
+bool Bench::dispatch(OpenHandle& handle, std::uint32_t code, Request& request) {
+    if ((!request.in && request.inSize > 0) || (!request.out && request.outSize > 0))
+        return fail(request, kErrorInvalidParameter);
+    const int generation = GenerationOf(code);
+    if (generation != handle.instrument->generation()) return fail(request, kErrorInvalidFunction);
+    if (!AccessAllows(code, handle.access)) return fail(request, kErrorAccessDenied);
+    if (generation == 2) {
+        // Not modelled yet: the request is recorded and fails.
+        if (code == kIoctlWrite2) request.record.sent.assign(request.out, request.out + request.outSize);
+        return fail(request, alive(handle) ? kErrorGenFailure : kErrorDeviceNotConnected);
+    }
+    if (code == kIoctlWrite) return writeRequest(handle, request);
+    if (code == kIoctlRead) return readRequest(handle, request);
+    return resetRequest(handle, request);
 }
 
 bool Bench::writeRequest(OpenHandle& handle, Request& request) {

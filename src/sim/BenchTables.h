@@ -147,7 +147,6 @@ inline constexpr std::uint32_t kEraseBlock = 64;          // one erase covers 64
 inline constexpr std::uint32_t kOldFirmwareEnd = 0x6000;  // "old firmware" from 0x0800 up to here
 inline constexpr std::uint32_t kEepromSize = 256;
 inline constexpr std::uint32_t kCanFlashSize = 0x10000;   // ULMO's CAN microcontroller flash
-inline constexpr std::uint32_t kFpgaStoreLimit = 0x1000000 + 32;  // 24-bit block address + block
 
 // Default timings (milliseconds unless the name says otherwise).
 inline constexpr std::uint32_t kDefaultRestartMs = 2500;    // firmware -> boot loader

@@ -17,7 +17,6 @@ PacketHeader ReadHeader(const Bytes& p) {
     return {p[0], p[1], static_cast<std::uint32_t>(p[2] | p[3] << 8 | p[4] << 16)};
 }
 
-Bytes HeaderEcho(const Bytes& p) { return Bytes(p.begin(), p.begin() + 5); }
 
 // The Data bytes a write packet carries: Len of them, as far as the packet holds them.
 std::size_t DataLength(const Bytes& p, std::uint8_t len) { return std::min<std::size_t>(len, p.size() - 5); }
@@ -29,19 +28,23 @@ std::optional<std::size_t> FirstSetByte(const std::uint8_t* data, std::size_t co
     return std::nullopt;
 }
 
+// The 5 header bytes, then `count` bytes of program memory from `address` (0x00 past its end).
+Bytes HeaderAndRowOf(const Bytes& p, const Bytes& program, std::uint32_t address, std::size_t count) {
+    Bytes out(p.begin(), p.begin() + 5);
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::uint32_t a = address + static_cast<std::uint32_t>(i);
+        out.push_back(a < program.size() ? program[a] : 0x00);
+    }
+    return out;
+}
+
 }  // namespace
 
 void PicInstrument::receiveBootLoader(Command command, const Bytes& p, std::int64_t nowUs, bool corruptMemory) {
     switch (command) {
         case Command::ReadFlash: {
             const auto h = ReadHeader(p);
-            Bytes out = HeaderEcho(p);
-            const std::size_t count = std::min<std::size_t>(h.len, 64 - 5);
-            for (std::size_t i = 0; i < count; ++i) {
-                const std::uint32_t a = h.address + static_cast<std::uint32_t>(i);
-                out.push_back(a < kProgramSize ? program_[a] : 0x00);
-            }
-            reply(command, std::move(out), nowUs);
+            reply(command, HeaderAndRowOf(p, program_, h.address, std::min<std::size_t>(h.len, 64 - 5)), nowUs);
             return;
         }
         case Command::WriteFlash: {
@@ -65,7 +68,7 @@ void PicInstrument::receiveBootLoader(Command command, const Bytes& p, std::int6
                     program_[a] &= data[i];
             }
             if (refused) ++protectedWrites_;
-            reply(command, HeaderEcho(p), nowUs);
+            reply(command, HeaderAndRowOf(p, program_, h.address, 32), nowUs);
             return;
         }
         case Command::EraseFlash: {

@@ -3,10 +3,12 @@
 // firmware (listed under the family's product identifier) or its boot loader (0DAC).
 //
 // Boot loader (64-byte packets: Cmd, Len, Address low, Address high, AddressUpper, Data):
-//   READ_FLASH   (1)  reply: the 5 header bytes, then Len bytes of program memory
-//                     (addresses past the 32 KiB read as 0x00).
+//   READ_FLASH   (1)  reply: the 5 header bytes, then Len (at most 59) bytes of program
+//                     memory (addresses past the 32 KiB read as 0x00).
 //   WRITE_FLASH  (2)  flash semantics: each of the Len bytes is ANDed into memory (a write only
-//                     clears bits); reply: the 5 header bytes.
+//                     clears bits); reply: 37 bytes, the 5 header bytes and the 32 bytes of
+//                     flash from Address as they now stand. (The host's repeated READ_FLASH
+//                     takes the byte count of this reply as its limit, so it must be 37.)
 //   ERASE_FLASH  (3)  erases the 64-byte block holding Address (two rows) to 0xFF, whatever Len
 //                     says; reply: 1 byte, 0x03.
 //   WRITE_EEDATA (5)  stores Len bytes into the 256-byte EEPROM at Address; reply: 1 byte, 0x05.
@@ -50,8 +52,11 @@ public:
     std::string_view pid() const override;
     std::string_view friendlyName() const override;
 
-    // Memories: 32 KiB program flash, 256-byte EEPROM, the IRIG clock's FPGA configuration
-    // store (grows to the highest byte written), the ULMO's 64 KiB CAN flash.
+    // Memories: 32 KiB program flash (boot block 0x0000-0x07FF: BootBlockByte(); an "old
+    // firmware" OldFirmwareByte() from 0x0800 to 0x5FFF; 0xFF above), 256-byte EEPROM (all
+    // 0x00 at start, so the host's 0xFF at 0xFF shows), the IRIG clock's FPGA configuration
+    // store (empty at start, grows to the highest byte written; unwritten bytes 0xFF), the
+    // ULMO's 64 KiB CAN flash (0xFF at start).
     Bytes& program() { return program_; }
     const Bytes& program() const { return program_; }
     Bytes& eeprom() { return eeprom_; }

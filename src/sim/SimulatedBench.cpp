@@ -33,11 +33,13 @@ SimulatedBench::SimulatedBench(const BenchSpec& spec) {
 SimulatedBench::~SimulatedBench() = default;
 
 PicInstrument& SimulatedBench::instrument(std::string_view serial) {
+    bench_->update();  // a restart whose time has come is over
     if (auto* pic = dynamic_cast<PicInstrument*>(bench_->find(serial))) return *pic;
     throw std::out_of_range("the bench has no first-generation instrument " + std::string(serial));
 }
 
 SecondGenInstrument& SimulatedBench::secondGen(std::string_view serial) {
+    bench_->update();
     if (auto* instrument = dynamic_cast<SecondGenInstrument*>(bench_->find(serial))) return *instrument;
     throw std::out_of_range("the bench has no second-generation instrument " + std::string(serial));
 }

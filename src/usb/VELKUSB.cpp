@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "CommandTrace.h"
 #include "VELKUSB_Const.h"
 
 namespace rovenza {
@@ -24,14 +25,27 @@ Bytes EncodeRequestHeader(const RequestHeader& header) {
     return record;
 }
 
+// Byte 3 of a command or reply names it in the trace; a buffer too short to have one gives 0.
+static std::uint8_t TraceCode(const std::uint8_t* bytes, std::uint32_t length) { return length > 3 ? bytes[3] : 0; }
+
 std::uint32_t OpenChannel(const Context& ctx, const std::string& path, Handle& handle) {
     std::uint32_t error = 0;
     handle = ctx.driver.open(path, kGenericWrite, kFileShareWrite, error);
+    if (ctx.trace) {
+        try {
+            ctx.trace->OnOpen();
+        } catch (...) {
+            if (handle != kInvalidHandle) ctx.driver.close(handle);
+            handle = kInvalidHandle;
+            throw;
+        }
+    }
     return handle == kInvalidHandle ? FailureCode(error) : 0;
 }
 
 void CloseChannel(const Context& ctx, Handle handle) {
     if (handle != kInvalidHandle) ctx.driver.close(handle);
+    if (ctx.trace) ctx.trace->OnClose();
 }
 
 std::uint32_t CommandExchange(const Context& ctx, Handle handle, const std::uint8_t* command,
@@ -39,16 +53,26 @@ std::uint32_t CommandExchange(const Context& ctx, Handle handle, const std::uint
                               std::uint32_t readParameter, std::uint8_t* reply, std::uint32_t& replyLimit) {
     std::uint32_t returned = 0;
     std::uint32_t error = 0;
+    const std::int64_t frequency = ctx.clock.frequency();
     const Bytes writeHeader = EncodeRequestHeader({kPipeWrite, writeParameter});
+    std::int64_t t0 = ctx.clock.counter();
     // The driver carries the output buffer of a METHOD_IN_DIRECT request to the instrument.
     const bool written = ctx.driver.ioControl(handle, kIoctlWrite, writeHeader.data(), 8,
                                               const_cast<std::uint8_t*>(command), commandLength, returned, error);
+    std::int64_t t1 = ctx.clock.counter();
+    if (ctx.trace)
+        ctx.trace->Write(WriteLine(TraceCode(command, commandLength), ElapsedMilliseconds(t0, t1, frequency)));
     if (!written) return FailureCode(error);
 
     const Bytes readHeader = EncodeRequestHeader({kPipeRead, readParameter});
+    const std::uint32_t bufferSize = replyLimit;
     returned = 0;
     error = 0;
+    t0 = ctx.clock.counter();
     const bool read = ctx.driver.ioControl(handle, kIoctlRead, readHeader.data(), 8, reply, replyLimit, returned, error);
+    t1 = ctx.clock.counter();
+    if (ctx.trace)
+        ctx.trace->Write(ReadLine(TraceCode(reply, bufferSize), ElapsedMilliseconds(t0, t1, frequency), returned));
     if (!read) return FailureCode(error);
     replyLimit = std::min(returned, replyLimit);
     return 0;

@@ -139,11 +139,29 @@ void MainFormLayoutTest::createsProgramFolders() {
 
 void MainFormLayoutTest::openDialogSettings() {
     WindowFixture fixture;
-    QFileDialog* dialog = fixture.window().OpenDialog1;
-    QCOMPARE(dialog->nameFilters(), QStringList({"FW Update Files (*.fwu)", "All Files (*.*)"}));
-    QCOMPARE(dialog->defaultSuffix(), QStringLiteral("fwu"));
-    QCOMPARE(dialog->fileMode(), QFileDialog::ExistingFile);
-    QCOMPARE(dialog->acceptMode(), QFileDialog::AcceptOpen);
+    fixture.show();
+    QStringList filters;
+    QString suffix, directory;
+    QFileDialog::FileMode mode = QFileDialog::AnyFile;
+    QFileDialog::AcceptMode acceptMode = QFileDialog::AcceptSave;
+    QWidget* parent = nullptr;
+    WhenShown<QFileDialog> inspector([&](QFileDialog* dialog) {
+        filters = dialog->nameFilters();
+        suffix = dialog->defaultSuffix();
+        mode = dialog->fileMode();
+        acceptMode = dialog->acceptMode();
+        directory = dialog->directory().absolutePath();
+        parent = dialog->parentWidget();
+        dialog->reject();
+    });
+    fixture.window().bopenDialog->click();
+    QCOMPARE(inspector.seen, 1);
+    QCOMPARE(filters, QStringList({"FW Update Files (*.fwu)", "All Files (*.*)"}));
+    QCOMPARE(suffix, QStringLiteral("fwu"));
+    QCOMPARE(mode, QFileDialog::ExistingFile);
+    QCOMPARE(acceptMode, QFileDialog::AcceptOpen);
+    QCOMPARE(directory, QString::fromStdString((fixture.folder.path() / "FWUs").string()));
+    QCOMPARE(parent, &fixture.window());
 }
 
 void MainFormLayoutTest::openDialogPutsChosenPathInBox() {
@@ -153,15 +171,12 @@ void MainFormLayoutTest::openDialogPutsChosenPathInBox() {
     std::ofstream(package) << "zip";
     const QString packageText = QString::fromStdString(package.string());
 
-    QString openedIn;
     WhenShown<QFileDialog> chooser([&](QFileDialog* dialog) {
-        openedIn = dialog->directory().absolutePath();
         dialog->selectFile(packageText);
         static_cast<QDialog*>(dialog)->accept();  // accepts as the Open button does
     });
     fixture.window().bopenDialog->click();
     QCOMPARE(chooser.seen, 1);
-    QCOMPARE(openedIn, QString::fromStdString((fixture.folder.path() / "FWUs").string()));
     QCOMPARE(fixture.window().leUpgrade->text(), packageText);
 }
 

@@ -1,8 +1,6 @@
 // Bench time: the virtual clock and the bench's waits on either kind of clock.
 #include <gtest/gtest.h>
 
-#include <thread>
-
 #include "sim/VirtualClock.h"
 
 namespace rovenza {
@@ -22,22 +20,6 @@ TEST(VirtualClock, SleepAndAdvanceMoveTimeAtOnce) {
     EXPECT_EQ(clock.nowMs(), 1500);
     clock.advance(std::chrono::nanoseconds(-5));  // time never runs back
     EXPECT_EQ(clock.nowUs(), 1'500'250);
-}
-
-TEST(VirtualClock, ReadsFromAnotherThreadSeeTimeOnlyGrow) {
-    VirtualClock clock;
-    std::thread sleeper([&clock] {
-        for (int i = 0; i < 10000; ++i) clock.sleep(1);
-    });
-    std::int64_t last = 0;
-    bool monotonic = true;
-    while (last < 10'000'000'000) {
-        const std::int64_t now = clock.counter();
-        monotonic = monotonic && now >= last;
-        last = now;
-    }
-    sleeper.join();
-    EXPECT_TRUE(monotonic);
 }
 
 // A millisecond clock like the system's Sleep, to see how the bench waits on a real clock.

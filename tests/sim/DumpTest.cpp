@@ -53,7 +53,7 @@ TEST(BenchDump, RequestsLogHasSevenColumnsPerDriverCall) {
     const std::vector<std::vector<std::string>> expected = {
         {"5.000", path, "open", "-", "", "", "0"},
         {"6.234", path, "write", "READ_FLASH", "0102000800" + std::string(118, '0'), "", "0"},
-        {"6.234", path, "read", "READ_FLASH", "", "01020008003A41", "0"},
+        {"6.234", path, "read", "READ_FLASH", "", "01020008003C43", "0"},
         {"6.234", path, "reset", "-", "", "", "0"},
         {"6.234", path, "close", "-", "", "", "0"},
         {"6.234", "", "read", "-", "", "", "6"},

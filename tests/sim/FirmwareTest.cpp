@@ -123,7 +123,8 @@ TEST(BenchIrig, FpgaBlocksAreStoredAtTheirAddressAndReadBack) {
     const RawResult back = w.raw.exchange(h, FpgaRead(0x000020), written.returned);
     ASSERT_TRUE(back.ok);
     EXPECT_EQ(sim::Bytes(back.data.begin(), back.data.begin() + 4), (sim::Bytes{0x00, 0x02, 0x00, 0x53}));
-    EXPECT_EQ(sim::Bytes(back.data.begin() + 5, back.data.end()), sim::Bytes(FpgaWrite(0x20, 0x40).begin() + 7, FpgaWrite(0x20, 0x40).end()));
+    const sim::Bytes sent = FpgaWrite(0x20, 0x40);
+    EXPECT_EQ(sim::Bytes(back.data.begin() + 5, back.data.end()), sim::Bytes(sent.begin() + 7, sent.end()));
 
     const auto& fpga = w.bench.instrument("IC000001").fpga();
     ASSERT_EQ(fpga.size(), 64u);  // up to the highest byte written

@@ -178,6 +178,8 @@ struct FailureRow {
     std::size_t erases;  // erase packets sent in all
 };
 
+void PrintTo(const FailureRow& row, std::ostream* os) { *os << row.name; }
+
 const std::string kSuccess = "Firmware upgrade successful!";
 
 class PowerControllerFailureTest : public PowerControllerUpgradeTest,

@@ -1,0 +1,118 @@
+#include "IRIGDevice.h"
+
+#include "package/WorkFolder.h"
+#include "protocols/FpgaConfig.h"
+#include "usb/VELKUSB.h"
+#include "usb/VELKUSB_Const.h"
+
+namespace rovenza {
+
+namespace {
+constexpr std::uint32_t kReplyBufferSize = 64;
+constexpr std::uint32_t kAfterProgrammingModeMs = 1000;
+constexpr std::uint32_t kAfterResetMs = 1000;
+}  // namespace
+
+TIRIGDevice::TIRIGDevice(const Context& ctx) : TUSBDevice(ctx) { DeviceTypeCode = kDeviceType; }
+
+bool TIRIGDevice::Open(const std::string&) { return OpenFirstGeneration({kPidIrigClock, kPidBootLoader}); }
+
+std::string TIRIGDevice::GetDeviceName() { return QueryDevice(std::string(kNameQueryCommand)).substr(4, 10); }
+
+void TIRIGDevice::Upgrade(std::string& message) {
+    message = kMsgError;
+    ErrorTrail.clear();
+    try {
+        if (!ExtractPackage(PackageFileName)) {
+            message = kMsgNoPackage;
+            return;
+        }
+        if (!Open("")) {
+            message = kMsgNotConnected;
+            return;
+        }
+        if (ReadManifestDeviceType() != DeviceTypeCode) {
+            message = "Instrument or FWU file is not IRIG CLOCK!";
+        } else {
+            SetStageText("USB Pic uploading");
+            if (WriteDataToUSBPic(WorkFile(kPicUsbHexName))) {
+                Close("");
+                if (ReopenAfterRestart()) {
+                    SetStageText("FPGA uploading");
+                    if (WriteDataToFPGA(WorkFile(kFpgaHexName))) message = kMsgSuccess;
+                }
+            }
+        }
+        Close("");
+    } catch (...) {
+        message = kMsgException;
+        Close("");
+    }
+    AppendTrailToPlainError(message);
+}
+
+bool TIRIGDevice::WriteDataToFPGA(const std::filesystem::path& configurationFile) {
+    const Handle handle = Handles.empty() ? kInvalidHandle : Handles.front();
+    std::uint8_t reply[kReplyBufferSize] = {};
+    std::uint32_t replyLimit = kReplyBufferSize;
+    bool result = false;
+    auto exchange = [&](const std::uint8_t* command, std::uint32_t length, std::uint32_t readParameter) {
+        return CommandExchange(ctx_, handle, command, length, kDefaultParameter, readParameter, reply, replyLimit);
+    };
+    try {
+        DoneCount.fetch_add(1, std::memory_order_relaxed);
+        replyLimit = kReplyBufferSize;
+        if (exchange(kFpgaProgrammingMode.data(), kFpgaProgrammingMode.size(), kProgrammingModeReadParameter) != 0) {
+            AppendTrail("PRMD");
+            return false;
+        }
+        ctx_.clock.sleep(kAfterProgrammingModeMs);
+        DoneCount.fetch_add(1, std::memory_order_relaxed);
+        replyLimit = kReplyBufferSize;
+        if (exchange(kFpgaSecondCommand.data(), kFpgaSecondCommand.size(), kDefaultParameter) != 0) {
+            AppendTrail("Cmd: #0#2#0+#81+#0");
+            return false;
+        }
+
+        const FpgaTextResult text = ReadFpgaConfiguration(configurationFile);
+        if (!text.configuration) {
+            ctx_.debug.write("FPGA configuration refused: " + text.reason);
+            return false;
+        }
+        const FpgaConfiguration& configuration = *text.configuration;
+        for (std::size_t b = 0; b < configuration.blocks(); ++b) {
+            DoneCount.fetch_add(1, std::memory_order_relaxed);
+            const std::uint8_t* block = configuration.bytes.data() + b * kFpgaBlockSize;
+            const auto address = static_cast<std::uint32_t>(b * kFpgaBlockSize);
+            const auto write = FpgaWriteBlockCommand(address, block);
+            replyLimit = kReplyBufferSize;
+            if (exchange(write.data(), static_cast<std::uint32_t>(write.size()), kDefaultParameter) != 0) {
+                AppendTrail("WRITE_FPGA ");
+                return false;
+            }
+            // The read-back asks for as many bytes as the write's reply delivered.
+            const auto read = FpgaReadBlockCommand(address);
+            if (exchange(read.data(), static_cast<std::uint32_t>(read.size()), kDefaultParameter) != 0) {
+                AppendTrail("READ_FPGA ");
+                return false;
+            }
+            if (!FpgaReadBackMatches(reply, replyLimit, block)) {
+                AppendTrail("FPGA_VERIFICATION");
+                return false;
+            }
+        }
+
+        result = true;
+        DoneCount.fetch_add(1, std::memory_order_relaxed);
+        const auto reset = FpgaResetPacket();
+        WriteOnly(ctx_, handle, reset.data(), static_cast<std::uint32_t>(reset.size()));
+        ctx_.clock.sleep(kAfterResetMs);
+        CloseChannel(ctx_, handle);
+        Handles.clear();
+    } catch (...) {
+        // The result stays what it was when the exception came.
+    }
+    return result;
+}
+
+}  // namespace rovenza

@@ -1,0 +1,94 @@
+#include "ULMODevice.h"
+
+#include "package/WorkFolder.h"
+#include "protocols/CanUpload.h"
+#include "protocols/IntelHex.h"
+#include "usb/VELKUSB.h"
+#include "usb/VELKUSB_Const.h"
+
+namespace rovenza {
+
+TULMODevice::TULMODevice(const Context& ctx) : TUSBDevice(ctx) { DeviceTypeCode = kDeviceType; }
+
+bool TULMODevice::Open(const std::string&) { return OpenFirstGeneration({kPidUlmo, kPidBootLoader}); }
+
+std::string TULMODevice::GetDeviceName() { return QueryDevice(std::string(kNameQueryCommand)).substr(4, 4); }
+
+void TULMODevice::Upgrade(std::string& message) {
+    // This family keeps its trail to itself: the message never carries it.
+    message = kMsgError;
+    try {
+        if (!ExtractPackage(PackageFileName)) {
+            message = kMsgNoPackage;
+            return;
+        }
+        if (!Open("")) {
+            message = kMsgNotConnected;
+            return;
+        }
+        if (ReadManifestDeviceType() != DeviceTypeCode) {
+            message = "Instrument or FWU file is not ULMO!";
+        } else {
+            SetStageText("USB Pic uploading");
+            if (WriteDataToUSBPic(WorkFile(kUlmoUsbHexName))) {
+                Close("");
+                if (ReopenAfterRestart() && WriteDataToCAN(WorkFile(kUlmoCanHexName))) message = kMsgSuccess;
+            }
+        }
+        Close("");
+    } catch (...) {
+        message = kMsgError;
+        Close("");
+    }
+}
+
+bool TULMODevice::WriteDataToCAN(const std::filesystem::path& hexFile) {
+    try {
+        const HexImage image = ReadHexImage(hexFile, kCanImageLayout, ctx_.debug);
+        if (image.end != HexEnd::EndOfFile) {
+            ctx_.debug.write("Intel HEX file " + hexFile.string() + ": segment record, the CAN image is not sent");
+            return false;
+        }
+        const Handle handle = Handles.empty() ? kInvalidHandle : Handles.front();
+        bool accepted = true;
+        std::uint8_t reply[kCanPacketSize] = {};
+        for (std::uint32_t b = 0; b < kCanBlockCount; ++b) {
+            DoneCount.fetch_add(1, std::memory_order_relaxed);
+            const std::uint8_t* block = image.bytes.data() + b * kCanBlockSize;
+            const auto address = static_cast<std::uint16_t>(kCanFirstAddress + kCanBlockSize * b);
+            const CanPacket first = CanFirstHalf(address, block);
+            std::uint32_t replyLimit = kCanPacketSize;
+            if (CommandExchange(ctx_, handle, first.data(), kCanPacketSize, kDefaultParameter, kDefaultParameter, reply,
+                                replyLimit) != 0)
+                return false;
+            const CanPacket second = CanSecondHalf(block);
+            replyLimit = kCanPacketSize;
+            if (CommandExchange(ctx_, handle, second.data(), kCanPacketSize, kDefaultParameter, kDefaultParameter,
+                                reply, replyLimit) != 0)
+                return false;
+            // A block that is not acknowledged does not stop the upload; the stage fails at its end.
+            if (replyLimit < 1 || reply[0] != kCanBlockAccepted) accepted = false;
+        }
+        if (!FinishCANUpload()) return false;
+        return accepted;
+    } catch (...) {
+        return false;
+    }
+}
+
+bool TULMODevice::FinishCANUpload() {
+    try {
+        const Handle handle = Handles.empty() ? kInvalidHandle : Handles.front();
+        const CanPacket command = CanFinishCommand();
+        std::uint8_t reply[kCanPacketSize] = {};
+        std::uint32_t replyLimit = kCanPacketSize;
+        if (CommandExchange(ctx_, handle, command.data(), kCanPacketSize, kDefaultParameter, kDefaultParameter, reply,
+                            replyLimit) != 0)
+            return false;
+        return replyLimit >= 1 && reply[0] == kCanFinishAccepted;
+    } catch (...) {
+        return false;
+    }
+}
+
+}  // namespace rovenza
