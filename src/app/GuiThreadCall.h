@@ -32,7 +32,14 @@ inline std::mutex& HandoverMutex() {
 // if `context` is destroyed before it could run.
 template <class F>
 void PostToThreadOf(QObject* context, F work) {
-    QMetaObject::invokeMethod(context, [work = std::move(work)]() mutable { work(); }, Qt::QueuedConnection);
+    std::lock_guard<std::mutex> sending(detail::HandoverMutex());
+    QMetaObject::invokeMethod(
+        context,
+        [work = std::move(work)]() mutable {
+            { std::lock_guard<std::mutex> received(detail::HandoverMutex()); }
+            work();
+        },
+        Qt::QueuedConnection);
 }
 
 // Runs `work` on the thread of `context` and returns its result; an exception it raises is
@@ -71,7 +78,8 @@ std::invoke_result_t<F&> CallOnThreadOf(QObject* context, F work) {
         finisher.reset();
     });
 
-    while (true) { bool f; { std::lock_guard<std::mutex> l(handover.mutex); f = handover.finished; } if (f) break; }
+    std::unique_lock<std::mutex> lock(handover.mutex);
+    handover.finishedChanged.wait(lock, [&] { return handover.finished; });
     if (handover.failure) std::rethrow_exception(handover.failure);
     if constexpr (!std::is_void_v<R>) return handover.result ? std::move(*handover.result) : R{};
 }

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -103,17 +104,28 @@ private:
     int listPosition_;
 };
 
-// One main window over backends without instruments, its program folder a fresh temporary
-// folder. The window is built at once (FormCreate) and shown by show() (FormShow). Going away,
-// the fixture opens every gate and lets a running upgrade end before the window goes.
+// The instruments a window reaches.
+struct Backends {
+    DriverPort& driver;
+    DeviceInterfaces& interfaces;
+    Clock& clock;
+};
+
+// One main window, its program folder a fresh temporary folder, over backends without
+// instruments unless given others. The window is built at once (FormCreate) and shown by
+// show() (FormShow). Going away, the fixture opens every gate and lets a running upgrade end
+// before the window goes.
 class WindowFixture {
 public:
     // `factory` empty: fake upgraders following `script`. `op` null: the recording operator.
-    explicit WindowFixture(std::vector<std::string> args = {}, UpgraderFactory factory = {}, Operator* op = nullptr);
+    explicit WindowFixture(std::vector<std::string> args = {}, UpgraderFactory factory = {}, Operator* op = nullptr,
+                           std::optional<Backends> backends = std::nullopt);
     ~WindowFixture();
 
     TMainForm& window() { return *window_; }
     void show();
+    // Destroys the window, which waits for its worker to end.
+    void closeWindow();
     // Waits until `n` upgrades have run to their end: the window idle and each upgrader gone
     // (a fake logs "destroyed"; any upgrader's run ends with the window's "finished").
     bool waitForUpgrades(int n = 1);
