@@ -76,7 +76,7 @@ World::World(const WorldOptions& options, Operator& op) : options_(options) {
 #endif
     }
     context_ = std::make_unique<Context>(
-        Context{noDriver_, noInterfaces_, systemClock_, debug_, op, programFolder, trace_.get()});
+        Context{hostDriver_, hostInterfaces_, hostClock_, debug_, op, programFolder, trace_.get()});
 }
 
 World::~World() = default;

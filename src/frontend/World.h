@@ -9,7 +9,11 @@
 #include <vector>
 
 #include "platform/Context.h"
+#if defined(_WIN32)
+#include "platform/win32/Win32Backends.h"
+#else
 #include "platform/HostBackends.h"
+#endif
 #include "usb/CommandTrace.h"
 
 namespace rovenza {
@@ -52,10 +56,18 @@ public:
 private:
     WorldOptions options_;
     std::unique_ptr<sim::SimulatedBench> bench_;
-    NoDriverPort noDriver_;
-    NoDeviceInterfaces noInterfaces_;
-    SystemClock systemClock_;
+    // The host's own backends: the maker's driver on Windows; elsewhere no instrument exists.
+#if defined(_WIN32)
+    Win32DriverPort hostDriver_;
+    Win32DeviceInterfaces hostInterfaces_;
+    Win32Clock hostClock_;
+    DebuggerOutput debug_;
+#else
+    NoDriverPort hostDriver_;
+    NoDeviceInterfaces hostInterfaces_;
+    SystemClock hostClock_;
     StderrDebugOutput debug_;
+#endif
     std::unique_ptr<CommandTrace> trace_;
     std::unique_ptr<Context> context_;
 };

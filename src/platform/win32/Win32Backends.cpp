@@ -30,12 +30,10 @@ static_assert(offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath) == 4);
 static_assert((DIGCF_PRESENT | DIGCF_DEVICEINTERFACE) == 0x12);
 static_assert(SPDRP_FRIENDLYNAME == 12 && SPDRP_DEVICEDESC == 0);
 
-namespace {
-
-HANDLE ToSystem(Handle handle) { return reinterpret_cast<HANDLE>(handle); }
-
 // --- Driver port ------------------------------------------------------------------------------
 
+namespace {
+HANDLE ToSystem(Handle handle) { return reinterpret_cast<HANDLE>(handle); }
 }  // namespace
 
 Handle Win32DriverPort::open(const std::string& path, std::uint32_t access, std::uint32_t share,
@@ -175,7 +173,8 @@ bool Win32DeviceInterfaces::enumerate(const InterfaceClassGuid& cls, std::vector
         SP_DEVINFO_DATA device{};
         device.cbSize = sizeof device;
         DeviceInterfaceEntry entry;
-        if (!InterfacePath(api, set.get(), iface, device, entry.path, entry.detailError)) entry.path.clear();
+        // A failed detail query leaves the path empty and names the system code.
+        InterfacePath(api, set.get(), iface, device, entry.path, entry.detailError);
         entry.name = DeviceName(api, set.get(), device);
         out.push_back(std::move(entry));
     }
