@@ -48,14 +48,22 @@ public:
     World& operator=(const World&) = delete;
 
     const Context& context() const { return *context_; }
+#if defined(_WIN32)
+    // The Windows build has no simulated bench.
+    bool simulated() const { return false; }
+    sim::SimulatedBench* bench() { return nullptr; }
+#else
     bool simulated() const { return bench_ != nullptr; }
     sim::SimulatedBench* bench() { return bench_.get(); }
+#endif
     // Writes the bench dump if one was asked for. Throws std::runtime_error on failure.
     void finish();
 
 private:
     WorldOptions options_;
+#if !defined(_WIN32)
     std::unique_ptr<sim::SimulatedBench> bench_;
+#endif
     // The host's own backends: the maker's driver on Windows; elsewhere no instrument exists.
 #if defined(_WIN32)
     Win32DriverPort hostDriver_;

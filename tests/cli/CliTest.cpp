@@ -109,5 +109,71 @@ TEST_F(CliTest, FailuresExitWithOne) {
     EXPECT_EQ(failed.out, "Error: \x0A\x0D" "ERASE_FLASH\x0A\x0D" "WriteDataToUSBPic\n");
 }
 
+std::vector<std::uint8_t> ReadFile(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+TEST_F(CliTest, IrigClockAndUlmoEndToEnd) {
+    const auto dump = dir.path() / "dump";
+    for (const auto& [family, demo] : {std::pair{"IRIG Clock", kDemoIrig}, std::pair{"ULMO", kDemoUlmo}}) {
+        const auto package = dir.path() / (std::string(demo) + ".fwu");
+        WriteFwu(package, *DemoPackageMembers(demo));
+        const auto result = Run({"--simulate", "--bench-dump", dump.string(), "\\D", family, "\\F",
+                                 package.string(), "\\U"});
+        EXPECT_EQ(result.status, 0) << family << result.err;
+        EXPECT_EQ(result.out, "Firmware upgrade successful!\n");
+    }
+    // The last dump is the ULMO run's; the IRIG clock's store is still as the bench began.
+    const auto can = ReadFile(dump / "UL000001" / "can.bin");
+    const auto canImage = DemoCanImage();
+    ASSERT_EQ(can.size(), 65536u);
+    EXPECT_TRUE(std::equal(canImage.begin() + 0x600, canImage.end(), can.begin() + 0x600));
+
+    const auto irigDump = dir.path() / "irig";
+    const auto package = dir.path() / "irig.fwu";
+    EXPECT_EQ(Run({"--simulate", "--bench-dump", irigDump.string(), "\\D", "IRIG Clock", "\\F", package.string(),
+                   "\\U"}).status, 0);
+    EXPECT_EQ(ReadFile(irigDump / "IC000001" / "fpga.bin"), DemoFpgaImage());
+}
+
+TEST_F(CliTest, CommandTrace) {
+    const auto unwritable = dir.path() / "missing-folder" / "USBLog.txt";
+    const auto refused = Run({"--simulate", "--trace", unwritable.string(), "\\D", "VK101 Power Controller", "\\F",
+                              Vk101Package(), "\\U"});
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_THAT(refused.err, HasSubstr("trace file"));
+    EXPECT_EQ(refused.out, "");
+
+    const auto trace = dir.path() / "USBLog.txt";
+    const auto result = Run({"--simulate", "--trace", trace.string(), "\\D", "VK101 Power Controller", "\\F",
+                             Vk101Package(), "\\U"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    // The trace holds the lines since the last open: the boot loader's programming pass.
+    std::ifstream in(trace, std::ios::binary);
+    std::string line;
+    std::vector<std::string> lines;
+    while (std::getline(in, line)) {
+        ASSERT_FALSE(line.empty());
+        EXPECT_EQ(line.back(), '\r');
+        lines.push_back(line.substr(0, line.size() - 1));
+    }
+    ASSERT_EQ(lines.size(), 2u * (480 + 960 + 960 + 2));
+    EXPECT_EQ(lines[0], "WriteCmd: 8 ;t= 0 ms");
+    EXPECT_EQ(lines[1], "ReadCmd 0 ;t= 0 ms; Bytes read: 1");
+    EXPECT_EQ(lines.back(), "ReadCmd 0 ;t= 0 ms; Bytes read: 0");
+
+    // The IRIG clock's last open is the FPGA stage's; its programming mode answers after 1.2 s.
+    const auto irig = dir.path() / "irig.fwu";
+    WriteFwu(irig, *DemoPackageMembers(kDemoIrig));
+    ASSERT_EQ(Run({"--simulate", "--trace", trace.string(), "\\D", "IRIG Clock", "\\F", irig.string(), "\\U"}).status, 0);
+    std::ifstream irigTrace(trace, std::ios::binary);
+    std::string first, second;
+    std::getline(irigTrace, first);
+    std::getline(irigTrace, second);
+    EXPECT_EQ(first, "WriteCmd: SET_TIME ;t= 0 ms\r");
+    EXPECT_EQ(second, "ReadCmd SET_TIME ;t= 1200 ms; Bytes read: 6\r");
+}
+
 }  // namespace
 }  // namespace rovenza

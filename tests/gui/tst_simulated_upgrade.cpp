@@ -4,6 +4,7 @@
 
 #include <QLabel>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QTest>
 
 #include "GuiTestSupport.h"

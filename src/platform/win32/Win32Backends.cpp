@@ -17,8 +17,7 @@
 
 namespace rovenza {
 
-static_assert(sizeof(HANDLE) == sizeof(Handle));
-static_assert(INVALID_HANDLE_VALUE == reinterpret_cast<HANDLE>(kInvalidHandle));
+static_assert(sizeof(HANDLE) == sizeof(Handle));  // INVALID_HANDLE_VALUE is kInvalidHandle
 
 // The size fields the walk sets are the sizes of the structures as this build lays them out:
 // 28, 28 and 5 in a 32-bit program, 32, 32 and 8 in a 64-bit one. The system checks them
