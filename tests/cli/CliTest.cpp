@@ -100,6 +100,12 @@ TEST_F(CliTest, FailuresExitWithOne) {
     EXPECT_EQ(unplugged.status, 1);
     EXPECT_EQ(unplugged.out, "Instrument is not connected.\n");
 
+    for (const char* family : {"Velkaro USB", "VKUSB Zenara - Modules"}) {
+        const auto notBuilt = Run({"--simulate", "\\D", family, "\\F", Vk101Package(), "\\U"});
+        EXPECT_EQ(notBuilt.status, 1);
+        EXPECT_EQ(notBuilt.out, "Upgrading \"" + std::string(family) + "\" instruments is not available in this version.\n");
+    }
+
     const auto benchFile = dir.path() / "bench.json";
     std::ofstream(benchFile) << R"({ "instruments": [ { "family": "VK101 Power Controller", "serial": "PC000009",
         "faults": [ { "request": "ERASE_FLASH", "occurrence": 1, "action": "fail" } ] } ] })";
