@@ -14,7 +14,6 @@
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);  // takes Qt's own options out of argv
     QApplication::setApplicationName(QStringLiteral("Rovenza"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Rovenza"));
 
     std::vector<std::string> args(argv + 1, argv + argc);
     rovenza::WorldOptions options;

@@ -23,17 +23,9 @@ void TIRIGDevice::Upgrade(std::string& message) {
     message = kMsgError;
     ErrorTrail.clear();
     try {
-        if (!ExtractPackage(PackageFileName)) {
-            message = kMsgNoPackage;
-            return;
-        }
-        if (!Open("")) {
-            message = kMsgNotConnected;
-            return;
-        }
-        if (ReadManifestDeviceType() != DeviceTypeCode) {
-            message = "Instrument or FWU file is not IRIG CLOCK!";
-        } else {
+        const UpgradeStart start = BeginUpgrade(message, "Instrument or FWU file is not IRIG CLOCK!");
+        if (start == UpgradeStart::Stop) return;
+        if (start == UpgradeStart::Go) {
             SetStageText("USB Pic uploading");
             if (WriteDataToUSBPic(WorkFile(kPicUsbHexName))) {
                 Close("");

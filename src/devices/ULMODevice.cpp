@@ -18,17 +18,9 @@ void TULMODevice::Upgrade(std::string& message) {
     // This family keeps its trail to itself: the message never carries it.
     message = kMsgError;
     try {
-        if (!ExtractPackage(PackageFileName)) {
-            message = kMsgNoPackage;
-            return;
-        }
-        if (!Open("")) {
-            message = kMsgNotConnected;
-            return;
-        }
-        if (ReadManifestDeviceType() != DeviceTypeCode) {
-            message = "Instrument or FWU file is not ULMO!";
-        } else {
+        const UpgradeStart start = BeginUpgrade(message, "Instrument or FWU file is not ULMO!");
+        if (start == UpgradeStart::Stop) return;
+        if (start == UpgradeStart::Go) {
             SetStageText("USB Pic uploading");
             if (WriteDataToUSBPic(WorkFile(kUlmoUsbHexName))) {
                 Close("");

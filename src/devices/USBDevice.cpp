@@ -129,6 +129,22 @@ std::filesystem::path TUSBDevice::WorkFile(std::string_view name) const {
     return WorkFolderPath(ctx_.programFolder) / std::string(name);
 }
 
+TUSBDevice::UpgradeStart TUSBDevice::BeginUpgrade(std::string& message, std::string_view wrongKindMessage) {
+    if (!ExtractPackage(PackageFileName)) {
+        message = kMsgNoPackage;
+        return UpgradeStart::Stop;
+    }
+    if (!Open("")) {
+        message = kMsgNotConnected;
+        return UpgradeStart::Stop;
+    }
+    if (ReadManifestDeviceType() != DeviceTypeCode) {
+        message = wrongKindMessage;
+        return UpgradeStart::WrongKind;
+    }
+    return UpgradeStart::Go;
+}
+
 bool TUSBDevice::ReopenAfterRestart() {
     constexpr std::uint32_t kReopenWaitMs = 4000;
     constexpr int kAttempts = 11;

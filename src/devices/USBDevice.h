@@ -85,6 +85,12 @@ protected:
     // Open of the first-generation families: the first path of the first identifier that
     // lists any, else the fixed device path. Leaves nothing in the trail.
     bool OpenFirstGeneration(std::initializer_list<std::string_view> pids);
+    // The opening steps every upgrade shares: unpack the package, open the instrument, check
+    // the manifest's device type. Stop: the run ends here with `message` set, nothing opened.
+    // WrongKind: `message` is the family's wrong-kind text and the instrument is open. Go: the
+    // stages may run.
+    enum class UpgradeStart { Stop, WrongKind, Go };
+    UpgradeStart BeginUpgrade(std::string& message, std::string_view wrongKindMessage);
     // After the microcontroller has restarted into its new firmware: up to 11 attempts, 4 s
     // apart, to open it again.
     bool ReopenAfterRestart();

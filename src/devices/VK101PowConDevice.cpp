@@ -13,17 +13,9 @@ void TVK101PowConDevice::Upgrade(std::string& message) {
     message = kMsgError;
     ErrorTrail.clear();
     try {
-        if (!ExtractPackage(PackageFileName)) {
-            message = kMsgNoPackage;
-            return;
-        }
-        if (!Open("")) {
-            message = kMsgNotConnected;
-            return;
-        }
-        if (ReadManifestDeviceType() != DeviceTypeCode) {
-            message = "Instrument or FWU file is not VK101!";
-        } else {
+        const UpgradeStart start = BeginUpgrade(message, "Instrument or FWU file is not VK101!");
+        if (start == UpgradeStart::Stop) return;
+        if (start == UpgradeStart::Go) {
             SetStageText("Uploading");
             if (WriteDataToUSBPic(WorkFile(kPicUsbHexName))) message = kMsgSuccess;
         }
