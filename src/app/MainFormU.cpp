@@ -51,10 +51,7 @@ TMainForm::~TMainForm() {
     // down regardless keeps serving its worker (the message box, the completion handler)
     // until the upgrade has ended, since the worker cannot be stopped part-way.
     while (UploadThread) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    if (lastWorker_) {
-        lastWorker_->wait();
-        delete lastWorker_;
-    }
+    lastWorker_.reset();
 }
 
 void TMainForm::CreateControls() {
@@ -164,14 +161,11 @@ void TMainForm::bUploadClick() {
     // command line is ignored.
     if (UploadThread) return;
     // The previous worker may still be freeing its upgrader; the next one starts after it.
-    if (lastWorker_) {
-        lastWorker_->wait();
-        delete lastWorker_;
-    }
+    lastWorker_.reset();
 
-    auto* thread = new TUploadThread(*this);
+    lastWorker_ = std::make_unique<TUploadThread>(*this);
+    TUploadThread* thread = lastWorker_.get();
     UploadThread = thread;
-    lastWorker_ = thread;
     try {
         thread->Device = createUpgrader_(cbDeviceList->currentIndex(), ctx_);
     } catch (...) {

@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QThread>
@@ -120,8 +119,8 @@ private:
     const Context& ctx_;
     UpgraderFactory createUpgrader_;
     bool shown_ = false;
-    // The worker of the last upgrade until its thread object is gone.
-    QPointer<TUploadThread> lastWorker_;
+    // The worker of the last upgrade: the window deletes it once it has ended.
+    std::unique_ptr<TUploadThread> lastWorker_;
 };
 
 }  // namespace rovenza

@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# The Windows build, checked on Debian: installs the cross compilers and wine (Debian packages
+# only), builds zlib, libzip and GoogleTest for Windows (scripts/windows-deps.sh), cross-builds
+# the core, the Windows backend, rovenza-cli, make-fwu and the unit, package and backend tests,
+# runs the tests under wine, and runs rovenza-cli.exe against a machine without instruments:
+# it must walk the driver's interface class, try "\\.\vkusb-0", print "Instrument is not
+# connected." and exit 1.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${ROVENZA_WIN_BUILD:-$root/build-win}
+jobs=${ROVENZA_JOBS:-2}
+cd "$root"
+
+# --- Debian packages ---------------------------------------------------------------------------
+packages=(cmake ninja-build pkg-config dpkg-dev googletest
+          gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+          mingw-w64-x86-64-dev wine wine64)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  SUDO=""; [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  $SUDO apt-get update -q
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+# --- Third-party libraries and the cross build -------------------------------------------------
+bash scripts/windows-deps.sh
+deps_prefix=${ROVENZA_WIN_DEPS:-$root/build-win-deps}/prefix
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DROVENZA_WIN_DEPS_PREFIX="$deps_prefix" \
+  -DROVENZA_BUILD_GUI=OFF -DROVENZA_BUILD_BENCH=OFF >/dev/null
+cmake --build "$build" -j "$jobs" --target rovenza-cli make-fwu \
+  rovenza_unit_tests rovenza_package_tests rovenza_win32_tests
+
+# The device set-up interface is bound by name at run time, never linked.
+if x86_64-w64-mingw32-objdump -p "$build/src/cli/rovenza-cli.exe" | grep -qi 'DLL Name: *setupapi'; then
+  echo "windows-test: rovenza-cli.exe links SetupApi.dll" >&2
+  exit 1
+fi
+
+# --- wine: a fresh prefix under the build folder, one server for the whole run -----------------
+export WINEPREFIX=$build/wineprefix WINEARCH=win64 WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="  # no Mono or Gecko installer prompts
+wineserver=$(command -v wineserver || true)
+[ -n "$wineserver" ] || for w in /usr/lib/wine/wineserver64 /usr/lib/wine/wineserver; do
+  [ -x "$w" ] && { wineserver=$w; break; }
+done
+[ -n "$wineserver" ] || { echo "windows-test: wineserver not found" >&2; exit 1; }
+"$wineserver" -k 2>/dev/null || true  # a server left by an earlier run of this prefix
+rm -rf "$WINEPREFIX" && mkdir -p "$WINEPREFIX"
+"$wineserver" -p
+trap '"$wineserver" -k 2>/dev/null || true' EXIT
+wine wineboot --init >"$build/wineboot.log" 2>&1 || { cat "$build/wineboot.log" >&2; exit 1; }
+
+# --- Tests under wine --------------------------------------------------------------------------
+ctest --test-dir "$build" --output-on-failure
+
+# --- The command line on a machine without instruments -----------------------------------------
+check=$build/cli-check
+rm -rf "$check" && mkdir -p "$check"
+(cd "$build" && wine tools/make-fwu.exe --demo vk101 cli-check/vk101.fwu >/dev/null)
+status=0
+(cd "$build" && WINEDEBUG=-all,trace+setupapi,trace+file wine src/cli/rovenza-cli.exe \
+  '\D' "VK101 Power Controller" '\F' cli-check/vk101.fwu '\U') \
+  >"$check/stdout.txt" 2>"$check/wine-trace.txt" || status=$?
+output=$(tr -d '\r' <"$check/stdout.txt")
+fail() { echo "windows-test: rovenza-cli.exe: $*" >&2; echo "stdout: $output" >&2; exit 1; }
+[ "$output" = "Instrument is not connected." ] || fail "unexpected message"
+[ "$status" -eq 1 ] || fail "exit status $status, expected 1"
+# The walk over the first-generation class with DIGCF_PRESENT | DIGCF_DEVICEINTERFACE ...
+grep -qiE 'SetupDiGetClassDevs.*\{012ad3ce-c19e-485c-9cc0-3935f972bd45\}.*0x00000012' "$check/wine-trace.txt" ||
+  fail "no enumeration of the first-generation interface class"
+# ... then the fixed device, write access, write sharing, OPEN_EXISTING (3), no attributes.
+grep -qF 'CreateFileW L"\\\\.\\vkusb-0" GENERIC_WRITE FILE_SHARE_WRITE  creation 3 attributes 0x0' \
+  "$check/wine-trace.txt" || fail "no attempt to open \\\\.\\vkusb-0"
+echo "windows-test: rovenza-cli.exe walked the interface class, tried \\\\.\\vkusb-0, printed \"$output\" and exited 1"
+
+# The command trace switched on without a file name goes to "C:\USBLog.txt" on Windows.
+rm -f "$WINEPREFIX/drive_c/USBLog.txt"
+(cd "$build" && ROVENZA_TRACE= wine src/cli/rovenza-cli.exe \
+  '\D' "VK101 Power Controller" '\F' cli-check/vk101.fwu '\U') >/dev/null 2>&1 || true
+[ -f "$WINEPREFIX/drive_c/USBLog.txt" ] || { echo "windows-test: no trace file C:\\USBLog.txt" >&2; exit 1; }
+echo "windows-test: the trace without a file name went to C:\\USBLog.txt"
