@@ -2,7 +2,7 @@
 # Installs the Debian packages Rovenza builds with (needs root, or sudo).
 set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config qt6-base-dev libzip-dev zlib1g-dev
-          libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev xvfb)
+          libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

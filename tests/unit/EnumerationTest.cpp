@@ -26,7 +26,9 @@ TEST(ExtractPidTest, ReadsTheTextBetweenPidAndHash) {
     for (const auto& c : cases) {
         std::string pid = "unchanged";
         EXPECT_EQ(ExtractPid(c.path, pid), c.found) << c.path;
-        if (c.found) EXPECT_EQ(pid, c.pid) << c.path;
+        if (c.found) {
+            EXPECT_EQ(pid, c.pid) << c.path;
+        }
     }
 }
 
