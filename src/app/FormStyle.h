@@ -2,6 +2,7 @@
 // The look every window of the program shares: Tahoma 8 pt (11 pixels high), controls placed
 // at fixed pixel positions of a fixed-size client area.
 #include <QFont>
+#include <QLabel>
 #include <QPalette>
 #include <QString>
 #include <QWidget>
@@ -24,6 +25,13 @@ W* PlaceControl(QWidget* form, const char* name, int left, int top, int width, i
     control->setFont(FormFont());
     control->setGeometry(left, top, width, height);
     return control;
+}
+
+// A label keeps its place and grows to the right when the font in use (Tahoma may be missing)
+// needs more room for its caption than the design gave it; it never shrinks.
+inline void WidenToCaption(QLabel* label) {
+    const int wanted = label->fontMetrics().horizontalAdvance(label->text());
+    if (wanted > label->width()) label->resize(wanted, label->height());
 }
 
 inline void SetTextColor(QWidget* control, const QColor& color) {

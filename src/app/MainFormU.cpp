@@ -104,6 +104,7 @@ void TMainForm::FormCreate() {
     UploadThread = nullptr;
     cbDeviceList->setCurrentIndex(0);
     lVersion->setText(QString::fromLatin1(ROVENZA_VERSION));
+    for (QLabel* label : {Label1, lVer, lVersion}) WidenToCaption(label);
     setWindowTitle(QString::fromLatin1(kCaption));
     CreateProgramFolders(ctx_.programFolder);
 }
