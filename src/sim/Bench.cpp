@@ -22,15 +22,15 @@ bool EndsWithIgnoreCase(std::string_view text, std::string_view tail) {
     return text.size() >= tail.size() && EqualsIgnoreCase(text.substr(text.size() - tail.size()), tail);
 }
 
-std::unique_ptr<Instrument> MakeInstrument(const InstrumentSpec& spec) {
-    if (ModelOf(spec.family).generation == 1) return std::make_unique<PicInstrument>(spec);
-    return std::make_unique<SecondGenInstrument>(spec);
+std::unique_ptr<Instrument> MakeInstrument(const InstrumentSpec& setup) {
+    if (ModelOf(setup.family).generation == 1) return std::make_unique<PicInstrument>(setup);
+    return std::make_unique<SecondGenInstrument>(setup);
 }
 
 }  // namespace
 
-Bench::Bench(Clock& clock, const BenchSpec& spec) : time_(clock), latencyUs_(spec.latencyUs) {
-    for (const auto& instrument : spec.instruments) instruments_.push_back(MakeInstrument(instrument));
+Bench::Bench(Clock& clock, const BenchSpec& setup) : time_(clock), latencyUs_(setup.latencyUs) {
+    for (const auto& instrument : setup.instruments) instruments_.push_back(MakeInstrument(instrument));
 }
 
 Bench::~Bench() = default;

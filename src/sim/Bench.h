@@ -48,7 +48,7 @@ inline constexpr std::uint32_t kFileShareRead = 0x00000001u;
 
 class Bench final : public DriverPort, public DeviceInterfaces {
 public:
-    Bench(Clock& clock, const BenchSpec& spec);
+    Bench(Clock& clock, const BenchSpec& setup);
     ~Bench() override;
 
     Handle open(const std::string& path, std::uint32_t access, std::uint32_t share, std::uint32_t& error) override;

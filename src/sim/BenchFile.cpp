@@ -116,16 +116,16 @@ public:
     InstrumentSpec instrument(const json& value, const std::string& field) const {
         checkKeys(value, field, {"family", "serial", "mode", "faults", "modules", "restartMs", "bootResetMs",
                                  "fpgaResetMs", "prmdMs", "name"});
-        InstrumentSpec spec;
+        InstrumentSpec setup;
         if (!value.contains("family")) error(field + ".family", "missing");
-        spec.family = family(value["family"], field + ".family");
-        const int generation = ModelOf(spec.family).generation;
+        setup.family = family(value["family"], field + ".family");
+        const int generation = ModelOf(setup.family).generation;
         if (!value.contains("serial")) error(field + ".serial", "missing");
-        spec.serial = serial(value["serial"], field + ".serial");
+        setup.serial = serial(value["serial"], field + ".serial");
         if (value.contains("mode")) {
             const std::string mode = text(value["mode"], field + ".mode");
             if (mode == "bootloader" && generation == 1)
-                spec.bootLoader = true;
+                setup.bootLoader = true;
             else if (mode != "firmware")
                 error(field + ".mode", generation == 1 ? "must be \"firmware\" or \"bootloader\"" : "must be \"firmware\"");
         }
@@ -133,45 +133,45 @@ public:
             const json& faults = value["faults"];
             if (!faults.is_array()) error(field + ".faults", "must be a list");
             for (std::size_t i = 0; i < faults.size(); ++i)
-                spec.faults.push_back(fault(faults[i], field + ".faults[" + std::to_string(i) + "]", generation));
+                setup.faults.push_back(fault(faults[i], field + ".faults[" + std::to_string(i) + "]", generation));
         }
         if (value.contains("modules")) {
             const json& modules = value["modules"];
-            if (spec.family != FamilyId::Zenara) error(field + ".modules", "only a Zenara instrument has module slots");
+            if (setup.family != FamilyId::Zenara) error(field + ".modules", "only a Zenara instrument has module slots");
             if (!modules.is_array() || modules.size() > kModuleSlots) error(field + ".modules", "must be a list of up to 8 slots");
             for (std::size_t i = 0; i < modules.size(); ++i)
-                spec.modules[i] = module(modules[i], field + ".modules[" + std::to_string(i) + "]");
+                setup.modules[i] = module(modules[i], field + ".modules[" + std::to_string(i) + "]");
         }
-        if (value.contains("restartMs")) spec.restartMs = number(value["restartMs"], field + ".restartMs");
-        if (value.contains("bootResetMs")) spec.bootResetMs = number(value["bootResetMs"], field + ".bootResetMs");
-        if (value.contains("fpgaResetMs")) spec.fpgaResetMs = number(value["fpgaResetMs"], field + ".fpgaResetMs");
-        if (value.contains("prmdMs")) spec.prmdMs = number(value["prmdMs"], field + ".prmdMs");
+        if (value.contains("restartMs")) setup.restartMs = number(value["restartMs"], field + ".restartMs");
+        if (value.contains("bootResetMs")) setup.bootResetMs = number(value["bootResetMs"], field + ".bootResetMs");
+        if (value.contains("fpgaResetMs")) setup.fpgaResetMs = number(value["fpgaResetMs"], field + ".fpgaResetMs");
+        if (value.contains("prmdMs")) setup.prmdMs = number(value["prmdMs"], field + ".prmdMs");
         if (value.contains("name")) {
-            spec.name = text(value["name"], field + ".name");
-            if (spec.name->size() > 60) error(field + ".name", "at most 60 characters");
+            setup.name = text(value["name"], field + ".name");
+            if (setup.name->size() > 60) error(field + ".name", "at most 60 characters");
         }
-        return spec;
+        return setup;
     }
 
     BenchSpec bench(const json& root, std::string_view defaultClock) const {
         checkKeys(root, "", {"clock", "instruments", "latencyUs"});
-        BenchSpec spec;
-        spec.clock = std::string(defaultClock);
-        if (root.contains("clock")) spec.clock = text(root["clock"], "clock");
-        if (spec.clock != "virtual" && spec.clock != "real") error("clock", "must be \"virtual\" or \"real\"");
-        if (root.contains("latencyUs")) spec.latencyUs = number(root["latencyUs"], "latencyUs");
+        BenchSpec setup;
+        setup.clock = std::string(defaultClock);
+        if (root.contains("clock")) setup.clock = text(root["clock"], "clock");
+        if (setup.clock != "virtual" && setup.clock != "real") error("clock", "must be \"virtual\" or \"real\"");
+        if (root.contains("latencyUs")) setup.latencyUs = number(root["latencyUs"], "latencyUs");
         if (root.contains("instruments")) {
             const json& list = root["instruments"];
             if (!list.is_array()) error("instruments", "must be a list");
             std::set<std::string> serials;
             for (std::size_t i = 0; i < list.size(); ++i) {
                 const std::string field = "instruments[" + std::to_string(i) + "]";
-                spec.instruments.push_back(instrument(list[i], field));
-                if (!serials.insert(spec.instruments.back().serial).second)
-                    error(field + ".serial", "\"" + spec.instruments.back().serial + "\" is already used");
+                setup.instruments.push_back(instrument(list[i], field));
+                if (!serials.insert(setup.instruments.back().serial).second)
+                    error(field + ".serial", "\"" + setup.instruments.back().serial + "\" is already used");
             }
         }
-        return spec;
+        return setup;
     }
 
 private:
@@ -201,13 +201,13 @@ BenchSpec LoadBenchFile(const std::filesystem::path& file, std::string_view defa
 }
 
 BenchSpec DefaultBench() {
-    BenchSpec spec;
-    auto add = [&spec](FamilyId family, const char* serial) {
+    BenchSpec setup;
+    auto add = [&setup](FamilyId family, const char* serial) {
         InstrumentSpec instrument;
         instrument.family = family;
         instrument.serial = serial;
-        spec.instruments.push_back(std::move(instrument));
-        return &spec.instruments.back();
+        setup.instruments.push_back(std::move(instrument));
+        return &setup.instruments.back();
     };
     // The power controller comes first: it is the one the fixed device path reaches.
     add(FamilyId::PowerController, "PC000001");
@@ -216,7 +216,7 @@ BenchSpec DefaultBench() {
     add(FamilyId::Velkaro, "TV000001");
     InstrumentSpec* zenara = add(FamilyId::Zenara, "ZN000001");
     zenara->modules = {1, 2, 3, 4, 5, 6, std::nullopt, std::nullopt};
-    return spec;
+    return setup;
 }
 
 }  // namespace rovenza::sim

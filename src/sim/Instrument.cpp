@@ -11,8 +11,8 @@ const FamilyModel& ModelOf(FamilyId id) {
     throw std::logic_error("unknown instrument family");
 }
 
-Instrument::Instrument(const InstrumentSpec& spec) : serial_(spec.serial), family_(ModelOf(spec.family)) {
-    for (const auto& rule : spec.faults) faults_.add(rule);
+Instrument::Instrument(const InstrumentSpec& setup) : serial_(setup.serial), family_(ModelOf(setup.family)) {
+    for (const auto& rule : setup.faults) faults_.add(rule);
 }
 
 std::string Instrument::devicePath() const {

@@ -18,7 +18,7 @@ namespace rovenza::sim {
 
 class Instrument {
 public:
-    explicit Instrument(const InstrumentSpec& spec);
+    explicit Instrument(const InstrumentSpec& setup);
     virtual ~Instrument() = default;
     Instrument(const Instrument&) = delete;
     Instrument& operator=(const Instrument&) = delete;

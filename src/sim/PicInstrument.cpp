@@ -12,14 +12,14 @@ std::uint8_t PicInstrument::OldFirmwareByte(std::uint32_t address) {
     return static_cast<std::uint8_t>((address * 7 + 0x3C) & 0xFF);
 }
 
-PicInstrument::PicInstrument(const InstrumentSpec& spec)
-    : Instrument(spec),
-      mode_(spec.bootLoader ? PicMode::BootLoader : PicMode::Firmware),
-      restartMs_(spec.restartMs),
-      bootResetMs_(spec.bootResetMs),
-      fpgaResetMs_(spec.fpgaResetMs),
-      prmdMs_(spec.prmdMs),
-      name_(spec.name ? *spec.name : std::string(family().name)),
+PicInstrument::PicInstrument(const InstrumentSpec& setup)
+    : Instrument(setup),
+      mode_(setup.bootLoader ? PicMode::BootLoader : PicMode::Firmware),
+      restartMs_(setup.restartMs),
+      bootResetMs_(setup.bootResetMs),
+      fpgaResetMs_(setup.fpgaResetMs),
+      prmdMs_(setup.prmdMs),
+      name_(setup.name ? *setup.name : std::string(family().name)),
       program_(kProgramSize, 0xFF),
       eeprom_(kEepromSize, 0x00) {
     for (std::uint32_t a = 0; a < kBootBlockEnd; ++a) program_[a] = BootBlockByte(a);

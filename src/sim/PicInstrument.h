@@ -46,7 +46,7 @@ Command Recognise(FamilyId family, PicMode mode, const Bytes& packet);
 
 class PicInstrument final : public Instrument {
 public:
-    explicit PicInstrument(const InstrumentSpec& spec);
+    explicit PicInstrument(const InstrumentSpec& setup);
 
     PicMode mode() const { return mode_; }
     std::string_view pid() const override;

@@ -12,7 +12,7 @@ namespace rovenza::sim {
 
 class SecondGenInstrument final : public Instrument {
 public:
-    explicit SecondGenInstrument(const InstrumentSpec& spec) : Instrument(spec), modules_(spec.modules) {}
+    explicit SecondGenInstrument(const InstrumentSpec& setup) : Instrument(setup), modules_(setup.modules) {}
 
     std::string_view pid() const override { return family().firmwarePid; }
     const std::array<std::optional<int>, kModuleSlots>& modules() const { return modules_; }

@@ -7,27 +7,27 @@
 namespace rovenza::sim {
 
 std::unique_ptr<SimulatedBench> SimulatedBench::Create(const BenchOptions& options) {
-    BenchSpec spec;
+    BenchSpec setup;
     if (options.benchFile) {
-        spec = LoadBenchFile(*options.benchFile, options.defaultClock);
+        setup = LoadBenchFile(*options.benchFile, options.defaultClock);
     } else {
-        spec = DefaultBench();
-        spec.clock = options.defaultClock;
-        if (spec.clock != "virtual" && spec.clock != "real")
-            throw BenchFileError("clock: must be \"virtual\" or \"real\", not \"" + spec.clock + "\"");
+        setup = DefaultBench();
+        setup.clock = options.defaultClock;
+        if (setup.clock != "virtual" && setup.clock != "real")
+            throw BenchFileError("clock: must be \"virtual\" or \"real\", not \"" + setup.clock + "\"");
     }
-    return std::make_unique<SimulatedBench>(spec);
+    return std::make_unique<SimulatedBench>(setup);
 }
 
-SimulatedBench::SimulatedBench(const BenchSpec& spec) {
-    if (spec.clock == "real") {
+SimulatedBench::SimulatedBench(const BenchSpec& setup) {
+    if (setup.clock == "real") {
         clock_ = std::make_unique<SystemClock>();
     } else {
         auto clock = std::make_unique<VirtualClock>();
         virtual_ = clock.get();
         clock_ = std::move(clock);
     }
-    bench_ = std::make_unique<Bench>(*clock_, spec);
+    bench_ = std::make_unique<Bench>(*clock_, setup);
 }
 
 SimulatedBench::~SimulatedBench() = default;

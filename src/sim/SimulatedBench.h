@@ -75,7 +75,7 @@ class SimulatedBench {
 public:
     // Throws BenchFileError for an unusable bench file.
     static std::unique_ptr<SimulatedBench> Create(const BenchOptions& options);
-    explicit SimulatedBench(const BenchSpec& spec);
+    explicit SimulatedBench(const BenchSpec& setup);
     ~SimulatedBench();
     SimulatedBench(const SimulatedBench&) = delete;
     SimulatedBench& operator=(const SimulatedBench&) = delete;

@@ -25,10 +25,10 @@ TEST(BenchFile, TheContractExampleParses) {
           "modules": ["IEPE", "BR", null, 7, "LV", "HV", "MULTIMP", "IEPE CNT"] }
       ]
     })";
-    const sim::BenchSpec spec = ParseBench(text, "real");
-    EXPECT_EQ(spec.clock, "virtual");
-    ASSERT_EQ(spec.instruments.size(), 3u);
-    const auto& pc = spec.instruments[0];
+    const sim::BenchSpec setup = ParseBench(text, "real");
+    EXPECT_EQ(setup.clock, "virtual");
+    ASSERT_EQ(setup.instruments.size(), 3u);
+    const auto& pc = setup.instruments[0];
     EXPECT_EQ(pc.family, FamilyId::PowerController);
     EXPECT_FALSE(pc.bootLoader);
     ASSERT_EQ(pc.faults.size(), 1u);
@@ -37,13 +37,13 @@ TEST(BenchFile, TheContractExampleParses) {
     EXPECT_EQ(pc.faults[0].action, sim::FaultAction::Corrupt);
     EXPECT_EQ(pc.faults[0].code, kErrorGenFailure);
     EXPECT_EQ(pc.faults[0].on, sim::FaultSide::Write);
-    EXPECT_EQ(spec.instruments[1].family, FamilyId::Velkaro);
+    EXPECT_EQ(setup.instruments[1].family, FamilyId::Velkaro);
     const std::array<std::optional<int>, 8> modules{1, 4, std::nullopt, 7, 6, 3, 2, 5};
-    EXPECT_EQ(spec.instruments[2].modules, modules);
+    EXPECT_EQ(setup.instruments[2].modules, modules);
 }
 
 TEST(BenchFile, ExtensionsAndDefaults) {
-    const sim::BenchSpec spec = ParseBench(R"({ "_comment": "a bench", "latencyUs": 125, "instruments": [
+    const sim::BenchSpec setup = ParseBench(R"({ "_comment": "a bench", "latencyUs": 125, "instruments": [
         { "family": "irig clock", "serial": "IC-1", "mode": "bootloader", "restartMs": 100, "bootResetMs": 200,
           "fpgaResetMs": 300, "prmdMs": 16000, "name": "IRIG-OTHER", "_note": "slow firmware",
           "faults": [ { "request": "WRITE_FLASH", "action": "fail", "code": 0, "on": "read" },
@@ -52,9 +52,9 @@ TEST(BenchFile, ExtensionsAndDefaults) {
         { "family": "VKUSB Zenara - Modules", "serial": "ZN1", "modules": ["iepe"],
           "faults": [ { "request": 80, "action": "badchecksum" }, { "request": "GET_STATUS", "action": "busy" } ] } ] })",
                                            "real");
-    EXPECT_EQ(spec.clock, "real");
-    EXPECT_EQ(spec.latencyUs, 125u);
-    const auto& irig = spec.instruments[0];
+    EXPECT_EQ(setup.clock, "real");
+    EXPECT_EQ(setup.latencyUs, 125u);
+    const auto& irig = setup.instruments[0];
     EXPECT_EQ(irig.family, FamilyId::IrigClock);
     EXPECT_TRUE(irig.bootLoader);
     EXPECT_EQ(irig.restartMs, 100u);
@@ -66,7 +66,7 @@ TEST(BenchFile, ExtensionsAndDefaults) {
     EXPECT_EQ(irig.faults[0].on, sim::FaultSide::Read);
     EXPECT_FALSE(irig.faults[0].occurrence);
     EXPECT_EQ(irig.faults[1].length, 20u);
-    const auto& zenara = spec.instruments[1];
+    const auto& zenara = setup.instruments[1];
     EXPECT_EQ(zenara.modules[0], 1);
     EXPECT_FALSE(zenara.modules[1]);
     EXPECT_EQ(zenara.faults[0].request, "0x50");

@@ -172,9 +172,9 @@ TEST_F(BootLoader, TheEnterBootLoaderCommandIsIgnoredThere) {
 }
 
 TEST(BenchLatency, EveryWriteReadAndResetWaitsTheLatency) {
-    sim::BenchSpec spec = BenchOf({BenchInstrument(FamilyId::PowerController, "PC000001", true)});
-    spec.latencyUs = 250;
-    RawBench w(spec);
+    sim::BenchSpec setup = BenchOf({BenchInstrument(FamilyId::PowerController, "PC000001", true)});
+    setup.latencyUs = 250;
+    RawBench w(setup);
     const Handle h = w.raw.open(FirstGenerationPath("0dac", "PC000001"));
     const std::int64_t t0 = w.nowUs();
     ASSERT_TRUE(w.raw.exchange(h, BootPacket(kRead, 32, 0x0800), 37).ok);

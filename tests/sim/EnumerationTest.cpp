@@ -30,10 +30,10 @@ TEST(BenchEnumeration, ListsEachFirstGenerationInstrumentUnderItsModePid) {
         {FamilyId::PowerController, true, "PC000002", "0dac", "USB Boot Loader"},
         {FamilyId::IrigClock, true, "IC000002", "0dac", "USB Boot Loader"},
     };
-    sim::BenchSpec spec;
-    for (const auto& row : rows) spec.instruments.push_back(BenchInstrument(row.family, row.serial, row.bootLoader));
-    spec.instruments.push_back(BenchInstrument(FamilyId::Velkaro, "TV000001"));
-    RawBench w(spec);
+    sim::BenchSpec setup;
+    for (const auto& row : rows) setup.instruments.push_back(BenchInstrument(row.family, row.serial, row.bootLoader));
+    setup.instruments.push_back(BenchInstrument(FamilyId::Velkaro, "TV000001"));
+    RawBench w(setup);
 
     std::vector<DeviceInterfaceEntry> listed{{"kept", "earlier entry", 0}};
     ASSERT_TRUE(w.bench.interfaces().enumerate(kFirstGenerationClass, listed));

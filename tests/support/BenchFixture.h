@@ -9,21 +9,21 @@
 namespace rovenza {
 
 inline sim::InstrumentSpec BenchInstrument(sim::FamilyId family, std::string serial, bool bootLoader = false) {
-    sim::InstrumentSpec spec;
-    spec.family = family;
-    spec.serial = std::move(serial);
-    spec.bootLoader = bootLoader;
-    return spec;
+    sim::InstrumentSpec setup;
+    setup.family = family;
+    setup.serial = std::move(serial);
+    setup.bootLoader = bootLoader;
+    return setup;
 }
 
 inline sim::BenchSpec BenchOf(std::initializer_list<sim::InstrumentSpec> instruments) {
-    sim::BenchSpec spec;
-    spec.instruments = instruments;
-    return spec;
+    sim::BenchSpec setup;
+    setup.instruments = instruments;
+    return setup;
 }
 
 struct RawBench {
-    explicit RawBench(const sim::BenchSpec& spec) : bench(spec), raw(bench.driver()) {}
+    explicit RawBench(const sim::BenchSpec& setup) : bench(setup), raw(bench.driver()) {}
     std::int64_t nowUs() { return bench.nowUs(); }
     void sleepMs(std::uint32_t ms) { bench.clock().sleep(ms); }
 

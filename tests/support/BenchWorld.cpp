@@ -2,19 +2,19 @@
 
 namespace rovenza {
 
-BenchWorld::BenchWorld(const sim::BenchSpec& spec) : bench(spec) {
+BenchWorld::BenchWorld(const sim::BenchSpec& setup) : bench(setup) {
     context_ = std::make_unique<Context>(
         Context{bench.driver(), bench.interfaces(), bench.clock(), debug, op, folder.path()});
 }
 
 sim::BenchSpec BenchWorld::One(sim::FamilyId family, const std::string& serial, bool bootLoader) {
-    sim::BenchSpec spec;
+    sim::BenchSpec setup;
     sim::InstrumentSpec instrument;
     instrument.family = family;
     instrument.serial = serial;
     instrument.bootLoader = bootLoader;
-    spec.instruments.push_back(instrument);
-    return spec;
+    setup.instruments.push_back(instrument);
+    return setup;
 }
 
 std::string BenchWorld::Package(const std::vector<FwuMember>& members, const std::string& name) {

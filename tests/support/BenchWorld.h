@@ -15,7 +15,7 @@ namespace rovenza {
 
 class BenchWorld {
 public:
-    explicit BenchWorld(const sim::BenchSpec& spec);
+    explicit BenchWorld(const sim::BenchSpec& setup);
     // A bench holding one instrument of `family`.
     static sim::BenchSpec One(sim::FamilyId family, const std::string& serial, bool bootLoader = false);
 

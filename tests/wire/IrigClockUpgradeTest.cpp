@@ -34,8 +34,8 @@ struct Fault {
 
 class IrigClockUpgradeTest : public ::testing::Test {
 protected:
-    explicit IrigClockUpgradeTest(sim::BenchSpec spec = BenchWorld::One(sim::FamilyId::IrigClock, kSerial))
-        : world(spec) {}
+    explicit IrigClockUpgradeTest(sim::BenchSpec setup = BenchWorld::One(sim::FamilyId::IrigClock, kSerial))
+        : world(setup) {}
 
     BenchWorld world;
     TIRIGDevice upgrader{world.context()};
@@ -114,12 +114,12 @@ TEST_F(IrigClockUpgradeTest, FullUpgradeWritesMicrocontrollerAndFpga) {
 
 class IrigSlowRestartTest : public IrigClockUpgradeTest {
 protected:
-    static sim::BenchSpec Spec() {
-        auto spec = BenchWorld::One(sim::FamilyId::IrigClock, kSerial);
-        spec.instruments[0].bootResetMs = 5000 + 2 * 4000 + 500;  // back between the 2nd and 3rd attempt
-        return spec;
+    static sim::BenchSpec BenchSetup() {
+        auto setup = BenchWorld::One(sim::FamilyId::IrigClock, kSerial);
+        setup.instruments[0].bootResetMs = 5000 + 2 * 4000 + 500;  // back between the 2nd and 3rd attempt
+        return setup;
     }
-    IrigSlowRestartTest() : IrigClockUpgradeTest(Spec()) {}
+    IrigSlowRestartTest() : IrigClockUpgradeTest(BenchSetup()) {}
 };
 
 TEST_F(IrigSlowRestartTest, FoundOnTheThirdAttemptTwelveSecondsLater) {
@@ -235,12 +235,12 @@ INSTANTIATE_TEST_SUITE_P(
 
 class IrigSlowFirmwareTest : public IrigClockUpgradeTest {
 protected:
-    static sim::BenchSpec Spec() {
-        auto spec = BenchWorld::One(sim::FamilyId::IrigClock, kSerial);
-        spec.instruments[0].prmdMs = 16000;  // slower than the 15000 ms the host waits
-        return spec;
+    static sim::BenchSpec BenchSetup() {
+        auto setup = BenchWorld::One(sim::FamilyId::IrigClock, kSerial);
+        setup.instruments[0].prmdMs = 16000;  // slower than the 15000 ms the host waits
+        return setup;
     }
-    IrigSlowFirmwareTest() : IrigClockUpgradeTest(Spec()) {}
+    IrigSlowFirmwareTest() : IrigClockUpgradeTest(BenchSetup()) {}
 };
 
 TEST_F(IrigSlowFirmwareTest, ProgrammingModeSlowerThanTheTimeOutFails) {

@@ -139,9 +139,9 @@ TEST_F(PowerControllerUpgradeTest, FullUpgradeWritesTheImageAndRestartsTheFirmwa
 }
 
 TEST_F(PowerControllerUpgradeTest, InstrumentFoundOnlyOnTheFifthAttempt) {
-    sim::BenchSpec spec = BenchWorld::One(sim::FamilyId::PowerController, kSerial);
-    spec.instruments[0].restartMs = 6500;
-    BenchWorld slow(spec);
+    sim::BenchSpec setup = BenchWorld::One(sim::FamilyId::PowerController, kSerial);
+    setup.instruments[0].restartMs = 6500;
+    BenchWorld slow(setup);
     TVK101PowConDevice device(slow.context());
     EXPECT_EQ(slow.Run(device, slow.Package(*DemoPackageMembers(kDemoVk101))), "Firmware upgrade successful!");
     const auto closeTime = slow.bench.select("close").at(0).timeUs;
