@@ -46,10 +46,10 @@ add_deb_src() {
 # apt-get source of $1, trying the newest version first and then the release's own suites (some
 # mirrors do not serve the security archive's source files). Unpacks into the current folder.
 apt_source() {
-  local pkg=$1 codename setup
+  local pkg=$1 codename wanted
   codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-bookworm}")
-  for setup in "$pkg" "$pkg/$codename-updates" "$pkg/$codename"; do
-    apt-get source -q "$setup" >&2 2>/dev/null && return 0
+  for wanted in "$pkg" "$pkg/$codename-updates" "$pkg/$codename"; do
+    apt-get source -q "$wanted" >&2 2>/dev/null && return 0
   done
   return 1
 }
