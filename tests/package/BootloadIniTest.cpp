@@ -1,8 +1,9 @@
-// The manifest reader: value rules, file layout rules, and the three keys the families read.
+// The manifest reader: value rules, file layout rules, and the switches the families read.
 #include <gtest/gtest.h>
 
 #include <climits>
 
+#include "fwu/FwuWriter.h"
 #include "package/BootloadIni.h"
 #include "package/WorkFolder.h"
 #include "support/PackageBytes.h"
@@ -18,36 +19,17 @@ TEST(ManifestInteger, ValueRules) {
         const char* text;
         std::optional<std::int32_t> expected;
     } cases[] = {
-        {"2", 2},
-        {"0x2", 2},
-        {"0X1f", 31},
-        {"$5", 5},
-        {"$ff", 255},
-        {"-17", -17},
-        {"+17", 17},
-        {"007", 7},
-        {"2147483647", INT32_MAX},
-        {"-2147483648", INT32_MIN},
-        {"2147483648", std::nullopt},
-        {"-2147483649", std::nullopt},
-        {"99999999999999999999", std::nullopt},
-        {"$FFFFFFFF", -1},
-        {"0x80000000", INT32_MIN},
+        {"2", 2},           {"-17", -17},        {"+17", 17},         {"007", 7},
+        {"0x2", 2},         {"0X1f", 31},        {"$5", 5},           {"$ff", 255},
+        {"2147483647", INT32_MAX},  {"-2147483648", INT32_MIN},
+        {"2147483648", std::nullopt},  {"-2147483649", std::nullopt},  {"99999999999999999999", std::nullopt},
+        {"$FFFFFFFF", -1},  {"0x80000000", INT32_MIN},
         {"0x0000000000000012", 0x12},  // leading zeros do not count
         {"$100000000", std::nullopt},  // nine significant digits
-        {"0x123456789", std::nullopt},
-        {"two", std::nullopt},
-        {"true", std::nullopt},
-        {"", std::nullopt},
-        {"0x", std::nullopt},  // a prefix needs at least one digit after it
-        {"$", std::nullopt},
-        {"0xG1", std::nullopt},
-        {"$-1", std::nullopt},
-        {"-0x5", std::nullopt},
-        {"5x", std::nullopt},
-        {"1 2", std::nullopt},
-        {"-", std::nullopt},
-        {"3.0", std::nullopt},
+        {"0x", std::nullopt},          // a prefix needs at least one digit after it
+        {"$", std::nullopt},  {"0xG1", std::nullopt},  {"$-1", std::nullopt},  {"-0x5", std::nullopt},
+        {"two", std::nullopt},  {"", std::nullopt},  {"-", std::nullopt},  {"5x", std::nullopt},
+        {"1 2", std::nullopt},  {"3.0", std::nullopt},
     };
     for (const auto& c : cases) EXPECT_EQ(ParseIniInteger(c.text), c.expected) << '"' << c.text << '"';
 }
@@ -71,9 +53,7 @@ TEST_F(ManifestFile, DeviceTypeAsTheFamiliesReadIt) {
     } cases[] = {
         {"[Info]\r\nDeviceType=3\r\n", 3},
         {"[Info]\nDeviceType=0x2\n", 2},
-        {"[Info]\r\nDeviceType=$5\r\n", 5},
-        {"[Info]\r\nDeviceType=two\r\n", -1},
-        {"[Info]\r\nDeviceType=2147483648\r\n", -1},
+        {"[Info]\r\nDeviceType=two\r\n", -1},                       // not an integer: the default
         {"[info]\r\ndevicetype=4\r\n", 4},                          // names without regard to case
         {"  [ Info ]  \r\n\t DeviceType \t=\t 4 \t\r\n", 4},        // blanks around names and value
         {"[Settings]\r\nDeviceType=4\r\n[Info]\r\nType=4\r\n", -1},  // in another section: not seen
@@ -84,7 +64,6 @@ TEST_F(ManifestFile, DeviceTypeAsTheFamiliesReadIt) {
         {"[Info]\r\nOther=1\r\n[Info]\r\nDeviceType=2\r\n", -1},   // only the first section is searched
         {"[Info]\r\nDeviceType=2\r\n[INFO]\r\nDeviceType=3\r\n", 2},
         {"\xEF\xBB\xBF[Info]\r\nDeviceType=5\r\n", 5},
-        {"[Info]\r\nDeviceType=", -1},
         {"[Info]\r\nDeviceType=3", 3},  // no line end after the last line
         {"", -1},
     };
@@ -94,47 +73,33 @@ TEST_F(ManifestFile, DeviceTypeAsTheFamiliesReadIt) {
     }
 }
 
-TEST_F(ManifestFile, Switches) {
+TEST_F(ManifestFile, SwitchesAreIntegers) {
     const struct {
-        const char* value;
+        const char* value;  // null: no such key
+        bool defaultValue;
         bool expected;
-    } cases[] = {{"1", true}, {"7", true}, {"-1", true}, {"0x0", false}, {"0", false}, {"true", false}, {"", false}};
+    } cases[] = {
+        {"1", false, true},   {"-1", false, true},    {"0", true, false},
+        {"0x0", true, false}, {"true", false, false}, {"yes", true, true}, {nullptr, true, true},
+    };
     for (const auto& c : cases) {
-        const TIniFile ini = With(std::string("[Settings]\r\nFPGAPowerON=") + c.value + "\r\nFPGABitSwap=" + c.value + "\r\n");
-        EXPECT_EQ(ini.ReadBool(kManifestSettingsSection, kManifestFPGAPowerONKey, false), c.expected) << c.value;
-        EXPECT_EQ(ini.ReadBool(kManifestSettingsSection, kManifestFPGABitSwapKey, false), c.expected) << c.value;
+        const TIniFile ini = With(c.value ? ManifestText(1, {{"FPGAPowerON", c.value}}) : ManifestText(1));
+        EXPECT_EQ(ini.ReadBool(kManifestSettingsSection, kManifestFPGAPowerONKey, c.defaultValue), c.expected)
+            << (c.value ? c.value : "no key") << " default " << c.defaultValue;
     }
-    // A value that is not an integer, and a missing key, give the default.
-    const TIniFile word = With("[Settings]\r\nFPGAPowerON=yes\r\n");
-    EXPECT_TRUE(word.ReadBool(kManifestSettingsSection, kManifestFPGAPowerONKey, true));
-    EXPECT_TRUE(word.ReadBool(kManifestSettingsSection, kManifestFPGABitSwapKey, true));
-}
-
-TEST_F(ManifestFile, StringsAreTrimmedAndCut) {
-    const std::string longValue(3000, 'v');
-    const TIniFile ini = With("[S]\r\nlong=" + longValue + "\r\nspaced=  a b  \r\nempty=\r\n");
-    EXPECT_EQ(ini.ReadString("S", "long", "d"), longValue.substr(0, kIniMaxValueLength));
-    EXPECT_EQ(ini.ReadString("s", "SPACED", "d"), "a b");
-    EXPECT_EQ(ini.ReadString("S", "empty", "d"), "");
-    EXPECT_EQ(ini.ReadString("S", "missing", "d"), "d");
-    EXPECT_EQ(ini.ReadString("T", "long", "d"), "d");
-}
-
-TEST_F(ManifestFile, MissingOrUnreadableFileGivesDefaults) {
-    const TIniFile missing(path());
-    EXPECT_EQ(missing.ReadInteger("Info", "DeviceType", -1), -1);
-    EXPECT_FALSE(missing.ReadBool("Settings", "FPGABitSwap", false));
-    EXPECT_EQ(missing.ReadString("Info", "DeviceType", "none"), "none");
-    fs::create_directory(path());  // a folder of that name
-    EXPECT_EQ(TIniFile(path()).ReadInteger("Info", "DeviceType", -1), -1);
 }
 
 TEST_F(ManifestFile, EveryReadOpensTheFileAfresh) {
-    const TIniFile ini = With("[Info]\r\nDeviceType=1\r\n");
+    const TIniFile ini(path());
+    EXPECT_EQ(ini.ReadInteger("Info", "DeviceType", -1), -1);  // no file yet
+    EXPECT_EQ(ini.ReadString("Info", "DeviceType", "none"), "none");
+    WriteFileBytes(path(), "[Info]\r\nDeviceType=1\r\nName=" + std::string(3000, 'v') + "\r\n");
     EXPECT_EQ(ini.ReadInteger("Info", "DeviceType", -1), 1);
+    EXPECT_EQ(ini.ReadString("Info", "Name", ""), std::string(kIniMaxValueLength, 'v'));
     WriteFileBytes(path(), "[Info]\r\nDeviceType=2\r\n");
     EXPECT_EQ(ini.ReadInteger("Info", "DeviceType", -1), 2);
     fs::remove(path());
+    fs::create_directory(path());  // a folder of that name
     EXPECT_EQ(ini.ReadInteger("Info", "DeviceType", -1), -1);
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 // What the extraction tests share: a program folder in a temporary folder, and the extraction
-// exactly as the upgraders run it.
+// as the upgraders run it.
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -19,17 +19,15 @@ protected:
     std::filesystem::path work() const { return WorkFolderPath(program()); }
     std::filesystem::path outside() const { return tmp_.path(); }
 
-    std::filesystem::path Package(const std::vector<FwuMember>& members, const std::string& name = "p.fwu") const {
-        const auto path = tmp_.path() / name;
-        WriteFwu(path, members);
-        return path;
+    std::filesystem::path Package(const std::vector<FwuMember>& members) const {
+        WriteFwu(outside() / "p.fwu", members);
+        return outside() / "p.fwu";
     }
-    std::filesystem::path RawPackage(const std::string& bytes, const std::string& name = "raw.fwu") const {
-        const auto path = tmp_.path() / name;
-        WriteFileBytes(path, bytes);
-        return path;
+    std::filesystem::path RawPackage(const std::string& bytes) const {
+        WriteFileBytes(outside() / "raw.fwu", bytes);
+        return outside() / "raw.fwu";
     }
-    // Set the name, the work folder and "overwrite", then extract.
+    // Set the name, the work folder and "overwrite", as the upgraders do.
     static void Prepare(TZipMaster& zip, const std::filesystem::path& fwu, const std::filesystem::path& base) {
         zip.SetZipFilename(fwu);
         zip.ExtrBaseDir = base;

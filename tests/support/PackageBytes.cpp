@@ -11,81 +11,57 @@ namespace rovenza {
 
 namespace {
 
-void AppendLe16(std::string& out, std::uint16_t v) {
-    out += static_cast<char>(v & 0xFF);
-    out += static_cast<char>(v >> 8);
+// `bytes` bytes of `value`, least significant first (zeros past its four).
+void Append(std::string& out, std::uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i, value >>= 8) out += static_cast<char>(value & 0xFF);
 }
 
-void AppendLe32(std::string& out, std::uint32_t v) {
-    AppendLe16(out, static_cast<std::uint16_t>(v & 0xFFFF));
-    AppendLe16(out, static_cast<std::uint16_t>(v >> 16));
-}
-
-std::size_t FindHeader(const std::string& zip, std::string_view signature, std::size_t nameLenAt, std::size_t nameAt,
-                       std::string_view name) {
-    for (std::size_t pos = zip.find(signature); pos != std::string::npos; pos = zip.find(signature, pos + 1)) {
-        if (pos + nameAt > zip.size()) break;
-        const std::size_t len = GetLe16(zip, pos + nameLenAt);
-        if (len == name.size() && zip.compare(pos + nameAt, len, name) == 0) return pos;
-    }
-    throw std::runtime_error("no header for member " + std::string(name));
+std::uint16_t GetLe16(const std::string& bytes, std::size_t offset) {
+    return static_cast<std::uint16_t>(static_cast<unsigned char>(bytes.at(offset)) |
+                                      (static_cast<unsigned char>(bytes.at(offset + 1)) << 8));
 }
 
 }  // namespace
 
-std::string BuildRawZip(const std::vector<RawZipMember>& members, bool withCentralDirectory) {
+std::string BuildRawZip(const std::vector<RawZipMember>& members) {
     std::string out;
     std::string central;
     for (const RawZipMember& m : members) {
-        const std::uint32_t crc = m.crc.value_or(Crc32(0, m.data.data(), m.data.size()));
-        const std::uint32_t csize = m.compressedSize.value_or(static_cast<std::uint32_t>(m.data.size()));
-        const std::uint32_t usize = m.uncompressedSize.value_or(static_cast<std::uint32_t>(m.data.size()));
-        const auto offset = static_cast<std::uint32_t>(out.size());
+        const auto size = static_cast<std::uint32_t>(m.data.size());
+        // What the local and the central header share: version needed, flags, method, time,
+        // date, CRC-32, sizes, name length.
+        std::string shared;
+        Append(shared, 20, 2);
+        Append(shared, m.flags, 2);
+        Append(shared, m.method, 2);
+        Append(shared, 0, 2);
+        Append(shared, ((2024 - 1980) << 9) | (1 << 5) | 1, 2);
+        Append(shared, m.crc.value_or(Crc32(0, m.data.data(), m.data.size())), 4);
+        Append(shared, size, 4);
+        Append(shared, m.uncompressedSize.value_or(size), 4);
+        Append(shared, static_cast<std::uint32_t>(m.name.size()), 2);
 
-        AppendLe32(out, 0x04034B50);
-        AppendLe16(out, 20);  // version needed
-        AppendLe16(out, m.flags);
-        AppendLe16(out, m.method);
-        AppendLe16(out, 0);                               // time
-        AppendLe16(out, ((2024 - 1980) << 9) | (1 << 5) | 1);  // date
-        AppendLe32(out, crc);
-        AppendLe32(out, csize);
-        AppendLe32(out, usize);
-        AppendLe16(out, static_cast<std::uint16_t>(m.name.size()));
-        AppendLe16(out, static_cast<std::uint16_t>(m.extra.size()));
-        out += m.name;
-        out += m.extra;
-        out += m.data;
-
-        AppendLe32(central, 0x02014B50);
-        AppendLe16(central, 20);  // version made by
-        AppendLe16(central, 20);  // version needed
-        AppendLe16(central, m.flags);
-        AppendLe16(central, m.method);
-        AppendLe16(central, 0);
-        AppendLe16(central, ((2024 - 1980) << 9) | (1 << 5) | 1);
-        AppendLe32(central, crc);
-        AppendLe32(central, csize);
-        AppendLe32(central, usize);
-        AppendLe16(central, static_cast<std::uint16_t>(m.name.size()));
-        AppendLe16(central, 0);  // extra
-        AppendLe16(central, 0);  // comment
-        AppendLe16(central, 0);  // disk
-        AppendLe16(central, 0);  // internal attributes
-        AppendLe32(central, 0);  // external attributes
-        AppendLe32(central, offset);
+        Append(central, 0x02014B50, 4);
+        Append(central, 20, 2);  // version made by
+        central += shared;
+        Append(central, 0, 2 + 2 + 2 + 2 + 4);  // extra, comment, disk, attributes: none
+        Append(central, static_cast<std::uint32_t>(out.size()), 4);
         central += m.name;
+
+        Append(out, 0x04034B50, 4);
+        out += shared;
+        Append(out, static_cast<std::uint32_t>(m.extra.size()), 2);
+        out += m.name + m.extra + m.data;
     }
     const auto centralOffset = static_cast<std::uint32_t>(out.size());
-    if (withCentralDirectory) out += central;
-    AppendLe32(out, 0x06054B50);
-    AppendLe16(out, 0);
-    AppendLe16(out, 0);
-    AppendLe16(out, static_cast<std::uint16_t>(withCentralDirectory ? members.size() : 0));
-    AppendLe16(out, static_cast<std::uint16_t>(withCentralDirectory ? members.size() : 0));
-    AppendLe32(out, withCentralDirectory ? static_cast<std::uint32_t>(central.size()) : 0);
-    AppendLe32(out, centralOffset);
-    AppendLe16(out, 0);
+    out += central;
+    Append(out, 0x06054B50, 4);
+    Append(out, 0, 4);  // disk numbers
+    Append(out, static_cast<std::uint32_t>(members.size()), 2);
+    Append(out, static_cast<std::uint32_t>(members.size()), 2);
+    Append(out, static_cast<std::uint32_t>(central.size()), 4);
+    Append(out, centralOffset, 4);
+    Append(out, 0, 2);  // comment
     return out;
 }
 
@@ -99,26 +75,15 @@ void PutLe32(std::string& bytes, std::size_t offset, std::uint32_t value) {
     PutLe16(bytes, offset + 2, static_cast<std::uint16_t>(value >> 16));
 }
 
-std::uint16_t GetLe16(const std::string& bytes, std::size_t offset) {
-    return static_cast<std::uint16_t>(static_cast<unsigned char>(bytes.at(offset)) |
-                                      (static_cast<unsigned char>(bytes.at(offset + 1)) << 8));
-}
-
-std::uint32_t GetLe32(const std::string& bytes, std::size_t offset) {
-    return GetLe16(bytes, offset) | (static_cast<std::uint32_t>(GetLe16(bytes, offset + 2)) << 16);
-}
-
-std::size_t LocalHeaderOffset(const std::string& zip, std::string_view name) {
-    return FindHeader(zip, std::string_view("PK\x03\x04", 4), 26, 30, name);
-}
-
-std::size_t CentralHeaderOffset(const std::string& zip, std::string_view name) {
-    return FindHeader(zip, std::string_view("PK\x01\x02", 4), 28, 46, name);
-}
-
 std::size_t MemberDataOffset(const std::string& zip, std::string_view name) {
-    const std::size_t header = LocalHeaderOffset(zip, name);
-    return header + 30 + GetLe16(zip, header + 26) + GetLe16(zip, header + 28);
+    const std::string_view signature("PK\x03\x04", 4);
+    for (std::size_t at = zip.find(signature); at != std::string::npos && at + 30 <= zip.size();
+         at = zip.find(signature, at + 1)) {
+        const std::size_t nameLength = GetLe16(zip, at + 26);
+        if (nameLength == name.size() && zip.compare(at + 30, nameLength, name) == 0)
+            return at + 30 + nameLength + GetLe16(zip, at + 28);
+    }
+    throw std::runtime_error("no local header for member " + std::string(name));
 }
 
 std::string ReadFileBytes(const std::filesystem::path& path) {
