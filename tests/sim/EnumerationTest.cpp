@@ -1,4 +1,5 @@
-// The bench as a driver client sees it on the bus: listing, paths, opening, handles.
+// The bench as a driver client sees it on the bus: listing, paths, opening, handles, and
+// instruments that leave the bus to restart.
 #include <gtest/gtest.h>
 
 #include "support/BenchFixture.h"
@@ -9,185 +10,142 @@ namespace {
 
 using sim::FamilyId;
 
-std::vector<DeviceInterfaceEntry> List(RawBench& w, const InterfaceClassGuid& cls) {
+std::vector<DeviceInterfaceEntry> List(RawBench& w, const InterfaceClassGuid& cls = kFirstGenerationClass) {
     std::vector<DeviceInterfaceEntry> out;
     EXPECT_TRUE(w.bench.interfaces().enumerate(cls, out));
     return out;
 }
 
-TEST(BenchEnumeration, ListsEachFirstGenerationInstrumentUnderItsModePid) {
+const std::string kVelkaroPath = "\\\\?\\usb#vid_1234&pid_0e10#TV000001#{9fc19cc8-c7ba-4faf-bbdc-9d19ffb92bc0}";
+
+TEST(BenchEnumeration, ListedUnderTheGenerationsClassAndTheModesPidAndOpenedByPathOrFixedPath) {
     struct Row {
         FamilyId family;
         bool bootLoader;
         const char* serial;
-        const char* pid;
+        std::string path;
         const char* name;
     };
-    const Row rows[] = {
-        {FamilyId::PowerController, false, "PC000001", "0db0", "VK101 Power Controller"},
-        {FamilyId::IrigClock, false, "IC000001", "0dae", "IRIG Clock"},
-        {FamilyId::Ulmo, false, "UL000001", "0dad", "ULMO"},
-        {FamilyId::PowerController, true, "PC000002", "0dac", "USB Boot Loader"},
-        {FamilyId::IrigClock, true, "IC000002", "0dac", "USB Boot Loader"},
+    const Row first[] = {
+        {FamilyId::PowerController, false, "PC000001", FirstGenerationPath("0db0", "PC000001"), "VK101 Power Controller"},
+        {FamilyId::IrigClock, false, "IC000001", FirstGenerationPath("0dae", "IC000001"), "IRIG Clock"},
+        {FamilyId::Ulmo, false, "UL000001", FirstGenerationPath("0dad", "UL000001"), "ULMO"},
+        {FamilyId::IrigClock, true, "IC000002", FirstGenerationPath("0dac", "IC000002"), "USB Boot Loader"},
     };
-    sim::BenchSpec setup;
-    for (const auto& row : rows) setup.instruments.push_back(BenchInstrument(row.family, row.serial, row.bootLoader));
-    setup.instruments.push_back(BenchInstrument(FamilyId::Velkaro, "TV000001"));
+    sim::BenchSpec setup = BenchOf({BenchInstrument(FamilyId::Velkaro, "TV000001")});
+    for (const auto& row : first) setup.instruments.push_back(BenchInstrument(row.family, row.serial, row.bootLoader));
+    setup.instruments.push_back(BenchInstrument(FamilyId::Zenara, "ZN000001"));
     RawBench w(setup);
 
     std::vector<DeviceInterfaceEntry> listed{{"kept", "earlier entry", 0}};
     ASSERT_TRUE(w.bench.interfaces().enumerate(kFirstGenerationClass, listed));
-    ASSERT_EQ(listed.size(), std::size(rows) + 1);
+    ASSERT_EQ(listed.size(), std::size(first) + 1);
     EXPECT_EQ(listed[0].path, "kept");
-    for (std::size_t i = 0; i < std::size(rows); ++i) {
-        SCOPED_TRACE(rows[i].serial);
-        EXPECT_EQ(listed[i + 1].path, FirstGenerationPath(rows[i].pid, rows[i].serial));
-        EXPECT_EQ(listed[i + 1].name, rows[i].name);
+    for (std::size_t i = 0; i < std::size(first); ++i) {
+        SCOPED_TRACE(first[i].serial);
+        EXPECT_EQ(listed[i + 1].path, first[i].path);
+        EXPECT_EQ(listed[i + 1].name, first[i].name);
         EXPECT_EQ(listed[i + 1].detailError, 0u);
     }
-}
-
-TEST(BenchEnumeration, SecondGenerationInstrumentsAreListedOnlyUnderTheirOwnClass) {
-    RawBench w(BenchOf({BenchInstrument(FamilyId::Velkaro, "TV000001"), BenchInstrument(FamilyId::Zenara, "ZN000001"),
-                          BenchInstrument(FamilyId::Ulmo, "UL000001")}));
     const auto second = List(w, kSecondGenerationClass);
     ASSERT_EQ(second.size(), 2u);
-    EXPECT_EQ(second[0].path, "\\\\?\\usb#vid_1234&pid_0e10#TV000001#{9fc19cc8-c7ba-4faf-bbdc-9d19ffb92bc0}");
+    EXPECT_EQ(second[0].path, kVelkaroPath);
     EXPECT_EQ(second[0].name, "Velkaro USB");
     EXPECT_EQ(second[1].name, "VKUSB Zenara - Modules");
-    EXPECT_EQ(List(w, kFirstGenerationClass).size(), 1u);
     EXPECT_TRUE(List(w, InterfaceClassGuid{1, 2, 3, {4, 5, 6, 7, 8, 9, 10, 11}}).empty());
-}
 
-TEST(BenchEnumeration, FixedPathOpensTheFirstFirstGenerationInstrumentOnTheBus) {
-    RawBench w(BenchOf({BenchInstrument(FamilyId::Velkaro, "TV000001"), BenchInstrument(FamilyId::PowerController, "PC000001"),
-                          BenchInstrument(FamilyId::IrigClock, "IC000001")}));
+    // Opening: a listed path in any case, or the fixed path to the first first-generation instrument.
     std::uint32_t error = 99;
-    const Handle first = w.raw.open(std::string(kFixedDevicePath), &error);
-    ASSERT_NE(first, kInvalidHandle);
+    ASSERT_NE(w.raw.open(std::string(kFixedDevicePath), &error), kInvalidHandle);
     EXPECT_EQ(error, 0u);
     EXPECT_EQ(w.bench.last("open")->serial, "PC000001");
     EXPECT_EQ(w.bench.last("open")->path, "\\\\.\\vkusb-0");
-
-    w.bench.setPresent("PC000001", false);
-    ASSERT_NE(w.raw.open("\\\\.\\VKUSB-0"), kInvalidHandle);
-    EXPECT_EQ(w.bench.last("open")->serial, "IC000001");
-
-    w.bench.setPresent("IC000001", false);
-    EXPECT_EQ(w.raw.open(std::string(kFixedDevicePath), &error), kInvalidHandle);
-    EXPECT_EQ(error, kErrorFileNotFound);
-}
-
-TEST(BenchEnumeration, OpenFindsListedPathsOnlyWithoutRegardToCase) {
-    RawBench w(BenchOf({BenchInstrument(FamilyId::IrigClock, "IC000001")}));
-    std::uint32_t error = 0;
-    EXPECT_NE(w.raw.open("\\\\?\\USB#VID_1234&PID_0DAE#ic000001#{012AD3CE-C19E-485C-9CC0-3935F972BD45}", &error),
-              kInvalidHandle);
-    for (const std::string& path : {FirstGenerationPath("0dac", "IC000001"), FirstGenerationPath("0dae", "IC000002"),
+    EXPECT_NE(w.raw.open("\\\\?\\USB#VID_1234&PID_0DAE#ic000001#{012AD3CE-C19E-485C-9CC0-3935F972BD45}"), kInvalidHandle);
+    for (const std::string& path : {FirstGenerationPath("0dac", "IC000001"), FirstGenerationPath("0dae", "IC000003"),
                                    std::string("\\\\.\\vkusb-1"), std::string()}) {
         SCOPED_TRACE(path);
         EXPECT_EQ(w.raw.open(path, &error), kInvalidHandle);
         EXPECT_EQ(error, kErrorFileNotFound);
-        EXPECT_EQ(w.bench.last("open")->result, kErrorFileNotFound);
     }
+    w.bench.setPresent("PC000001", false);
+    ASSERT_NE(w.raw.open("\\\\.\\VKUSB-0"), kInvalidHandle);
+    EXPECT_EQ(w.bench.last("open")->serial, "IC000001");
 }
 
-TEST(BenchEnumeration, OpensAreRecordedWithFlagsAndGetUniqueHandles) {
-    RawBench w(BenchOf({BenchInstrument(FamilyId::PowerController, "PC000001")}));
-    const std::string path = FirstGenerationPath("0db0", "PC000001");
-    const Handle a = w.raw.open(path);
-    const Handle b = w.raw.open(path);
+TEST(BenchHandles, NumbersAreNeverReusedAndShareModesAreHonoured) {
+    RawBench w(BenchOf({BenchInstrument(FamilyId::Velkaro, "TV000001"), BenchInstrument(FamilyId::Ulmo, "UL000001")}));
+    const std::string first = FirstGenerationPath("0dad", "UL000001");
+    std::uint32_t error = 0;
+    // First generation: every client shares writing, so handles coexist; an exclusive one does not join them.
+    const Handle a = w.raw.open(first), b = w.raw.open(first);
     ASSERT_NE(a, kInvalidHandle);
     ASSERT_NE(b, kInvalidHandle);
     EXPECT_NE(a, b);
-    const auto opens = w.bench.select("open");
-    ASSERT_EQ(opens.size(), 2u);
-    EXPECT_EQ(opens[0].access, kGenericWrite);
-    EXPECT_EQ(opens[0].share, kFileShareWrite);
-    EXPECT_EQ(opens[1].handle, b);
-    w.raw.close(a);
-    EXPECT_NE(w.raw.open(path), a);  // a number is never handed out twice
-}
-
-TEST(BenchEnumeration, ShareModesAreHonouredAmongLiveHandles) {
-    RawBench w(BenchOf({BenchInstrument(FamilyId::Velkaro, "TV000001"), BenchInstrument(FamilyId::Ulmo, "UL000001")}));
-    const std::string second = "\\\\?\\usb#vid_1234&pid_0e10#TV000001#{9fc19cc8-c7ba-4faf-bbdc-9d19ffb92bc0}";
-    std::uint32_t error = 0;
-    const Handle exclusive = w.raw.open(second, &error, kGenericRead | kGenericWrite, 0);
-    ASSERT_NE(exclusive, kInvalidHandle);
-    EXPECT_EQ(w.bench.last("open2")->call, "open2");
-    EXPECT_EQ(w.raw.open(second, &error, kGenericRead | kGenericWrite, 0), kInvalidHandle);
-    EXPECT_EQ(error, sim::kErrorSharingViolation);
-    w.raw.close(exclusive);
-    EXPECT_EQ(w.bench.last("close2")->path, second);
-    EXPECT_NE(w.raw.open(second, &error, kGenericRead | kGenericWrite, 0), kInvalidHandle);
-
-    // First generation: every client shares writing, so several handles coexist, but an
-    // exclusive one does not join them.
-    const std::string first = FirstGenerationPath("0dad", "UL000001");
-    ASSERT_NE(w.raw.open(first), kInvalidHandle);
     EXPECT_EQ(w.raw.open(first, &error, kGenericWrite, 0), kInvalidHandle);
     EXPECT_EQ(error, sim::kErrorSharingViolation);
+    w.raw.close(a);
+    w.raw.close(a);  // harmless
+    EXPECT_EQ(w.bench.last("close")->result, kErrorInvalidHandle);
+    EXPECT_NE(w.raw.open(first), a);
+    EXPECT_EQ(w.raw.reset(a).error, kErrorInvalidHandle);
+
+    const Handle exclusive = w.raw.open(kVelkaroPath, &error, kGenericRead | kGenericWrite, 0);
+    ASSERT_NE(exclusive, kInvalidHandle);
+    EXPECT_EQ(w.raw.open(kVelkaroPath, &error, kGenericRead | kGenericWrite, 0), kInvalidHandle);
+    EXPECT_EQ(error, sim::kErrorSharingViolation);
+    w.raw.close(exclusive);
+    EXPECT_EQ(w.bench.last("close2")->path, kVelkaroPath);
 }
 
-TEST(BenchEnumeration, ClosingADeadOrUnknownHandleIsHarmless) {
-    RawBench w(BenchOf({BenchInstrument(FamilyId::PowerController, "PC000001")}));
-    const Handle h = w.raw.open(FirstGenerationPath("0db0", "PC000001"));
-    w.raw.close(h);
-    w.raw.close(h);
-    w.raw.close(kInvalidHandle);
-    const auto closes = w.bench.select("close");
-    ASSERT_EQ(closes.size(), 3u);
-    EXPECT_EQ(closes[0].result, 0u);
-    EXPECT_EQ(closes[1].result, kErrorInvalidHandle);
-    EXPECT_EQ(w.bench.bench().openHandles(), 0u);
-    EXPECT_EQ(w.raw.reset(h).error, kErrorInvalidHandle);
-}
+// GO_BOOTLOADER in firmware, BOOT_RESET in the boot loader and the IRIG clock's final reset: the
+// instrument leaves at once, handles opened before die for good (1167), and it comes back
+// under the other mode's path after its own delay.
+TEST(BenchRestart, HandlesDieAndTheInstrumentReturnsAfterItsDelay) {
+    struct Row {
+        FamilyId family;
+        bool bootLoader;
+        const char* before;
+        const char* after;
+        sim::Bytes packet;
+        const char* command;
+        std::uint32_t delayMs;
+    };
+    sim::Bytes finalReset(64, 0);
+    finalReset[0] = 0xFF, finalReset[1] = 1;
+    const Row rows[] = {
+        {FamilyId::Ulmo, false, "0dad", "0dac", {0x10, 0x00, 0x00}, "GO_BOOTLOADER", 4000},
+        {FamilyId::PowerController, true, "0dac", "0db0", BootPacket(0xFF, 1, 0x00FF), "BOOT_RESET", 5000},
+        {FamilyId::IrigClock, false, "0dae", "0dae", finalReset, "BOOT_RESET", 6000},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.before);
+        sim::InstrumentSpec setup = BenchInstrument(row.family, "SN000001", row.bootLoader);
+        setup.restartMs = 4000, setup.bootResetMs = 5000, setup.fpgaResetMs = 6000;
+        RawBench w(BenchOf({setup}));
+        const Handle old = w.raw.open(FirstGenerationPath(row.before, "SN000001"));
+        auto& pic = w.bench.instrument("SN000001");
+        const bool irig = row.family == FamilyId::IrigClock;
+        if (irig) {
+            ASSERT_TRUE(w.raw.exchange(old, {0x00, 0x02, 0x00, 0x50, 'P', 'R', 'M', 'D'}, 64, 15000).ok);
+        }
+        const std::int64_t t0 = w.nowUs();
+        ASSERT_TRUE(irig ? w.raw.writeOnly(old, row.packet).ok : w.raw.write(old, row.packet).ok);
+        EXPECT_EQ(w.raw.read(old, 64, 10).error, kErrorDeviceNotConnected);
+        EXPECT_EQ(w.nowUs(), t0);  // gone at once, no wait
+        EXPECT_EQ(w.bench.last("read")->command, row.command);
 
-TEST(BenchEnumeration, AHandleDiesForGoodWhenItsInstrumentRestarts) {
-    RawBench w(BenchOf({BenchInstrument(FamilyId::PowerController, "PC000001")}));
-    const Handle old = w.raw.open(FirstGenerationPath("0db0", "PC000001"));
-    ASSERT_TRUE(w.raw.write(old, {0x10, 0x00, 0x00}).ok);
-    EXPECT_EQ(w.raw.read(old, 64, 10).error, kErrorDeviceNotConnected);
-    EXPECT_EQ(w.raw.reset(old, 0).error, kErrorDeviceNotConnected);
-    EXPECT_TRUE(List(w, kFirstGenerationClass).empty());
+        w.sleepMs(row.delayMs - 1);
+        EXPECT_TRUE(List(w).empty());
+        w.sleepMs(1);
+        const auto listed = List(w);
+        ASSERT_EQ(listed.size(), 1u);
+        EXPECT_EQ(listed[0].path, FirstGenerationPath(row.after, "SN000001"));
+        EXPECT_EQ(pic.restarts(), 1u);
+        EXPECT_FALSE(pic.programmingMode(w.nowUs()));
 
-    w.sleepMs(sim::kDefaultRestartMs);
-    ASSERT_EQ(List(w, kFirstGenerationClass).size(), 1u);
-    EXPECT_EQ(w.raw.write(old, sim::Bytes(64, 0)).error, kErrorDeviceNotConnected);
-    const Handle fresh = w.raw.open(FirstGenerationPath("0dac", "PC000001"));
-    ASSERT_NE(fresh, kInvalidHandle);
-    EXPECT_TRUE(w.raw.reset(fresh, 0).ok);
-    w.raw.close(old);  // still harmless
-    EXPECT_EQ(w.bench.last("close")->result, 0u);
-}
-
-TEST(BenchEnumeration, RequestsOfTheWrongGenerationOrAccessAreRefused) {
-    RawBench w(BenchOf({BenchInstrument(FamilyId::Velkaro, "TV000001"), BenchInstrument(FamilyId::Ulmo, "UL000001")}));
-    const std::string second = "\\\\?\\usb#vid_1234&pid_0e10#TV000001#{9fc19cc8-c7ba-4faf-bbdc-9d19ffb92bc0}";
-    const Handle h2 = w.raw.open(second, nullptr, kGenericRead | kGenericWrite, 0);
-    const Handle h1 = w.raw.open(FirstGenerationPath("0dad", "UL000001"));
-    EXPECT_EQ(w.raw.request(h2, kIoctlWrite2, RawHeader(0, 1000), {0xA1}).error, kErrorGenFailure);  // not modelled
-    EXPECT_EQ(w.bench.last("write2")->result, kErrorGenFailure);
-    EXPECT_EQ(w.raw.request(h2, kIoctlRead, RawHeader(1, 1000), sim::Bytes(64)).error, sim::kErrorInvalidFunction);
-    EXPECT_EQ(w.raw.request(h1, kIoctlRead2, RawHeader(1, 1000), sim::Bytes(64)).error, sim::kErrorInvalidFunction);
-    EXPECT_EQ(w.raw.request(h1, 0x222000, {}, {}).error, sim::kErrorInvalidFunction);
-    EXPECT_EQ(w.bench.last("ioctl")->controlCode, 0x222000u);
-
-    w.raw.close(h2);
-    const Handle writeOnly = w.raw.open(second, nullptr, kGenericWrite, 0);
-    EXPECT_EQ(w.raw.request(writeOnly, kIoctlWrite2, RawHeader(0, 1000), {0xA1}).error, sim::kErrorAccessDenied);
-}
-
-TEST(BenchEnumeration, AnEnumerateFaultListsTheInstrumentWithAFailedDetailQuery) {
-    RawBench w(BenchOf({BenchInstrument(FamilyId::IrigClock, "IC000001")}));
-    w.bench.addFault("IC000001", {.request = "enumerate", .occurrence = 2, .action = sim::FaultAction::Fail, .code = 13});
-    EXPECT_EQ(List(w, kFirstGenerationClass)[0].detailError, 0u);
-    const auto second = List(w, kFirstGenerationClass);
-    ASSERT_EQ(second.size(), 1u);
-    EXPECT_EQ(second[0].path, "");
-    EXPECT_EQ(second[0].detailError, 13u);
-    EXPECT_EQ(List(w, kFirstGenerationClass)[0].path, FirstGenerationPath("0dae", "IC000001"));
+        EXPECT_EQ(w.raw.reset(old, 0).error, kErrorDeviceNotConnected);  // dead for good
+        EXPECT_TRUE(w.raw.reset(w.raw.open(listed[0].path), 0).ok);
+    }
 }
 
 }  // namespace
