@@ -1,151 +1,142 @@
-// One upgrade driven from the window: the worker, the message box, the completion handler,
-// the refused close and the progress display.
+// Upgrades driven from the window: the worker's message, the window held while the message
+// box is up, the progress display, the dialogs asked from a worker, and a whole upgrade
+// against the simulated bench.
+#include <algorithm>
+#include <atomic>
+#include <functional>
 #include <limits>
+#include <thread>
 
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
-#include <QTimer>
 
 #include "GuiTestSupport.h"
 #include "app/QtOperator.h"
+#include "app/SelectDeviceFormU.h"
+#include "app/SelectModuleTypeUnit.h"
+#include "fwu/DemoPackage.h"
+#include "fwu/FwuWriter.h"
+#include "support/BenchFixture.h"
 
 using namespace rovenza;
 using namespace rovenza::guitest;
 
-Q_DECLARE_METATYPE(rovenza::guitest::FakeScript::Ending)
+namespace {
+
+const std::string kSuccessBox = "message Rovenza|Firmware upgrade successful!";
+
+// Runs `question` on a worker thread while the window's thread serves it; returns its answer.
+template <class F>
+auto AskFromWorker(F question) {
+    decltype(question()) answer{};
+    std::atomic<bool> answered{false};
+    std::thread worker([&] {
+        answer = question();
+        answered = true;
+        WakeGuiThread();
+    });
+    if (!SpinUntil([&] { return answered.load(); })) qFatal("the worker's question was never answered");
+    worker.join();
+    return answer;
+}
+
+}  // namespace
 
 class UploadTest : public QObject {
     Q_OBJECT
 private slots:
-    void resultMessage_data();
-    void resultMessage();
-    void failingFactoryReportsError_data();
-    void failingFactoryReportsError();
-    void controlsStayDisabledWhileBoxIsUp();
-    void closeRefusedDuringUpgrade();
+    void failureMessage_data();
+    void failureMessage();
+    void boxHoldsWindowUntilDismissed();
     void progressDisplay_data();
     void progressDisplay();
-    void realMessageBox();
-    void secondUpgradeAfterFirst();
+    void chooseDevicesFromWorker();
+    void chooseModuleTypeFromWorker();
+    void powerControllerOnBench();
 };
 
-void UploadTest::resultMessage_data() {
-    QTest::addColumn<FakeScript::Ending>("ending");
-    QTest::addColumn<QString>("assigned");
+void UploadTest::failureMessage_data() {
+    QTest::addColumn<QString>("assigned");  // null: Upgrade assigns no message
+    QTest::addColumn<bool>("createFails");
     QTest::addColumn<QString>("shown");
 
-    QTest::newRow("success") << FakeScript::Ending::Message << "Firmware upgrade successful!" << "Firmware upgrade successful!";
-    QTest::newRow("failure text") << FakeScript::Ending::Message << "Instrument is not connected." << "Instrument is not connected.";
-    QTest::newRow("exception before any message") << FakeScript::Ending::ThrowBeforeMessage << "unused" << "Error";
-    QTest::newRow("exception after a message") << FakeScript::Ending::ThrowAfterMessage << "Error - partial" << "Error - partial";
+    QTest::newRow("exception before any message") << QString() << false << "Error";
+    QTest::newRow("exception after a message") << "Error - partial" << false << "Error - partial";
+    QTest::newRow("upgrader not created") << QString() << true << "Error";
 }
 
-void UploadTest::resultMessage() {
-    QFETCH(FakeScript::Ending, ending);
+void UploadTest::failureMessage() {
     QFETCH(QString, assigned);
+    QFETCH(bool, createFails);
     QFETCH(QString, shown);
 
     WindowFixture fixture;
-    fixture.script.ending = ending;
-    fixture.script.message = assigned.toStdString();
-    fixture.show();
-    fixture.window().leUpgrade->setText(QStringLiteral("/p/pkg.fwu"));
-    fixture.window().bUpload->click();
-    QVERIFY(fixture.waitForUpgrades());
-    const std::vector<std::string> expected{"create 0", "upgrade 0 [/p/pkg.fwu]", "message Rovenza|" + shown.toStdString(),
-                                            "finished", "destroyed"};
-    QCOMPARE(fixture.log.entries(), expected);
-}
-
-void UploadTest::failingFactoryReportsError_data() {
-    QTest::addColumn<bool>("throws");
-    QTest::newRow("factory raises") << true;
-    QTest::newRow("factory gives nothing") << false;
-}
-
-void UploadTest::failingFactoryReportsError() {
-    QFETCH(bool, throws);
-    WindowFixture fixture({}, [throws](int, const Context&) -> std::unique_ptr<TUSBDevice> {
-        if (throws) throw std::bad_alloc();
-        return nullptr;
-    });
+    fixture.script.message = assigned.isNull() ? std::nullopt : std::optional(assigned.toStdString());
+    fixture.script.throws = true;
+    fixture.script.createFails = createFails;
     fixture.show();
     fixture.window().bUpload->click();
     QVERIFY(fixture.waitForUpgrades());
-    const std::vector<std::string> expected{"message Rovenza|Error", "finished"};
+    const std::string box = "message Rovenza|" + shown.toStdString();
+    const std::vector<std::string> expected = createFails ? std::vector<std::string>{box, "finished"}
+        : std::vector<std::string>{"create 0", "upgrade 0 []", box, "finished", "destroyed"};
     QCOMPARE(fixture.log.entries(), expected);
     QVERIFY(fixture.window().bUpload->isEnabled());
 }
 
-void UploadTest::controlsStayDisabledWhileBoxIsUp() {
-    WindowFixture fixture;
-    fixture.recordingOperator.holdMessages = true;
-    fixture.show();
+void UploadTest::boxHoldsWindowUntilDismissed() {
+    QtOperator op;
+    WindowFixture fixture({}, {}, &op);
     TMainForm& form = fixture.window();
-    EnabledRecorder recorder({form.bUpload, form.cbDeviceList, form.leUpgrade, form.leUpgradeLabel, form.bopenDialog, form.Label1});
+    op.setOwner(&form);
+    fixture.script.message = "Instrument or FWU file is not IRIG CLOCK!";
+    fixture.show();
+    const QList<QWidget*> controls{form.bUpload, form.cbDeviceList, form.leUpgrade, form.leUpgradeLabel, form.bopenDialog,
+                                   form.Label1};
+    auto enabledControls = [&] { return std::count_if(controls.begin(), controls.end(), std::mem_fn(&QWidget::isEnabled)); };
 
+    QStringList box;
+    bool windowHeld = false;
+    WhenShown<QMessageBox> dismisser([&](QMessageBox* shown) {
+        const bool plainOk = shown->icon() == QMessageBox::NoIcon && shown->standardButtons() == QMessageBox::Ok &&
+                             shown->textFormat() == Qt::PlainText && shown->parentWidget() == &form;
+        box = QStringList{shown->windowTitle(), shown->text(), plainOk ? "plain, OK only" : "other"};
+        // The result is on the screen: the window still uploads, the upgrader is still there,
+        // and a close request is refused without a word.
+        windowHeld = enabledControls() == 0 && form.Timer1->isActive() && form.pbFWProcessing->isVisible() &&
+                     fixture.log.count("destroyed") == 0 && !form.close() && form.isVisible();
+        shown->accept();
+    });
     form.bUpload->click();
-    const std::vector<std::string> disabled{"bUpload off",     "cbDeviceList off", "leUpgrade off",
-                                            "leUpgradeLabel off", "bopenDialog off", "Label1 off"};
-    QCOMPARE(recorder.changes, disabled);
-    QVERIFY(form.Timer1->isActive());
-    QVERIFY(form.pbFWProcessing->isVisible());
-    QVERIFY(form.lFWProcessing->isVisible());
-
-    QVERIFY(SpinUntil([&] { return fixture.log.count("message Rovenza|Firmware upgrade successful!") == 1; }));
-    // The result is on the screen: the window is still in its uploading state.
-    for (QWidget* control : {static_cast<QWidget*>(form.bUpload), static_cast<QWidget*>(form.cbDeviceList),
-                             static_cast<QWidget*>(form.leUpgrade), static_cast<QWidget*>(form.bopenDialog),
-                             static_cast<QWidget*>(form.Label1)})
-        QVERIFY2(!control->isEnabled(), qPrintable(control->objectName()));
-    QVERIFY(form.Timer1->isActive());
-    QVERIFY(form.UploadThread != nullptr);
-    QCOMPARE(fixture.log.count("destroyed"), 0);
-
-    recorder.changes.clear();
-    fixture.recordingOperator.dismiss.open();
     QVERIFY(fixture.waitForUpgrades());
-    const std::vector<std::string> enabled{"bUpload on",     "cbDeviceList on", "leUpgrade on",
-                                           "leUpgradeLabel on", "bopenDialog on", "Label1 on"};
-    QCOMPARE(recorder.changes, enabled);
+    QCOMPARE(dismisser.seen, 1);
+    QCOMPARE(box, QStringList({"Rovenza", "Instrument or FWU file is not IRIG CLOCK!", "plain, OK only"}));
+    QVERIFY(windowHeld);
+    QCOMPARE(enabledControls(), controls.size());
     QVERIFY(!form.Timer1->isActive());
     QVERIFY(!form.pbFWProcessing->isVisible());
     QVERIFY(!form.lFWProcessing->isVisible());
     // The upgrader outlives the completion handler, which stopped the timer.
-    QVERIFY(fixture.log.indexOf("finished") < fixture.log.indexOf("destroyed"));
-}
+    QCOMPARE(fixture.log.entries(), std::vector<std::string>({"create 0", "upgrade 0 []", "finished", "destroyed"}));
+    QVERIFY(form.isVisible());  // no "\C": the window stays
 
-void UploadTest::closeRefusedDuringUpgrade() {
-    WindowFixture fixture;
-    fixture.script.holdInUpgrade = true;
-    fixture.show();
-    TMainForm& form = fixture.window();
+    // Idle again: a second upgrade takes the new settings, and the window may close.
+    form.cbDeviceList->setCurrentIndex(4);
+    form.leUpgrade->setText(QStringLiteral("/p/modules.fwu"));
     form.bUpload->click();
-    QVERIFY(SpinUntil([&] { return fixture.log.count("holding") == 1; }));
-
-    QVERIFY(!form.close());
-    QVERIFY(form.isVisible());
-    QVERIFY(!form.FormClose());
-    // Nothing is said about the refusal.
-    const std::vector<std::string> soFar{"create 0", "upgrade 0 []", "holding"};
-    QCOMPARE(fixture.log.entries(), soFar);
-
-    fixture.script.release.open();
-    QVERIFY(fixture.waitForUpgrades());
-    QVERIFY(form.isVisible());  // no "\C": the window stays after the upgrade
-    QVERIFY(form.FormClose());
+    QVERIFY(fixture.waitForUpgrades(2));
+    QCOMPARE(fixture.log.count("upgrade 4 [/p/modules.fwu]"), 1);
     QVERIFY(form.close());
     QVERIFY(!form.isVisible());
 }
 
 void UploadTest::progressDisplay_data() {
-    constexpr qint64 kMax = std::numeric_limits<qint64>::max();
-    constexpr qint64 kMin = std::numeric_limits<qint64>::min();
     QTest::addColumn<qint64>("total");
     QTest::addColumn<qint64>("done");
     QTest::addColumn<QString>("stage");
@@ -154,21 +145,11 @@ void UploadTest::progressDisplay_data() {
 
     const QString pic = QStringLiteral("USB Pic uploading");
     QTest::newRow("nothing done") << qint64(5058) << qint64(0) << pic << 0 << "USB Pic uploading... (0%)";
-    QTest::newRow("half done") << qint64(5058) << qint64(2529) << pic << 50 << "USB Pic uploading... (50%)";
     QTest::newRow("all done stops at 99") << qint64(5058) << qint64(5058) << pic << 99 << "USB Pic uploading... (99%)";
-    QTest::newRow("no total, nothing done") << qint64(0) << qint64(0) << pic << 0 << "USB Pic uploading... (0%)";
     QTest::newRow("no total, one done") << qint64(0) << qint64(1) << pic << 99 << "USB Pic uploading... (99%)";
     QTest::newRow("one third truncated") << qint64(3) << qint64(1) << pic << 33 << "USB Pic uploading... (33%)";
-    QTest::newRow("two thirds truncated") << qint64(3) << qint64(2) << pic << 66 << "USB Pic uploading... (66%)";
-    QTest::newRow("extended rounding of 53 of 100") << qint64(100) << qint64(53) << pic << 52 << "USB Pic uploading... (52%)";
-    QTest::newRow("negative total divides by 1") << qint64(-1536) << qint64(8) << QStringLiteral("Uploading Module 1") << 99
-                                                 << "Uploading Module 1... (99%)";
-    QTest::newRow("negative done shows the bar's bottom") << qint64(3) << qint64(-1) << pic << 0 << "USB Pic uploading... (0%)";
-    QTest::newRow("most negative done") << qint64(1) << kMin << pic << 0 << "USB Pic uploading... (0%)";
-    QTest::newRow("largest counts") << kMax << kMax << pic << 99 << "USB Pic uploading... (99%)";
-    QTest::newRow("largest total, one short") << kMax << kMax - 1 << pic << 99 << "USB Pic uploading... (99%)";
-    QTest::newRow("largest total, one done") << kMax << qint64(1) << pic << 0 << "USB Pic uploading... (0%)";
-    QTest::newRow("largest done, no total") << kMin << kMax << pic << 99 << "USB Pic uploading... (99%)";
+    QTest::newRow("negative done shows the bar's bottom")
+        << qint64(1) << std::numeric_limits<qint64>::min() << pic << 0 << "USB Pic uploading... (0%)";
     QTest::newRow("empty stage, empty caption") << qint64(5058) << qint64(2529) << QString() << 50 << "";
 }
 
@@ -183,69 +164,102 @@ void UploadTest::progressDisplay() {
     fixture.script.total = total;
     fixture.script.done = done;
     fixture.script.stage = stage.toStdString();
-    fixture.script.holdInUpgrade = true;
+    fixture.recordingOperator.holdMessages = true;  // the upgrader stays while the box is up
     fixture.show();
     TMainForm& form = fixture.window();
     form.bUpload->click();
-    QVERIFY(SpinUntil([&] { return fixture.log.count("holding") == 1; }));
+    QVERIFY(SpinUntil([&] { return fixture.log.count(kSuccessBox) == 1; }));
 
+    form.pbFWProcessing->setValue(77);  // as an earlier run may have left it
     form.Timer1Timer();
     QCOMPARE(form.pbFWProcessing->value(), position);
     QCOMPARE(form.lFWProcessing->text(), caption);
     QVERIFY(form.lFWProcessing->width() >= form.lFWProcessing->fontMetrics().horizontalAdvance(caption));
 
-    fixture.script.release.open();
+    fixture.recordingOperator.dismiss();
     QVERIFY(fixture.waitForUpgrades());
     // Hidden with the values of the last tick.
     QVERIFY(!form.pbFWProcessing->isVisible());
     QCOMPARE(form.pbFWProcessing->value(), position);
 }
 
-void UploadTest::realMessageBox() {
+void UploadTest::chooseDevicesFromWorker() {
+    QWidget owner;
     QtOperator op;
-    WindowFixture fixture({}, {}, &op);
-    op.setOwner(&fixture.window());
-    fixture.script.message = "Instrument or FWU file is not IRIG CLOCK!";
-    fixture.show();
-
-    QString title, text;
-    QMessageBox::Icon icon = QMessageBox::Critical;
-    QMessageBox::StandardButtons buttons;
-    QWidget* owner = nullptr;
-    bool disabledWhileUp = false;
-    WhenShown<QMessageBox> dismisser([&](QMessageBox* box) {
-        title = box->windowTitle();
-        text = box->text();
-        icon = box->icon();
-        buttons = box->standardButtons();
-        owner = box->parentWidget();
-        disabledWhileUp = !fixture.window().bUpload->isEnabled() && fixture.window().UploadThread != nullptr;
-        box->accept();
+    op.setOwner(&owner);
+    bool confirm = true;
+    QStringList shown;  // the items, then whether all were checked at first and the owner was the parent
+    bool selectAllKeepsOpen = false;
+    WhenShown<TSelectDeviceForm> chooser([&](TSelectDeviceForm* form) {
+        if (!confirm) {
+            form->close();
+            return;
+        }
+        for (int i = 0; i < form->DevicesCheckListBox->count(); ++i) shown << form->DevicesCheckListBox->item(i)->text();
+        shown << (form->CheckedCount() == 3 && form->parentWidget() == &owner ? "all checked, owned" : "other");
+        form->DevicesCheckListBox->item(0)->setCheckState(Qt::Unchecked);
+        form->Button1->click();  // "Select All"
+        selectAllKeepsOpen = form->CheckedCount() == 3 && form->isVisible();
+        form->DevicesCheckListBox->item(1)->setCheckState(Qt::Unchecked);
+        form->UpgradeButton->click();
     });
-    fixture.window().bUpload->click();
-    QVERIFY(fixture.waitForUpgrades());
-    QCOMPARE(dismisser.seen, 1);
-    QCOMPARE(title, QStringLiteral("Rovenza"));
-    QCOMPARE(text, QStringLiteral("Instrument or FWU file is not IRIG CLOCK!"));
-    QCOMPARE(icon, QMessageBox::NoIcon);
-    QCOMPARE(buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
-    QCOMPARE(owner, &fixture.window());
-    QVERIFY(disabledWhileUp);
-    QVERIFY(fixture.window().bUpload->isEnabled());
+    const std::vector<std::string> items{"VKUSB SN: 1234", "VKUSB SN: AB", "VKUSB SN: TV000003"};
+    QCOMPARE(AskFromWorker([&] { return op.chooseDevices(items); }), std::optional(std::vector<bool>{true, false, true}));
+    QCOMPARE(shown, QStringList({"VKUSB SN: 1234", "VKUSB SN: AB", "VKUSB SN: TV000003", "all checked, owned"}));
+    QVERIFY(selectAllKeepsOpen);
+
+    confirm = false;
+    QCOMPARE(AskFromWorker([&] { return op.chooseDevices(items); }), std::optional<std::vector<bool>>());
+    QCOMPARE(chooser.seen, 2);
 }
 
-void UploadTest::secondUpgradeAfterFirst() {
-    WindowFixture fixture;
-    fixture.show();
-    TMainForm& form = fixture.window();
-    form.bUpload->click();
-    QVERIFY(fixture.waitForUpgrades(1));
-    form.cbDeviceList->setCurrentIndex(4);
-    form.leUpgrade->setText(QStringLiteral("/p/modules.fwu"));
-    form.bUpload->click();
-    QVERIFY(fixture.waitForUpgrades(2));
-    QCOMPARE(fixture.log.count("upgrade 4 [/p/modules.fwu]"), 1);
-    QCOMPARE(fixture.log.count("destroyed"), 2);
+void UploadTest::chooseModuleTypeFromWorker() {
+    QtOperator op;
+    bool confirm = true;
+    QString label;
+    WhenShown<TSelectModuleTypeForm> chooser([&](TSelectModuleTypeForm* form) {
+        label = form->ModuleLabel->text();
+        form->ModuleTypeComboBox->setCurrentIndex(3);  // "BR", type code 4
+        if (confirm) form->OKButton->click();
+        else form->close();
+    });
+    QCOMPARE(AskFromWorker([&] { return op.chooseModuleType(0); }), std::optional(4));
+    QCOMPARE(label, QStringLiteral("Module 1 cannot be detected!"));
+    // Asked on the window's thread itself, the dialog is shown there directly.
+    QCOMPARE(op.chooseModuleType(2), std::optional(4));
+    QCOMPARE(label, QStringLiteral("Module 3 cannot be detected!"));
+    confirm = false;
+    QCOMPARE(AskFromWorker([&] { return op.chooseModuleType(6); }), std::optional<int>());
+}
+
+void UploadTest::powerControllerOnBench() {
+    const std::string serial = "PC000001";
+    sim::SimulatedBench bench(BenchOf({BenchInstrument(sim::FamilyId::PowerController, serial)}));
+    TempDir packages;
+    const std::filesystem::path package = packages.path() / "vk101.fwu";
+    WriteFwu(package, *DemoPackageMembers(kDemoVk101));
+    {
+        // The typical unattended call.
+        WindowFixture fixture({"\\D", "VK101 Power Controller", "\\F", package.string(), "\\C", "\\U"}, &CreateUpgrader,
+                              nullptr, Backends{bench.driver(), bench.interfaces(), bench.clock()});
+        fixture.recordingOperator.holdMessages = true;
+        fixture.show();
+        TMainForm& form = fixture.window();
+        QVERIFY(SpinUntil([&] { return fixture.log.count(kSuccessBox) == 1; }));
+        // While the result is shown the upgrader is still there: the display shows its last stage.
+        form.Timer1Timer();
+        QCOMPARE(form.pbFWProcessing->value(), 99);
+        QCOMPARE(form.lFWProcessing->text(), QStringLiteral("Uploading... (99%)"));
+        QVERIFY(form.isVisible());
+        fixture.recordingOperator.dismiss();
+        QVERIFY(fixture.waitForUpgrades());
+        QVERIFY(!form.isVisible());  // "\C": closed once the box was dismissed
+    }  // the window goes, and its worker has closed the instrument
+
+    const std::vector<std::uint8_t> image = DemoUsbPicImage();
+    const std::vector<std::uint8_t>& program = bench.instrument(serial).program();
+    QVERIFY(std::equal(program.begin() + 0x800, program.end(), image.begin() + 0x800));
+    QCOMPARE(bench.bench().openHandles(), std::size_t{0});
 }
 
 QTEST_MAIN(UploadTest)
