@@ -12,18 +12,9 @@ jobs=${ROVENZA_JOBS:-2}
 cd "$root"
 
 # --- Debian packages ---------------------------------------------------------------------------
-packages=(cmake ninja-build pkg-config dpkg-dev googletest
-          gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-          mingw-w64-x86-64-dev wine wine64)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  SUDO=""; [ "$(id -u)" -eq 0 ] || SUDO="sudo"
-  $SUDO apt-get update -q
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
-fi
+bash scripts/apt-install.sh cmake ninja-build pkg-config dpkg-dev googletest \
+  gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 \
+  mingw-w64-x86-64-dev wine wine64
 
 # --- Third-party libraries and the cross build -------------------------------------------------
 bash scripts/windows-deps.sh

@@ -49,12 +49,8 @@ protected:
     }
     std::string Run(const std::vector<FwuMember>& members) { return world.Run(upgrader, world.Package(members)); }
     void Add(const Fault& fault) {
-        sim::FaultRule rule;
-        rule.request = fault.request;
-        rule.occurrence = fault.occurrence;
-        rule.action = fault.action;
-        rule.on = fault.on;
-        world.bench.addFault(kSerial, rule);
+        world.bench.addFault(
+            kSerial, {.request = fault.request, .occurrence = fault.occurrence, .action = fault.action, .on = fault.on});
     }
     std::int64_t FirstWrite(const std::string& command) { return world.bench.select("write", command).at(0).timeUs; }
     std::int64_t WriterReturned() {

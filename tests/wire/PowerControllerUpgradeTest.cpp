@@ -39,12 +39,7 @@ protected:
     std::string Run() { return world.Run(upgrader, DemoPackage()); }
     void Fault(const std::string& request, std::uint32_t occurrence, FaultAction action,
                FaultSide on = FaultSide::Write) {
-        FaultRule rule;
-        rule.request = request;
-        rule.occurrence = occurrence;
-        rule.action = action;
-        rule.on = on;
-        world.bench.addFault(kSerial, rule);
+        world.bench.addFault(kSerial, {.request = request, .occurrence = occurrence, .action = action, .on = on});
     }
     bool ProgramUnchanged() { return world.bench.instrument(kSerial).program() == oldProgram; }
     bool BootBlockUntouched() {

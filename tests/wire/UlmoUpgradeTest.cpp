@@ -39,13 +39,8 @@ protected:
     std::string Run(const std::vector<FwuMember>& members) { return world.Run(upgrader, world.Package(members)); }
     void Add(const char* request, std::uint32_t occurrence, FaultAction action, FaultSide on = FaultSide::Write,
              std::optional<std::uint32_t> length = std::nullopt) {
-        sim::FaultRule rule;
-        rule.length = length;
-        rule.request = request;
-        rule.occurrence = occurrence;
-        rule.action = action;
-        rule.on = on;
-        world.bench.addFault(kSerial, rule);
+        world.bench.addFault(
+            kSerial, {.request = request, .occurrence = occurrence, .action = action, .on = on, .length = length});
     }
     bool CanFlashHoldsTheImage() {
         const auto& can = world.pic(kSerial).can();
