@@ -8,6 +8,6 @@ cmake --build --preset default -j 2 --target rovenza-cli make-fwu
 out=build/default/demo
 mkdir -p "$out"
 build/default/tools/make-fwu --demo vk101 "$out/vk101.fwu"
-build/default/src/cli/rovenza-cli --simulate --bench-dump "$out/bench" \
+build/default/src/cli/rovenza-cli --simulate --speed 10 --bench-dump "$out/bench" \
   "\\D" "VK101 Power Controller" "\\F" "$out/vk101.fwu" "\\U"
 echo "bench dump: $out/bench"

@@ -20,6 +20,8 @@ std::string CliUsage() {
         "  --list                        list the attached instruments and exit\n"
         "  --simulate[=BENCH]            use the simulated instrument bench (BENCH: a bench file)\n"
         "  --bench-dump DIR              write the bench's request log and memories to DIR at the end\n"
+        "  --speed N                     on the virtual-time bench, let N seconds of protocol waits\n"
+        "                                take one real second, to follow the progress\n"
         "  --program-folder DIR          the folder whose Temp (work) and FWUs folders are used\n"
         "                                (default: the folder of the program)\n"
         "  --trace FILE                  write the command trace of the instrument conversation to\n"

@@ -30,6 +30,12 @@ std::optional<std::string> TakeWorldOptions(std::vector<std::string>& args, Worl
             options.traceFile = args[++i];
         } else if (arg.rfind("--trace=", 0) == 0) {
             options.traceFile = arg.substr(8);
+        } else if (arg == "--speed") {
+            if (i + 1 >= args.size()) return "--speed needs a number";
+            char* end = nullptr;
+            const std::string& text = args[++i];
+            options.speed = std::strtod(text.c_str(), &end);
+            if (text.empty() || *end != '\0' || !(options.speed > 0)) return "--speed takes a number above 0";
         } else if (arg == "--program-folder") {
             if (i + 1 >= args.size()) return "--program-folder needs a folder";
             options.programFolder = args[++i];
@@ -38,6 +44,7 @@ std::optional<std::string> TakeWorldOptions(std::vector<std::string>& args, Worl
         }
     }
     if (options.dumpDir && !options.simulate) return "--bench-dump needs --simulate";
+    if (options.speed > 0 && !options.simulate) return "--speed needs --simulate";
     args = std::move(rest);
     return std::nullopt;
 }
@@ -69,7 +76,7 @@ World::World(const WorldOptions& options, Operator& op) : options_(options) {
 #if defined(_WIN32)
         throw std::runtime_error("the simulated bench is not part of the Windows build");
 #else
-        bench_ = sim::SimulatedBench::Create({options.benchFile, options.defaultClock});
+        bench_ = sim::SimulatedBench::Create({options.benchFile, options.defaultClock, options.speed});
         context_ = std::make_unique<Context>(
             Context{bench_->driver(), bench_->interfaces(), bench_->clock(), debug_, op, programFolder, trace_.get()});
         return;

@@ -27,6 +27,7 @@ struct WorldOptions {
     std::optional<std::filesystem::path> benchFile;  // --simulate=BENCH
     std::optional<std::filesystem::path> dumpDir;    // --bench-dump DIR
     std::string defaultClock = "virtual";            // the bench's clock when the file names none
+    double speed = 0;                                // --speed N: virtual time N times real time
     std::filesystem::path programFolder;             // --program-folder DIR; empty: the executable's folder
     // --trace FILE, else the environment variable ROVENZA_TRACE (on Windows an empty value
     // names "C:\USBLog.txt"); nothing: no trace.
@@ -34,7 +35,7 @@ struct WorldOptions {
 };
 
 // Takes the options the front ends share (--simulate[=BENCH], --bench-dump DIR,
-// --program-folder DIR, --trace FILE) out of
+// --program-folder DIR, --trace FILE, --speed N) out of
 // `args`, leaving every other argument in order. Returns an error text for bad usage.
 std::optional<std::string> TakeWorldOptions(std::vector<std::string>& args, WorldOptions& options);
 

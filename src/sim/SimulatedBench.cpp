@@ -16,7 +16,9 @@ std::unique_ptr<SimulatedBench> SimulatedBench::Create(const BenchOptions& optio
         if (setup.clock != "virtual" && setup.clock != "real")
             throw BenchFileError("clock: must be \"virtual\" or \"real\", not \"" + setup.clock + "\"");
     }
-    return std::make_unique<SimulatedBench>(setup);
+    auto bench = std::make_unique<SimulatedBench>(setup);
+    if (bench->virtualClock()) bench->virtualClock()->setSpeed(options.speed);
+    return bench;
 }
 
 SimulatedBench::SimulatedBench(const BenchSpec& setup) {

@@ -69,6 +69,7 @@ namespace rovenza::sim {
 struct BenchOptions {
     std::optional<std::filesystem::path> benchFile{};  // none: DefaultBench()
     std::string defaultClock = "virtual";            // when the file names no clock
+    double speed = 0;                                // virtual clock: see VirtualClock::setSpeed
 };
 
 class SimulatedBench {

@@ -1,8 +1,13 @@
 #include "VirtualClock.h"
 
+#include <thread>
+
 namespace rovenza::sim {
 
-void VirtualClock::sleep(std::uint32_t ms) { advance(std::chrono::milliseconds(ms)); }
+void VirtualClock::sleep(std::uint32_t ms) {
+    advance(std::chrono::milliseconds(ms));
+    if (speed_ > 0) std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(ms / speed_));
+}
 
 void VirtualClock::advance(std::chrono::nanoseconds by) {
     if (by.count() > 0) ns_.fetch_add(by.count(), std::memory_order_acq_rel);

@@ -18,12 +18,16 @@ public:
     std::int64_t frequency() override { return 1'000'000'000; }
 
     void advance(std::chrono::nanoseconds by);
+    // With a speed above 0, every sleep() also waits 1/speed of its length in real time, so a
+    // person can follow a run (speed 10: ten seconds of protocol waits in one second).
+    void setSpeed(double speed) { speed_ = speed; }
     std::int64_t nowNs() const { return ns_.load(std::memory_order_acquire); }
     std::int64_t nowUs() const { return nowNs() / 1000; }
     std::int64_t nowMs() const { return nowNs() / 1'000'000; }
 
 private:
     std::atomic<std::int64_t> ns_{0};
+    double speed_ = 0;
 };
 
 // The bench's view of any Clock: microseconds since the bench was built, and waits. On a

@@ -90,6 +90,16 @@ TEST_F(CliTest, SimulatedUpgradeSucceedsWithProgressAndDump) {
                            [](std::uint8_t a, char b) { return a == static_cast<std::uint8_t>(b); }));
 }
 
+TEST_F(CliTest, ProgressLinesWhileTheUpgradeRuns) {
+    // At speed 200 the upgrade's 25 s of protocol waits take about an eighth of a second.
+    const auto result = Run({"--simulate", "--speed", "200", "\\D", "VK101 Power Controller", "\\F",
+                             Vk101Package(), "\\U"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_THAT(result.err, ::testing::ContainsRegex("Uploading\\.\\.\\. \\([0-9]+%\\)\n"));
+    EXPECT_EQ(Run({"--speed", "10", "--list"}).status, 2);
+    EXPECT_EQ(Run({"--simulate", "--speed", "0", "--list"}).status, 2);
+}
+
 TEST_F(CliTest, FailuresExitWithOne) {
     const auto missing = Run({"--simulate", "--device", "VK101 Power Controller", "--file",
                               (dir.path() / "none.fwu").string(), "--upload"});
