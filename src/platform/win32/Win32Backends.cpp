@@ -1,11 +1,5 @@
 #include "Win32Backends.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 // After <windows.h>: types and constants only. SetupApi is never linked; its entry points are
 // bound by name below.
