@@ -15,7 +15,7 @@ jobs=${ROVENZA_JOBS:-2}
 SUDO=""; [ "$(id -u)" -eq 0 ] || SUDO="sudo"
 mkdir -p "$deps/src" "$prefix"
 
-log() { echo "windows-deps: $*"; }
+log() { echo "windows-deps: $*" >&2; }
 
 # --- Debian source entries -------------------------------------------------------------------
 # A deb-src twin of every Debian "deb" entry, in a file of its own, so apt-get source works.
@@ -40,7 +40,7 @@ add_deb_src() {
   fi
   [ -s "$out" ] || { echo "windows-deps: no Debian entry found in the apt sources" >&2; exit 1; }
   log "added $out"
-  $SUDO apt-get update -q
+  $SUDO apt-get update -q >&2
 }
 
 # apt-get source of $1, trying the newest version first and then the release's own suites (some
