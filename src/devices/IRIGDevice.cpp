@@ -13,7 +13,10 @@ constexpr std::uint32_t kAfterProgrammingModeMs = 1000;
 constexpr std::uint32_t kAfterResetMs = 1000;
 }  // namespace
 
-TIRIGDevice::TIRIGDevice(const Context& ctx) : TUSBDevice(ctx) { DeviceTypeCode = kDeviceType; }
+TIRIGDevice::TIRIGDevice(const Context& ctx) : TUSBDevice(ctx) {
+    DeviceTypeCode = kDeviceType;
+    firmwarePid_ = kPidIrigClock;
+}
 
 bool TIRIGDevice::Open(const std::string&) { return OpenFirstGeneration({kPidIrigClock, kPidBootLoader}); }
 
@@ -26,12 +29,19 @@ void TIRIGDevice::Upgrade(std::string& message) {
         const UpgradeStart start = BeginUpgrade(message, "Instrument or FWU file is not IRIG CLOCK!");
         if (start == UpgradeStart::Stop) return;
         if (start == UpgradeStart::Go) {
-            SetStageText("USB Pic uploading");
-            if (WriteDataToUSBPic(WorkFile(kPicUsbHexName))) {
-                Close("");
-                if (ReopenAfterRestart()) {
-                    SetStageText("FPGA uploading");
-                    if (WriteDataToFPGA(WorkFile(kFpgaHexName))) message = kMsgSuccess;
+            // Both images are read and checked before the instrument leaves its firmware.
+            const HexImage image = ReadWorkImage(kPicUsbHexName, kUsbImageLayout);
+            const FpgaTextResult fpga = ReadFpgaConfiguration(WorkFile(kFpgaHexName));
+            if (!fpga.configuration) {
+                ctx_.debug.write("FPGA configuration refused: " + fpga.reason);
+            } else {
+                SetStageText("USB Pic uploading");
+                if (WriteDataToUSBPic(image)) {
+                    Close("");
+                    if (ReopenAfterRestart()) {
+                        SetStageText("FPGA uploading");
+                        if (WriteDataToFPGA(*fpga.configuration) && RunsNewFirmware()) message = kMsgSuccess;
+                    }
                 }
             }
         }
@@ -43,7 +53,19 @@ void TIRIGDevice::Upgrade(std::string& message) {
     AppendTrailToPlainError(message);
 }
 
-bool TIRIGDevice::WriteDataToFPGA(const std::filesystem::path& configurationFile) {
+bool TIRIGDevice::RunsNewFirmware() {
+    if (resetResult_ != 0) {
+        // The instrument never received the reset: it is still in programming mode.
+        ctx_.debug.write("The FPGA reset was not delivered (code " + std::to_string(resetResult_) + ")");
+        AppendTrail("Not running the new firmware");
+        return false;
+    }
+    const std::string firmware = openedPath_;
+    return AwaitFirmware(
+        [&](const FirstGenerationListing& listing) { return !firmware.empty() && listing.contains(firmware); });
+}
+
+bool TIRIGDevice::WriteDataToFPGA(const FpgaConfiguration& configuration) {
     const Handle handle = Handles.empty() ? kInvalidHandle : Handles.front();
     std::uint8_t reply[kReplyBufferSize] = {};
     std::uint32_t replyLimit = kReplyBufferSize;
@@ -66,12 +88,6 @@ bool TIRIGDevice::WriteDataToFPGA(const std::filesystem::path& configurationFile
             return false;
         }
 
-        const FpgaTextResult text = ReadFpgaConfiguration(configurationFile);
-        if (!text.configuration) {
-            ctx_.debug.write("FPGA configuration refused: " + text.reason);
-            return false;
-        }
-        const FpgaConfiguration& configuration = *text.configuration;
         for (std::size_t b = 0; b < configuration.blocks(); ++b) {
             DoneCount.fetch_add(1, std::memory_order_relaxed);
             const std::uint8_t* block = configuration.bytes.data() + b * kFpgaBlockSize;
@@ -97,7 +113,7 @@ bool TIRIGDevice::WriteDataToFPGA(const std::filesystem::path& configurationFile
         result = true;
         DoneCount.fetch_add(1, std::memory_order_relaxed);
         const auto reset = FpgaResetPacket();
-        WriteOnly(ctx_, handle, reset.data(), static_cast<std::uint32_t>(reset.size()));
+        resetResult_ = WriteOnly(ctx_, handle, reset.data(), static_cast<std::uint32_t>(reset.size()));
         ctx_.clock.sleep(kAfterResetMs);
         CloseChannel(ctx_, handle);
         Handles.clear();

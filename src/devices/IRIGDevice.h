@@ -2,6 +2,7 @@
 // "IRIG Clock": the USB microcontroller through its boot loader, then, once the new firmware
 // runs, the FPGA configuration through the firmware's programming mode.
 #include "USBDevice.h"
+#include "protocols/FpgaConfig.h"
 
 namespace rovenza {
 
@@ -19,8 +20,14 @@ public:
     std::int64_t GetTotalCount() override { return kTotalCount; }
     void Upgrade(std::string& message) override;
 
-    // Programming mode, every block written and read back, then the reset packet.
-    bool WriteDataToFPGA(const std::filesystem::path& configurationFile);
+    // Programming mode, every block of a configuration read beforehand written and read back,
+    // then the reset packet.
+    bool WriteDataToFPGA(const FpgaConfiguration& configuration);
+
+private:
+    // After the reset: the instrument shows its firmware again under the path it had.
+    bool RunsNewFirmware();
+    std::uint32_t resetResult_ = 0;
 };
 
 }  // namespace rovenza

@@ -8,7 +8,10 @@
 
 namespace rovenza {
 
-TULMODevice::TULMODevice(const Context& ctx) : TUSBDevice(ctx) { DeviceTypeCode = kDeviceType; }
+TULMODevice::TULMODevice(const Context& ctx) : TUSBDevice(ctx) {
+    DeviceTypeCode = kDeviceType;
+    firmwarePid_ = kPidUlmo;
+}
 
 bool TULMODevice::Open(const std::string&) { return OpenFirstGeneration({kPidUlmo, kPidBootLoader}); }
 
@@ -21,10 +24,14 @@ void TULMODevice::Upgrade(std::string& message) {
         const UpgradeStart start = BeginUpgrade(message, "Instrument or FWU file is not ULMO!");
         if (start == UpgradeStart::Stop) return;
         if (start == UpgradeStart::Go) {
+            // Both images are read and checked before the instrument leaves its firmware; a
+            // refusal raises and ends the run with "Error".
+            const HexImage usbImage = ReadWorkImage(kUlmoUsbHexName, kUsbImageLayout);
+            const HexImage canImage = ReadCanImage();
             SetStageText("USB Pic uploading");
-            if (WriteDataToUSBPic(WorkFile(kUlmoUsbHexName))) {
+            if (WriteDataToUSBPic(usbImage)) {
                 Close("");
-                if (ReopenAfterRestart() && WriteDataToCAN(WorkFile(kUlmoCanHexName))) message = kMsgSuccess;
+                if (ReopenAfterRestart() && WriteDataToCAN(canImage)) message = kMsgSuccess;
             }
         }
         Close("");
@@ -34,13 +41,19 @@ void TULMODevice::Upgrade(std::string& message) {
     }
 }
 
-bool TULMODevice::WriteDataToCAN(const std::filesystem::path& hexFile) {
+HexImage TULMODevice::ReadCanImage() {
+    HexImage image = ReadWorkImage(kUlmoCanHexName, kCanImageLayout);
+    if (image.end != HexEnd::EndOfFile) {
+        const std::string reason =
+            "Intel HEX file " + WorkFile(kUlmoCanHexName).string() + ": segment record, the CAN image is not sent";
+        ctx_.debug.write(reason);
+        throw EHexFormatError(reason);
+    }
+    return image;
+}
+
+bool TULMODevice::WriteDataToCAN(const HexImage& image) {
     try {
-        const HexImage image = ReadHexImage(hexFile, kCanImageLayout, ctx_.debug);
-        if (image.end != HexEnd::EndOfFile) {
-            ctx_.debug.write("Intel HEX file " + hexFile.string() + ": segment record, the CAN image is not sent");
-            return false;
-        }
         const Handle handle = Handles.empty() ? kInvalidHandle : Handles.front();
         bool accepted = true;
         std::uint8_t reply[kCanPacketSize] = {};

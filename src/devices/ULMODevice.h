@@ -21,8 +21,13 @@ public:
 
     // Sends the 1,000 blocks of the CAN image; true when every block was acknowledged and the
     // closing command accepted.
-    bool WriteDataToCAN(const std::filesystem::path& hexFile);
+    bool WriteDataToCAN(const HexImage& image);
     bool FinishCANUpload();
+
+private:
+    // The CAN microcontroller's image from the work folder; a segment record (the CAN image
+    // has none) is refused. Throws as ReadWorkImage does.
+    HexImage ReadCanImage();
 };
 
 }  // namespace rovenza

@@ -50,15 +50,53 @@ bool TUSBDevice::OpenFirstGeneration(std::initializer_list<std::string_view> pid
             FindDevicePathsByPid(ctx_, pid, paths);
             if (!paths.empty()) break;
         }
-        const std::string path = paths.empty() ? std::string(kFixedDevicePath) : paths.front();
+        if (!paths.empty()) return OpenPath(paths.front(), paths.front());
+        // The fixed path reaches whichever first-generation instrument comes first on the bus,
+        // so it stands only for "the one there is": nothing listed (a driver that lists no
+        // interface), or a single instrument, in its boot loader. Anything else listed belongs
+        // to another family and is never opened for this one.
+        const FirstGenerationListing listing = ListFirstGeneration(ctx_);
+        const bool onlyBootLoader = listing.size() == 1 && listing.withPid(kPidBootLoader).size() == 1;
+        if (listing.size() != 0 && !onlyBootLoader) return false;
+        return OpenPath(std::string(kFixedDevicePath), onlyBootLoader ? listing.paths.front() : "");
+    } catch (...) {
+        return false;
+    }
+}
+
+bool TUSBDevice::OpenPath(const std::string& path, const std::string& listedAs) {
+    if (!Handles.empty()) return false;
+    try {
         Handle handle = kInvalidHandle;
         OpenChannel(ctx_, path, handle);
         if (handle == kInvalidHandle) return false;
         Handles = {handle};
+        openedPath_ = listedAs;
         return true;
     } catch (...) {
         return false;
     }
+}
+
+TUSBDevice::Reopen TUSBDevice::OpenNewPath(const std::vector<std::string>& before,
+                                           std::initializer_list<std::string_view> pids) {
+    try {
+        const FirstGenerationListing listing = ListFirstGeneration(ctx_);
+        for (std::string_view pid : pids) {
+            std::vector<std::string> fresh;
+            for (const auto& path : listing.withPid(pid))
+                if (!ContainsPath(before, path)) fresh.push_back(path);
+            if (fresh.size() > 1) {
+                ctx_.debug.write("Several instruments appeared under " + std::string(pid) +
+                                 " after the restart; none of them is opened");
+                return Reopen::Ambiguous;
+            }
+            if (fresh.size() == 1) return OpenPath(fresh.front(), fresh.front()) ? Reopen::Opened : Reopen::NotYet;
+        }
+        if (listing.size() == 0 && OpenPath(std::string(kFixedDevicePath), "")) return Reopen::Opened;
+    } catch (...) {
+    }
+    return Reopen::NotYet;
 }
 
 bool TUSBDevice::Close(const std::string&) {
@@ -150,9 +188,35 @@ bool TUSBDevice::ReopenAfterRestart() {
     constexpr int kAttempts = 11;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         ctx_.clock.sleep(kReopenWaitMs);
-        if (Open("")) return true;
+        switch (OpenNewPath(pathsBeforeRestart_, {firmwarePid_, kPidBootLoader})) {
+            case Reopen::Opened: return true;
+            case Reopen::Ambiguous: return false;
+            case Reopen::NotYet: break;
+        }
     }
     return false;
+}
+
+bool TUSBDevice::AwaitFirmware(const std::function<bool(const FirstGenerationListing&)>& back) {
+    constexpr std::uint32_t kWatchMs = 30000;
+    constexpr std::uint32_t kPollMs = 500;
+    for (std::uint32_t waited = 0;; waited += kPollMs) {
+        if (back(ListFirstGeneration(ctx_))) return true;
+        if (waited >= kWatchMs) break;
+        ctx_.clock.sleep(kPollMs);
+    }
+    ctx_.debug.write("The instrument did not show its new firmware within 30 s of its restart");
+    AppendTrail("Not running the new firmware");
+    return false;
+}
+
+HexImage TUSBDevice::ReadWorkImage(std::string_view fileName, const HexImageLayout& layout) {
+    try {
+        return ReadHexImage(WorkFile(fileName), layout, ctx_.debug);
+    } catch (const EInOutError& e) {
+        ctx_.debug.write(e.what());
+        throw;
+    }
 }
 
 void TUSBDevice::AppendTrailToPlainError(std::string& message) const {

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -13,6 +14,8 @@
 #include <vector>
 
 #include "platform/Context.h"
+#include "protocols/IntelHex.h"
+#include "usb/VELKUSB_Enum.h"
 
 namespace rovenza {
 
@@ -61,11 +64,16 @@ public:
     // OSError when the exchange fails.
     std::string QueryDevice(const std::string& command);
 
-    // PIC boot loader: switch the running firmware into its boot loader and find it again.
+    // PIC boot loader: switch the running firmware into its boot loader and find it again:
+    // the one boot loader that the walk lists after the switch and did not list before it.
     bool GoBootLoad();
     // Switch, then erase, write, read back and verify the program memory from 0x0800 from an
-    // Intel HEX file, write the EEPROM byte and restart the microcontroller.
-    bool WriteDataToUSBPic(const std::filesystem::path& hexFile);
+    // image read beforehand (ReadWorkImage), write the EEPROM byte and restart the
+    // microcontroller.
+    bool WriteDataToUSBPic(const HexImage& image);
+    // An Intel HEX image from the work folder. Throws EInOutError (the file cannot be read) or
+    // EHexFormatError (refused), after a line on the debugger output.
+    HexImage ReadWorkImage(std::string_view fileName, const HexImageLayout& layout);
 
     // Fields.
     std::int32_t DeviceTypeCode = 0;
@@ -83,8 +91,17 @@ protected:
     // program folder / "Temp" / name
     std::filesystem::path WorkFile(std::string_view name) const;
     // Open of the first-generation families: the first path of the first identifier that
-    // lists any, else the fixed device path. Leaves nothing in the trail.
+    // lists any, else the fixed device path when the walk lists no instrument or only one boot
+    // loader. Leaves nothing in the trail.
     bool OpenFirstGeneration(std::initializer_list<std::string_view> pids);
+    // Opens `path` as the first handle; `listedAs` is the interface path the walk shows for
+    // the instrument it reaches (the fixed path stands for a listed one, or for none).
+    bool OpenPath(const std::string& path, const std::string& listedAs);
+    // After a restart: opens the one path that the walk lists now under the first of `pids`
+    // that has any, and did not list in `before`. When the walk lists nothing at all, the fixed
+    // path is tried (a driver that lists no interface). Never guesses between two new paths.
+    enum class Reopen { Opened, NotYet, Ambiguous };
+    Reopen OpenNewPath(const std::vector<std::string>& before, std::initializer_list<std::string_view> pids);
     // The opening steps every upgrade shares: unpack the package, open the instrument, check
     // the manifest's device type. Stop: the run ends here with `message` set, nothing opened.
     // WrongKind: `message` is the family's wrong-kind text and the instrument is open. Go: the
@@ -92,13 +109,25 @@ protected:
     enum class UpgradeStart { Stop, WrongKind, Go };
     UpgradeStart BeginUpgrade(std::string& message, std::string_view wrongKindMessage);
     // After the microcontroller has restarted into its new firmware: up to 11 attempts, 4 s
-    // apart, to open it again.
+    // apart, to open it again, by a path of the family that was not listed before the restart.
     bool ReopenAfterRestart();
+    // Success means the new firmware runs: watches the interface walk (no request to the
+    // instrument) for up to 30 s until `back` sees the instrument; otherwise the trail gets
+    // "Not running the new firmware" and the result is false.
+    bool AwaitFirmware(const std::function<bool(const FirstGenerationListing&)>& back);
     // The ending every first-generation family shares: a message still exactly "Error" gets
     // ": " and the trail.
     void AppendTrailToPlainError(std::string& message) const;
 
     const Context& ctx_;
+    // The identifier the family's firmware shows; the families set it.
+    std::string_view firmwarePid_;
+    // The interface path of the instrument the first handle reaches (or reached last), as the
+    // walk lists it; empty when it was reached through the fixed path and nothing was listed.
+    std::string openedPath_;
+    // Every first-generation path the walk listed just before the boot loader restarted the
+    // microcontroller into its new firmware.
+    std::vector<std::string> pathsBeforeRestart_;
 
 private:
     mutable std::mutex stageMutex_;

@@ -1,10 +1,10 @@
 // The PIC boot-loader writer of the upgrader base: switch the running firmware into its boot
 // loader, then erase, write, read back and verify program memory row by row.
 #include "USBDevice.h"
-#include "protocols/IntelHex.h"
 #include "protocols/PicBootLoader.h"
 #include "usb/VELKUSB.h"
 #include "usb/VELKUSB_Const.h"
+#include "usb/VELKUSB_Enum.h"
 
 namespace rovenza {
 
@@ -23,6 +23,10 @@ constexpr std::uint32_t kEepromReplyLimit = 1;
 }  // namespace
 
 bool TUSBDevice::GoBootLoad() {
+    // Boot loaders listed now belong to other instruments, unless the one open is among them.
+    std::vector<std::string> before = ListFirstGeneration(ctx_).withPid(kPidBootLoader);
+    std::erase_if(before, [&](const std::string& path) { return ContainsPath({openedPath_}, path); });
+
     const Handle handle = Handles.empty() ? kInvalidHandle : Handles.front();
     std::uint8_t reply[64] = {};
     std::uint32_t replyLimit = sizeof reply;
@@ -36,17 +40,20 @@ bool TUSBDevice::GoBootLoad() {
     ctx_.clock.sleep(kSwitchSettleMs);
     for (int attempt = 0; attempt < kReopenAttempts; ++attempt) {
         ctx_.clock.sleep(kReopenIntervalMs);
-        if (Open("")) return true;
+        switch (OpenNewPath(before, {kPidBootLoader})) {
+            case Reopen::Opened: return true;
+            case Reopen::Ambiguous: return false;
+            case Reopen::NotYet: break;
+        }
     }
     return false;
 }
 
-bool TUSBDevice::WriteDataToUSBPic(const std::filesystem::path& hexFile) {
+bool TUSBDevice::WriteDataToUSBPic(const HexImage& image) {
     if (!GoBootLoad()) {
         AppendTrail("GoBootLoad");
         return false;
     }
-    const HexImage image = ReadHexImage(hexFile, kUsbImageLayout, ctx_.debug);
     const Handle handle = Handles.empty() ? kInvalidHandle : Handles.front();
 
     BootLoaderPacket packet;
@@ -107,6 +114,7 @@ bool TUSBDevice::WriteDataToUSBPic(const std::filesystem::path& hexFile) {
     ctx_.clock.sleep(kEepromWaitMs);
 
     DoneCount.fetch_add(1, std::memory_order_relaxed);
+    pathsBeforeRestart_ = ListFirstGeneration(ctx_).paths;
     const std::uint8_t resetByte = 0x00;
     packet.SetData(&resetByte, 1);
     // BOOT_RESET keeps the address the previous packet left; the microcontroller restarts and

@@ -5,9 +5,24 @@
 
 namespace rovenza {
 
-TVK101PowConDevice::TVK101PowConDevice(const Context& ctx) : TUSBDevice(ctx) { DeviceTypeCode = kDeviceType; }
+TVK101PowConDevice::TVK101PowConDevice(const Context& ctx) : TUSBDevice(ctx) {
+    DeviceTypeCode = kDeviceType;
+    firmwarePid_ = kPidPowerController;
+}
 
 bool TVK101PowConDevice::Open(const std::string&) { return OpenFirstGeneration({kPidPowerController}); }
+
+bool TVK101PowConDevice::RunsNewFirmware() {
+    // Back in firmware: the boot loader that was programmed has left the bus and a power
+    // controller that was not listed before the restart has appeared.
+    const std::string bootLoader = openedPath_;
+    return AwaitFirmware([&](const FirstGenerationListing& listing) {
+        if (!bootLoader.empty() && listing.contains(bootLoader)) return false;
+        for (const auto& path : listing.withPid(firmwarePid_))
+            if (!ContainsPath(pathsBeforeRestart_, path)) return true;
+        return false;
+    });
+}
 
 void TVK101PowConDevice::Upgrade(std::string& message) {
     message = kMsgError;
@@ -16,8 +31,9 @@ void TVK101PowConDevice::Upgrade(std::string& message) {
         const UpgradeStart start = BeginUpgrade(message, "Instrument or FWU file is not VK101!");
         if (start == UpgradeStart::Stop) return;
         if (start == UpgradeStart::Go) {
+            const HexImage image = ReadWorkImage(kPicUsbHexName, kUsbImageLayout);
             SetStageText("Uploading");
-            if (WriteDataToUSBPic(WorkFile(kPicUsbHexName))) message = kMsgSuccess;
+            if (WriteDataToUSBPic(image) && RunsNewFirmware()) message = kMsgSuccess;
         }
         Close("");
     } catch (...) {

@@ -17,6 +17,9 @@ public:
     std::string GetDeviceName() override { return "VK101"; }
     std::int64_t GetTotalCount() override { return kTotalCount; }
     void Upgrade(std::string& message) override;
+
+private:
+    bool RunsNewFirmware();
 };
 
 }  // namespace rovenza

@@ -115,7 +115,7 @@ public:
 
     InstrumentSpec instrument(const json& value, const std::string& field) const {
         checkKeys(value, field, {"family", "serial", "mode", "faults", "modules", "restartMs", "bootResetMs",
-                                 "fpgaResetMs", "prmdMs", "name"});
+                                 "fpgaResetMs", "prmdMs", "name", "arrivesMs"});
         InstrumentSpec setup;
         if (!value.contains("family")) error(field + ".family", "missing");
         setup.family = family(value["family"], field + ".family");
@@ -146,6 +146,7 @@ public:
         if (value.contains("bootResetMs")) setup.bootResetMs = number(value["bootResetMs"], field + ".bootResetMs");
         if (value.contains("fpgaResetMs")) setup.fpgaResetMs = number(value["fpgaResetMs"], field + ".fpgaResetMs");
         if (value.contains("prmdMs")) setup.prmdMs = number(value["prmdMs"], field + ".prmdMs");
+        if (value.contains("arrivesMs")) setup.arrivesMs = number(value["arrivesMs"], field + ".arrivesMs");
         if (value.contains("name")) {
             setup.name = text(value["name"], field + ".name");
             if (setup.name->size() > 60) error(field + ".name", "at most 60 characters");

@@ -11,7 +11,8 @@
 //                       "code": 31, "on": "write" | "read", "length": 20 } ],
 //         "modules": ["IEPE", 7, null, ...],  (Zenara only: up to 8 slots)
 //         "restartMs": 2500, "bootResetMs": 3000, "fpgaResetMs": 3000, "prmdMs": 1200,
-//         "name": "IRIG-CLOCK" } ] }          (extensions, see BenchSpec.h)
+//         "name": "IRIG-CLOCK",
+//         "arrivesMs": 1000 } ] }             (extensions, see BenchSpec.h)
 //
 // Keys beginning with '_' are comments. Any other unknown key, a wrong type or value, is an
 // error naming the field, such as "instruments[0].faults[1].action: unknown action \"explode\"".

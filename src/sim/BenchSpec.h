@@ -24,6 +24,7 @@ struct InstrumentSpec {
     std::uint32_t fpgaResetMs = kDefaultFpgaResetMs;  // "fpgaResetMs"
     std::uint32_t prmdMs = kDefaultPrmdMs;            // "prmdMs"
     std::optional<std::string> name;                  // "name": the name-query answer
+    std::optional<std::uint32_t> arrivesMs;           // "arrivesMs": plugged in this long after the start
 };
 
 struct BenchSpec {

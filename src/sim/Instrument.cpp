@@ -13,6 +13,11 @@ const FamilyModel& ModelOf(FamilyId id) {
 
 Instrument::Instrument(const InstrumentSpec& setup) : serial_(setup.serial), family_(ModelOf(setup.family)) {
     for (const auto& rule : setup.faults) faults_.add(rule);
+    if (setup.arrivesMs) {
+        // Plugged in later: off the bus until then, as if it had never been there.
+        present_ = false;
+        arrivesAtUs_ = static_cast<std::int64_t>(*setup.arrivesMs) * 1000;
+    }
 }
 
 std::string Instrument::devicePath() const {
@@ -25,6 +30,10 @@ std::string Instrument::devicePath() const {
 }
 
 void Instrument::update(std::int64_t nowUs) {
+    if (arrivesAtUs_ && nowUs >= *arrivesAtUs_) {
+        arrivesAtUs_.reset();
+        present_ = true;
+    }
     if (!returnAtUs_ || nowUs < *returnAtUs_) return;
     returnAtUs_.reset();
     const auto rule = faults_.next(kRequestReappear);

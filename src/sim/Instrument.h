@@ -68,6 +68,7 @@ private:
     std::uint32_t epoch_ = 1;
     std::uint32_t restarts_ = 0;
     std::optional<std::int64_t> returnAtUs_;
+    std::optional<std::int64_t> arrivesAtUs_;
     bool neverReturn_ = false;
 };
 

@@ -47,6 +47,36 @@ bool ExtractPid(const std::string& path, std::string& pid) {
     return true;
 }
 
+FirstGenerationListing ListFirstGeneration(const Context& ctx) {
+    FirstGenerationListing listing;
+    std::vector<DeviceInterfaceEntry> entries;
+    if (!ctx.interfaces.enumerate(kFirstGenerationClass, entries)) return listing;
+    for (const auto& entry : entries) {
+        if (entry.detailError != 0 || entry.path.empty())
+            ++listing.unreadable;
+        else
+            listing.paths.push_back(entry.path);
+    }
+    return listing;
+}
+
+std::vector<std::string> FirstGenerationListing::withPid(std::string_view pid) const {
+    std::vector<std::string> found;
+    std::string id;
+    for (const auto& path : paths)
+        if (ExtractPid(path, id) && id == pid) found.push_back(path);
+    return found;
+}
+
+bool FirstGenerationListing::contains(const std::string& path) const { return ContainsPath(paths, path); }
+
+bool ContainsPath(const std::vector<std::string>& paths, const std::string& path) {
+    const std::string wanted = AsciiUpper(path);
+    for (const auto& listed : paths)
+        if (AsciiUpper(listed) == wanted) return true;
+    return false;
+}
+
 void FindDevicePaths(const Context& ctx, std::vector<std::string>& paths) {
     CollectByPid(ctx, std::string(kPidBootLoader), Report::MessageBox, paths);
 }

@@ -19,6 +19,20 @@ void FindDevicePaths(const Context& ctx, std::vector<std::string>& paths);
 // A failed detail query is reported on the debugger output.
 void FindDevicePathsByPid(const Context& ctx, std::string_view pid, std::vector<std::string>& paths);
 
+// Every first-generation interface the walk lists now: the paths it could read, and how many
+// entries it could not (their detail query failed). Reports nothing.
+struct FirstGenerationListing {
+    std::vector<std::string> paths;
+    std::size_t unreadable = 0;
+    std::size_t size() const { return paths.size() + unreadable; }
+    // The listed paths whose identifier equals `pid` (upper-case).
+    std::vector<std::string> withPid(std::string_view pid) const;
+    bool contains(const std::string& path) const;
+};
+FirstGenerationListing ListFirstGeneration(const Context& ctx);
+
 std::string AsciiUpper(std::string_view text);
+// Device paths compare without regard to ASCII case, as the system treats them.
+bool ContainsPath(const std::vector<std::string>& paths, const std::string& path);
 
 }  // namespace rovenza
