@@ -77,6 +77,11 @@ FpgaTextResult ReadFpgaConfiguration(const std::filesystem::path& file) {
     }
     std::size_t end = text.size();
     while (end > 0 && IsTrailingBlank(text[end - 1])) --end;
+    if (end == 0) {
+        result.error = FpgaTextError::Empty;
+        result.reason = file.string() + " holds no hexadecimal digits";
+        return result;
+    }
     for (std::size_t i = 0; i < end; ++i) {
         if (HexValue(text[i]) < 0) {
             result.error = FpgaTextError::NotHexadecimal;

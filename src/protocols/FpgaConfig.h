@@ -30,15 +30,15 @@ std::array<std::uint8_t, 64> FpgaResetPacket();
 // firmware's and is not compared.
 bool FpgaReadBackMatches(const std::uint8_t* reply, std::uint32_t length, const std::uint8_t* block);
 
-// The configuration text: hexadecimal digit pairs, two characters per byte, optionally
-// followed by line ends and blanks. The blocks are the bytes in 32-byte pieces; the last
-// piece is filled up with 0xFF.
+// The configuration text: hexadecimal digit pairs, two characters per byte (at least one
+// pair), optionally followed by line ends and blanks. The blocks are the bytes in 32-byte
+// pieces; the last piece is filled up with 0xFF.
 struct FpgaConfiguration {
     std::vector<std::uint8_t> bytes;  // a whole number of blocks
     std::size_t blocks() const { return bytes.size() / kFpgaBlockSize; }
 };
 
-enum class FpgaTextError { Missing, TooLarge, NotHexadecimal, OddDigits };
+enum class FpgaTextError { Missing, TooLarge, NotHexadecimal, OddDigits, Empty };
 
 struct FpgaTextResult {
     std::optional<FpgaConfiguration> configuration;

@@ -4,6 +4,7 @@
 #include <iterator>
 #include <optional>
 #include <sstream>
+#include <utility>
 
 namespace rovenza {
 
@@ -89,11 +90,22 @@ HexImage ReadHexImage(const std::filesystem::path& file, const HexImageLayout& l
 
     HexImage image;
     image.bytes.assign(layout.capacity, 0xFF);
-    std::uint32_t stream = 0;          // position in the stream of low-segment data bytes
-    bool lowSegment = true;            // no non-zero extended linear address read yet
+    std::uint32_t stream = 0;          // data bytes read so far under extended linear address 0
+    std::uint32_t stored = 0;          // of those, the ones that reached the image
+    std::uint32_t linearAddress = 0;   // upper 16 address bits of the following data records
+    bool imageComplete = false;        // a segment address record completed the image
     std::size_t lineNumber = 0;
     std::size_t pos = 0;
     Record record;
+
+    auto finish = [&](HexEnd end) {
+        if (stored == 0)
+            Refuse(debug, file, 0,
+                   "no data byte reaches the image (stream positions " + std::to_string(layout.windowStart) +
+                       " to " + std::to_string(layout.windowStart + layout.capacity - 1) + ")");
+        image.end = end;
+        return std::move(image);
+    };
 
     while (pos < text.size()) {
         std::size_t end = text.find('\n', pos);
@@ -110,10 +122,14 @@ HexImage ReadHexImage(const std::filesystem::path& file, const HexImageLayout& l
 
         switch (record.type) {
         case kData:
-            if (!lowSegment) {
+            if (imageComplete && record.count > 0)
+                Refuse(debug, file, lineNumber, "data record after a segment address record");
+            if (linearAddress != 0) {
                 image.droppedBytes += record.count;
                 break;
             }
+            // The stream continues where the previous record under address 0 ended, also after
+            // records under a higher address came between them.
             if (record.count > 0 && (stream > 0xFFFFu || record.address != stream))
                 Refuse(debug, file, lineNumber,
                        "data record at address " + std::to_string(record.address) +
@@ -121,29 +137,32 @@ HexImage ReadHexImage(const std::filesystem::path& file, const HexImageLayout& l
             for (std::uint8_t byte : record.data) {
                 if (stream >= layout.windowStart) {
                     const std::uint32_t offset = stream - layout.windowStart;
-                    if (offset < layout.capacity)
+                    if (offset < layout.capacity) {
                         image.bytes[offset] = byte;
-                    else
+                        ++stored;
+                    } else {
                         ++image.droppedBytes;
+                    }
                 }
                 ++stream;
             }
             break;
         case kEndOfFile:
-            image.end = HexEnd::EndOfFile;
-            return image;
+            return finish(imageComplete ? HexEnd::SegmentRecord : HexEnd::EndOfFile);
         case kExtendedSegment:
         case kStartSegment:
-            image.end = HexEnd::SegmentRecord;
-            return image;
+            if (layout.segmentRecord == HexSegmentRecord::StopsReading) return finish(HexEnd::SegmentRecord);
+            imageComplete = true;  // the rest is still examined for data records
+            break;
         case kExtendedLinear:
-            if (record.count >= 2 && (record.data[0] != 0 || record.data[1] != 0)) lowSegment = false;
+            if (record.count >= 2) linearAddress = static_cast<std::uint32_t>(record.data[0] << 8 | record.data[1]);
             break;
         default:
             break;  // start linear address and unknown types carry nothing for the image
         }
     }
-    Refuse(debug, file, 0, "no end-of-file record");
+    if (imageComplete) return finish(HexEnd::SegmentRecord);
+    Refuse(debug, file, lineNumber, "no end-of-file record");
 }
 
 }  // namespace rovenza

@@ -4,12 +4,16 @@
 // below the first programmed address) are dropped and the next `capacity` bytes form the
 // image. Bytes the file does not reach are 0xFF, the erased-flash value.
 //
-// A file is refused, before anything is written to an instrument, when a record is
-// malformed or fails its checksum, when the reading ends without an end-of-file record, or
-// when a data record in the low 64 KiB does not continue the stream where the previous one
-// ended (a gap or reordering would shift every later byte). Records after a non-zero
+// Only records under extended linear address 0 form the stream. Records under a non-zero
 // extended linear address (PIC18 configuration and EEPROM bytes) lie outside the image and
-// are dropped, as are bytes beyond the capacity.
+// are dropped, as are bytes beyond the capacity; after a return to address 0 the stream
+// continues where the earlier low records left off.
+//
+// A file is refused, before anything is written to an instrument, when a record is
+// malformed or fails its checksum, when the reading ends without an end-of-file record, when
+// a stream record's load address is not the current stream position (a gap or reordering
+// would shift every later byte), when no data byte reaches the image at all, or (where a
+// segment address record completes the image) when a data record follows that record.
 #include <cstdint>
 #include <filesystem>
 #include <stdexcept>
@@ -20,15 +24,23 @@
 
 namespace rovenza {
 
+// What a type-2 or type-3 (segment address) record means to the writer.
+enum class HexSegmentRecord {
+    CompletesImage,  // the image is complete; the rest of the file is examined and may hold
+                     // no further data record
+    StopsReading,    // the reading stops there and the writer refuses the image (HexImage::end)
+};
+
 struct HexImageLayout {
     std::uint32_t windowStart;
     std::uint32_t capacity;
+    HexSegmentRecord segmentRecord;
 };
 
 // USB microcontroller: 960 rows of 32 bytes from 0x0800.
-inline constexpr HexImageLayout kUsbImageLayout{2048, 30720};
+inline constexpr HexImageLayout kUsbImageLayout{2048, 30720, HexSegmentRecord::CompletesImage};
 // CAN microcontroller: 1,000 blocks of 64 bytes from 0x0600.
-inline constexpr HexImageLayout kCanImageLayout{1536, 64000};
+inline constexpr HexImageLayout kCanImageLayout{1536, 64000, HexSegmentRecord::StopsReading};
 
 // The file cannot be opened or read.
 class EInOutError : public std::runtime_error {
@@ -50,7 +62,8 @@ enum class HexEnd {
 struct HexImage {
     std::vector<std::uint8_t> bytes;  // exactly the layout's capacity
     HexEnd end = HexEnd::EndOfFile;
-    std::uint32_t droppedBytes = 0;   // stream bytes beyond the capacity or outside the low 64 KiB
+    std::uint32_t droppedBytes = 0;   // data bytes beyond the capacity or under a non-zero extended
+                                      // linear address
 };
 
 // Reads `file` into an image of `layout`. Throws EInOutError when the file cannot be read and

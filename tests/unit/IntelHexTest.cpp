@@ -39,6 +39,14 @@ std::string HexFile(const std::vector<std::uint8_t>& bytes, std::size_t perRecor
     return text + ":00000001FF\r\n";
 }
 
+const std::string kEndRecord = ":00000001FF\r\n";
+
+// HexFile without its end-of-file record.
+std::string WithoutEnd(std::string text) {
+    text.resize(text.size() - kEndRecord.size());
+    return text;
+}
+
 std::vector<std::uint8_t> Counting(std::size_t n) {
     std::vector<std::uint8_t> bytes(n);
     for (std::size_t i = 0; i < n; ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 + (i >> 8));
@@ -57,8 +65,11 @@ protected:
     HexImage Read(const std::string& text, HexImageLayout layout = kUsbImageLayout) {
         return ReadHexImage(Write(text), layout, debug);
     }
-    void ExpectRefused(const std::string& text, const std::string& reasonPart) {
-        EXPECT_THROW(Read(text), EHexFormatError);
+    void ExpectRefused(const std::string& text, const std::string& reasonPart,
+                       HexImageLayout layout = kUsbImageLayout) {
+        debug.lines.clear();
+        EXPECT_THROW(Read(text, layout), EHexFormatError);
+        EXPECT_EQ(debug.lines.size(), 1u);
         ASSERT_FALSE(debug.lines.empty());
         EXPECT_NE(debug.lines.back().find(reasonPart), std::string::npos) << debug.lines.back();
         EXPECT_NE(debug.lines.back().find("image.hex"), std::string::npos);
@@ -110,8 +121,7 @@ TEST_F(IntelHexTest, BytesBeyondTheCapacityAndAboveTheLowSegmentAreDropped) {
     // A PIC18 file: the full program memory, then configuration bytes at 0x300000 and EEPROM
     // bytes at 0xF00000.
     const auto program = Counting(32768);
-    std::string text = HexFile(program, 32);
-    text.resize(text.size() - std::string(":00000001FF\r\n").size());
+    std::string text = WithoutEnd(HexFile(program, 32));
     text += Record(4, 0, {0x00, 0x30}) + "\r\n" + Record(0, 0, {0x12, 0x34, 0x56}) + "\r\n";
     text += Record(4, 0, {0x00, 0xF0}) + "\r\n" + Record(0, 0, {1, 2}) + "\r\n:00000001FF\r\n";
     const HexImage image = Read(text);
@@ -120,8 +130,7 @@ TEST_F(IntelHexTest, BytesBeyondTheCapacityAndAboveTheLowSegmentAreDropped) {
 
     // A short program whose configuration follows: those bytes never reach program memory.
     const auto shortProgram = Counting(4096);
-    std::string shortText = HexFile(shortProgram);
-    shortText.resize(shortText.size() - std::string(":00000001FF\r\n").size());
+    std::string shortText = WithoutEnd(HexFile(shortProgram));
     shortText += Record(4, 0, {0x00, 0x30}) + "\r\n" + Record(0, 0, {0x12, 0x34}) + "\r\n:00000001FF\r\n";
     const HexImage shortImage = Read(shortText);
     EXPECT_EQ(shortImage.bytes[4096 - 2048], 0xFF);
@@ -136,19 +145,77 @@ TEST_F(IntelHexTest, EndRecordsEndTheReadingAndWhatFollowsIsIgnored) {
     const std::string head = HexFile(bytes);  // ends in the end-of-file record
     EXPECT_EQ(Read(head + "\r\n").bytes[0], bytes[2048]);
     EXPECT_EQ(Read(head + "garbage after the end\r\n").end, HexEnd::EndOfFile);
+    EXPECT_EQ(Read(head + Record(0, 2080, {1, 2}) + "\r\n").bytes[32], 0xFF);
 
-    std::string segment = head;
-    segment.resize(segment.size() - std::string(":00000001FF\r\n").size());
-    EXPECT_EQ(Read(segment + Record(2, 0, {0x10, 0x00}) + "\r\n").end, HexEnd::SegmentRecord);
-    EXPECT_EQ(Read(segment + Record(3, 0, {0, 0, 0, 0}) + "\r\n").end, HexEnd::SegmentRecord);
+    // A segment address record completes the USB image: nothing or only the end record may
+    // follow it. The CAN reading stops at it, whatever follows.
+    const std::string segment = WithoutEnd(head);
+    const std::string type2 = Record(2, 0, {0x10, 0x00}) + "\r\n";
+    const std::string type3 = Record(3, 0, {0, 0, 0, 0}) + "\r\n";
+    const std::string more = Record(0, 2080, {1, 2}) + "\r\n";
+    for (const auto& text : {segment + type2, segment + type3, segment + type2 + kEndRecord,
+                             segment + type3 + Record(5, 0, {0, 0, 0, 0}) + "\r\n" + kEndRecord + more}) {
+        const HexImage image = Read(text);
+        EXPECT_EQ(image.end, HexEnd::SegmentRecord) << text;
+        EXPECT_EQ(image.bytes[31], bytes[2079]);
+    }
+    for (const auto& text : {segment + type2, segment + type3 + more, segment + type2 + "not a record\r\n"})
+        EXPECT_EQ(Read(text, kCanImageLayout).end, HexEnd::SegmentRecord) << text;
+}
+
+TEST_F(IntelHexTest, OnlyRecordsUnderExtendedAddressZeroFormTheStream) {
+    const auto program = Counting(2048 + 96);
+    auto data = [&](std::size_t from, std::size_t to) {
+        return Record(0, static_cast<std::uint16_t>(from), {program.begin() + from, program.begin() + to}) + "\r\n";
+    };
+    const std::string config = Record(4, 0, {0x00, 0x30}) + "\r\n" + Record(0, 0, {0x12, 0x34, 0x56}) + "\r\n";
+    const std::string eeprom = Record(4, 0, {0x00, 0xF0}) + "\r\n" + Record(0, 2048, {7, 7}) + "\r\n";
+    const std::string low = Record(4, 0, {0x00, 0x00}) + "\r\n";
+    std::string firstRun;
+    for (std::size_t at = 0; at < 2048 + 32; at += 32) firstRun += data(at, at + 32);
+
+    const std::string inOrder[] = {
+        // Configuration first, then back to address 0 and the whole program.
+        config + low + firstRun + data(2080, 2144) + kEndRecord,
+        // High records between two runs of the program: the second run continues the first.
+        firstRun + config + eeprom + low + data(2080, 2112) + config + low + data(2112, 2144) + kEndRecord,
+    };
+    for (const auto& text : inOrder) {
+        const HexImage image = Read(text);
+        EXPECT_TRUE(std::equal(program.begin() + 2048, program.end(), image.bytes.begin())) << text;
+        EXPECT_EQ(image.bytes[96], 0xFF);
+    }
+    EXPECT_EQ(Read(inOrder[1]).droppedBytes, 3u + 2u + 3u);
+
+    // After the return the addresses are still checked against the stream: a gap, and a run
+    // that starts over at 0 as if the high records had begun a new stream.
+    ExpectRefused(firstRun + config + eeprom + low + data(2081, 2144) + kEndRecord,
+                  "line 71: data record at address 2081");
+    ExpectRefused(config + low + firstRun + config + low + data(0, 64) + kEndRecord,
+                  "does not continue the image at 2080");
+}
+
+TEST_F(IntelHexTest, FileWithoutAByteInTheImageIsRefused) {
+    for (const auto& layout : {kUsbImageLayout, kCanImageLayout}) {
+        const std::string belowWindow = HexFile(Counting(layout.windowStart));
+        const std::string onlyHigh = Record(4, 0, {0x00, 0x30}) + "\r\n" + WithoutEnd(HexFile(Counting(4096))) +
+                                     kEndRecord;
+        for (const auto& text : {kEndRecord, Record(2, 0, {0x10, 0x00}) + "\r\n" + kEndRecord,
+                                 Record(3, 0, {0, 0, 0, 0}) + "\r\n", belowWindow, onlyHigh})
+            ExpectRefused(text, "no data byte reaches the image", layout);
+        // One byte past the window start is enough.
+        const auto oneByteIn = Counting(layout.windowStart + 1);
+        EXPECT_EQ(Read(HexFile(oneByteIn), layout).bytes[0], oneByteIn.back());
+    }
 }
 
 TEST_F(IntelHexTest, MalformedFilesAreRefusedWithFileLineAndReason) {
     const auto bytes = Counting(2048 + 64);
     const std::string good = HexFile(bytes);
-    std::string noEnd = good;
-    noEnd.resize(noEnd.size() - std::string(":00000001FF\r\n").size());
-    ExpectRefused(noEnd, "no end-of-file record");
+    // The refusal names the last line read: the file has 2112 / 32 = 66 data records.
+    ExpectRefused(WithoutEnd(good), "line 66: no end-of-file record");
+    ExpectRefused(WithoutEnd(good), "line 66: no end-of-file record", kCanImageLayout);
+    ExpectRefused("", "image.hex: no end-of-file record");
 
     std::string badSum = good;
     badSum[good.find('\n') - 2] = badSum[good.find('\n') - 2] == '0' ? '1' : '0';
@@ -163,7 +230,14 @@ TEST_F(IntelHexTest, MalformedFilesAreRefusedWithFileLineAndReason) {
     // A gap, and a reordering, would shift every later byte.
     ExpectRefused(Record(0, 0, {1, 2}) + "\r\n" + Record(0, 4, {3}) + "\r\n:00000001FF\r\n", "does not continue");
     ExpectRefused(Record(0, 2, {1, 2}) + "\r\n" + Record(0, 0, {3, 4}) + "\r\n:00000001FF\r\n", "line 1");
-    EXPECT_NO_THROW(Read(Record(0, 0, {1, 2}) + "\r\n" + Record(0, 7, {}) + "\r\n:00000001FF\r\n"));
+    EXPECT_NO_THROW(Read(WithoutEnd(good) + Record(0, 7, {}) + "\r\n" + kEndRecord));
+
+    // Data after a segment address record in the USB image.
+    const std::string segment = WithoutEnd(good) + Record(2, 0, {0x10, 0x00}) + "\r\n";
+    ExpectRefused(segment + Record(0, 2112, {1}) + "\r\n" + kEndRecord, "line 68: data record after a segment");
+    ExpectRefused(segment + Record(4, 0, {0x00, 0x30}) + "\r\n" + Record(0, 0, {1}) + "\r\n",
+                  "data record after a segment");
+    ExpectRefused(segment + "\r\n" + Record(0, 2112, {1}) + "\r\n", "line 68: empty line");
 }
 
 TEST_F(IntelHexTest, MissingFileIsAnInputOutputError) {

@@ -154,8 +154,8 @@ TEST_F(IrigClockUpgradeTest, GetDeviceNameTakesTenCharactersFromTheFifth) {
 }
 
 TEST_F(IrigClockUpgradeTest, ConfigurationTextRules) {
-    // Two blocks; a trailing line end is not data; an odd digit count or a stray character is
-    // refused before the instrument leaves its firmware.
+    // Two blocks; a trailing line end is not data; an odd digit count, a stray character or a
+    // text without digits is refused before the instrument leaves its firmware.
     std::string text(128, 'A');
     text[0] = '1';
     text[1] = 'f';
@@ -165,7 +165,8 @@ TEST_F(IrigClockUpgradeTest, ConfigurationTextRules) {
     EXPECT_EQ(world.pic(kSerial).fpga()[0], 0x1F);
     EXPECT_EQ(upgrader.GetDoneCount(), 962 + 5);
 
-    for (const std::string& bad : {std::string("G1") + std::string(126, '0'), std::string(127, '0')}) {
+    for (const std::string& bad :
+         {std::string("G1") + std::string(126, '0'), std::string(127, '0'), std::string(), std::string(" \r\n")}) {
         BenchWorld other{BenchWorld::One(sim::FamilyId::IrigClock, kSerial)};
         TIRIGDevice device(other.context());
         EXPECT_EQ(other.Run(device, other.Package(MembersWithFpga(bad))), "Error: ");
@@ -173,13 +174,6 @@ TEST_F(IrigClockUpgradeTest, ConfigurationTextRules) {
         EXPECT_EQ(other.bench.bench().openHandles(), 0u);
         EXPECT_FALSE(other.debug.lines.empty());
     }
-}
-
-TEST_F(IrigClockUpgradeTest, EmptyConfigurationStillResetsAndCloses) {
-    EXPECT_EQ(Run(MembersWithFpga("")), kSuccess);
-    EXPECT_EQ(world.Writes("FPGA_WRITE"), 0u);
-    EXPECT_EQ(upgrader.GetDoneCount(), 962 + 3);
-    EXPECT_EQ(world.bench.requests().back().call, "close");
 }
 
 TEST_F(IrigClockUpgradeTest, MissingConfigurationEndsWithAnEmptyTrail) {
