@@ -297,5 +297,42 @@ TEST_F(PowerControllerUpgradeTest, MissingOrBrokenImageEndsWithTheExceptionMessa
     EXPECT_THAT(other.debug.lines.back(), HasSubstr("checksum"));
 }
 
+TEST_F(PowerControllerUpgradeTest, HexShapesProgrammedAsTheyReadOrRefusedBeforeAnyRequest) {
+    const std::string program = WriteIntelHex(image);
+    const std::string eof = ":00000001FF\r\n";
+    // PIC18 configuration bytes at 0x300000, then back to address 0 for the program.
+    const std::string configuration = WriteIntelHex({0x0E, 0x1F, 0x3A}, 0x300000);
+    const std::string configFirst = configuration.substr(0, configuration.size() - eof.size()) +
+                                    ":020000040000FA\r\n" + program;
+    EXPECT_EQ(Run(), kSuccess);  // the demo package, for the comparison below
+    const auto expected = world.pic(kSerial).program();
+
+    struct Shape {
+        const char* name;
+        std::string hex;
+        bool accepted;
+    };
+    for (const Shape& shape : {Shape{"configuration first", configFirst, true},
+                               Shape{"end-of-file record only", eof, false},
+                               Shape{"segment record first", ":020000021000EC\r\n" + program, false},
+                               Shape{"data after a segment record",
+                                     ":020000021000EC\r\n:0100000000FF\r\n" + eof, false},
+                               Shape{"no end-of-file record", program.substr(0, program.size() - eof.size()), false}}) {
+        SCOPED_TRACE(shape.name);
+        BenchWorld other{BenchWorld::One(sim::FamilyId::PowerController, kSerial)};
+        TVK101PowConDevice device(other.context());
+        const std::string message =
+            other.Run(device, other.Package({{"Bootload.ini", ManifestText(4)}, {"pic_USB.hex", shape.hex}}));
+        if (shape.accepted) {
+            EXPECT_EQ(message, kSuccess);
+            EXPECT_EQ(other.pic(kSerial).program(), expected);
+        } else {
+            EXPECT_EQ(message, "Error - EXCEPTION");
+            EXPECT_EQ(other.bench.count("write"), 0u);
+            EXPECT_EQ(other.pic(kSerial).program(), oldProgram);
+        }
+    }
+}
+
 }  // namespace
 }  // namespace rovenza
