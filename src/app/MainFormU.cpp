@@ -59,7 +59,7 @@ void TMainForm::CreateControls() {
 
     cbDeviceList = PlaceControl<QComboBox>(this, "cbDeviceList", 64, 5, 235, 21);
     cbDeviceList->setEditable(false);
-    for (const FamilyInfo& family : kFamilies)
+    for (const FamilyEntry& family : kFamilies)
         cbDeviceList->addItem(QString::fromLatin1(family.listText.data(), static_cast<qsizetype>(family.listText.size())));
 
     bUpload = PlaceControl<QPushButton>(this, "bUpload", 332, 31, 75, 21, QStringLiteral("Upload"));

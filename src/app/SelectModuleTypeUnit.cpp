@@ -1,21 +1,18 @@
 #include "app/SelectModuleTypeUnit.h"
 
 #include <algorithm>
-#include <array>
-#include <string_view>
 
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
 
 #include "app/FormStyle.h"
+#include "catalog/InstrumentCatalog.h"
 
 namespace rovenza {
 
 namespace {
 
-// The amplifier module types in the order of their type codes (code = entry index + 1).
-constexpr std::array<std::string_view, 6> kModuleTypeNames{"IEPE", "MULTIMP", "HV", "BR", "IEPE CNT", "LV"};
 constexpr int kModuleLabelWidth = 142;
 
 }  // namespace
@@ -31,8 +28,9 @@ TSelectModuleTypeForm::TSelectModuleTypeForm(QWidget* parent) : QDialog(parent, 
     Label2 = PlaceControl<QLabel>(this, "Label2", 8, 31, 174, 13, QStringLiteral("Please, select the new module type:"));
     ModuleTypeComboBox = PlaceControl<QComboBox>(this, "ModuleTypeComboBox", 188, 28, 145, 21);
     ModuleTypeComboBox->setEditable(false);
-    for (std::string_view name : kModuleTypeNames)
-        ModuleTypeComboBox->addItem(QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size())));
+    // The catalogue lists the types in the order of their codes: entry index + 1 is the code.
+    for (const ModuleTypeEntry& type : kModuleTypes)
+        ModuleTypeComboBox->addItem(QString::fromLatin1(type.name.data(), static_cast<qsizetype>(type.name.size())));
     ModuleTypeComboBox->setCurrentIndex(0);
     OKButton = PlaceControl<QPushButton>(this, "OKButton", 339, 26, 75, 25, QStringLiteral("OK"));
 

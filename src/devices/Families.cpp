@@ -17,7 +17,7 @@ int FindFamily(std::string_view name) {
 
 std::unique_ptr<TUSBDevice> CreateUpgrader(int listPosition, const Context& ctx) {
     if (listPosition < 0 || listPosition >= static_cast<int>(kFamilies.size())) return nullptr;
-    const FamilyInfo& family = kFamilies[static_cast<std::size_t>(listPosition)];
+    const FamilyEntry& family = kFamilies[static_cast<std::size_t>(listPosition)];
     switch (family.deviceType) {
     case TIRIGDevice::kDeviceType:
         return std::make_unique<TIRIGDevice>(ctx);

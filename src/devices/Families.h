@@ -1,28 +1,15 @@
 #pragma once
-// The five instrument families, in the order of the main window's list. The list position
-// plus one is the family's device type number.
-#include <array>
+// The upgrader of each instrument family; the families themselves (kFamilies, in the order of
+// the main window's list) are in the instrument catalogue.
 #include <memory>
 #include <string_view>
 
+#include "catalog/InstrumentCatalog.h"
 #include "platform/Context.h"
 
 namespace rovenza {
 
 class TUSBDevice;
-
-struct FamilyInfo {
-    std::string_view listText;
-    int deviceType;
-};
-
-inline constexpr std::array<FamilyInfo, 5> kFamilies{{
-    {"IRIG Clock", 1},
-    {"ULMO", 2},
-    {"Velkaro USB", 3},
-    {"VK101 Power Controller", 4},
-    {"VKUSB Zenara - Modules", 5},
-}};
 
 // The list position whose text equals `name` without regard to ASCII case, or -1.
 int FindFamily(std::string_view name);

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "catalog/InstrumentCatalog.h"
+
 namespace rovenza {
 
 inline constexpr std::string_view kWorkFolderName = "Temp";
@@ -26,19 +28,15 @@ inline constexpr std::string_view kUlmoUsbHexName = "ulmo_usb.hex";     // ULMO
 inline constexpr std::string_view kUlmoCanHexName = "ulmo_can.hex";     // ULMO
 inline constexpr std::string_view kUsbBinName = "USB.bin";              // TERVA
 inline constexpr std::string_view kFpgaBinName = "fpga.bin";            // TERVA
-inline constexpr std::string_view kPicIepeHexName = "PIC_IEPE.hex";     // Zenara module type 1
-inline constexpr std::string_view kPicMultiHexName = "PIC_MULTI.hex";   // Zenara module type 2
-inline constexpr std::string_view kPicHvHexName = "PIC_HV.hex";         // Zenara module type 3
-inline constexpr std::string_view kPicStgHexName = "PIC_STG.hex";       // Zenara module type 4
-inline constexpr std::string_view kPicIepeCntHexName = "PIC_IEPE_CNT.hex";  // Zenara module type 5
-inline constexpr std::string_view kPicLvHexName = "PIC_LV.hex";         // Zenara module type 6
+// Zenara module images: kModuleTypes[i].imageFile of the instrument catalogue.
 
 // Every name a package member may carry that some reader opens; a member whose name equals
 // one of these without regard to ASCII case is written under this spelling.
 inline constexpr std::array<std::string_view, 13> kPackageFileNames{
-    kManifestFileName, kPicUsbHexName,  kFpgaHexName,      kUlmoUsbHexName,    kUlmoCanHexName,
-    kUsbBinName,       kFpgaBinName,    kPicIepeHexName,   kPicMultiHexName,   kPicHvHexName,
-    kPicStgHexName,    kPicIepeCntHexName, kPicLvHexName,
+    kManifestFileName,         kPicUsbHexName,            kFpgaHexName,              kUlmoUsbHexName,
+    kUlmoCanHexName,           kUsbBinName,               kFpgaBinName,              kModuleTypes[0].imageFile,
+    kModuleTypes[1].imageFile, kModuleTypes[2].imageFile, kModuleTypes[3].imageFile, kModuleTypes[4].imageFile,
+    kModuleTypes[5].imageFile,
 };
 
 // programFolder / "Temp": packages are unpacked here, the manifest and images read from here.

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <utility>
 
-#include "devices/Families.h"
+#include "catalog/InstrumentCatalog.h"
 #include "usb/VELKUSB_Const.h"
 
 namespace rovenza::sim {
@@ -16,7 +16,7 @@ namespace rovenza::sim {
 // Vendor identifier in every device path the bench lists.
 inline constexpr std::string_view kVendorId = "1234";
 
-enum class FamilyId : std::uint8_t { IrigClock, Ulmo, Velkaro, PowerController, Zenara };
+using rovenza::FamilyId;
 
 struct FamilyModel {
     FamilyId id;
@@ -26,17 +26,21 @@ struct FamilyModel {
     std::string_view name;         // the name-query answer (first generation), else empty
 };
 
+constexpr FamilyModel Model(FamilyId id, std::string_view pid, std::string_view name) {
+    return {id, Family(id).listText, Family(id).generation, pid, name};
+}
+
 // Product identifiers of the second generation are not fixed by the host: only the class
 // matters there. These are the bench's own.
 inline constexpr std::string_view kPidVelkaro = "0E10";
 inline constexpr std::string_view kPidZenara = "0E11";
 
 inline constexpr std::array<FamilyModel, 5> kFamilyModels{{
-    {FamilyId::IrigClock, kFamilies[0].listText, 1, kPidIrigClock, "IRIG-CLOCK"},
-    {FamilyId::Ulmo, kFamilies[1].listText, 1, kPidUlmo, "ULMO"},
-    {FamilyId::Velkaro, kFamilies[2].listText, 2, kPidVelkaro, ""},
-    {FamilyId::PowerController, kFamilies[3].listText, 1, kPidPowerController, "VK101"},
-    {FamilyId::Zenara, kFamilies[4].listText, 2, kPidZenara, ""},
+    Model(FamilyId::IrigClock, kPidIrigClock, "IRIG-CLOCK"),
+    Model(FamilyId::Ulmo, kPidUlmo, "ULMO"),
+    Model(FamilyId::Velkaro, kPidVelkaro, ""),
+    Model(FamilyId::PowerController, kPidPowerController, "VK101"),
+    Model(FamilyId::Zenara, kPidZenara, ""),
 }};
 
 // Friendly name of a first-generation instrument in its boot loader.
@@ -129,16 +133,8 @@ constexpr std::string_view ActionName(FaultAction action) {
     return "?";
 }
 
-// Amplifier module types of the Zenara instrument: the type code answers the module's type
-// query.
-struct ModuleType {
-    int code;
-    std::string_view name;
-};
-inline constexpr std::array<ModuleType, 6> kModuleTypes{{
-    {1, "IEPE"}, {2, "MULTIMP"}, {3, "HV"}, {4, "BR"}, {5, "IEPE CNT"}, {6, "LV"},
-}};
-inline constexpr int kModuleSlots = 8;
+// Amplifier module types of the Zenara instrument (kModuleTypes, kModuleSlots): the
+// instrument catalogue.
 
 // Memories of the first-generation PIC instrument.
 inline constexpr std::uint32_t kProgramSize = 0x8000;     // 32 KiB program flash

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "catalog/InstrumentCatalog.h"
 #include "platform/DeviceInterfaces.h"
 
 namespace rovenza {
@@ -43,11 +44,7 @@ inline constexpr InterfaceClassGuid kFirstGenerationClass{
 inline constexpr InterfaceClassGuid kSecondGenerationClass{
     0x9FC19CC8, 0xC7BA, 0x4FAF, {0xBB, 0xDC, 0x9D, 0x19, 0xFF, 0xB9, 0x2B, 0xC0}};
 
-// Product identifiers, as they stand in device paths between "PID_" and "#".
-inline constexpr std::string_view kPidBootLoader = "0DAC";
-inline constexpr std::string_view kPidUlmo = "0DAD";
-inline constexpr std::string_view kPidIrigClock = "0DAE";
-inline constexpr std::string_view kPidPowerController = "0DB0";
+// Product identifiers (kPidBootLoader and the families') come from the instrument catalogue.
 
 // Request parameters (the driver reads them as time-outs in milliseconds).
 inline constexpr std::uint32_t kDefaultParameter = 1000;
