@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <random>
 #include <system_error>
@@ -81,7 +82,26 @@ struct PlannedMember {
     std::uint32_t crc = 0;
 };
 
-std::string MemberText(const std::string& name) { return "Member \"" + name + "\": "; }
+// A stored name as messages show it (a NUL byte as "\0", so that the text is not cut there).
+std::string ShownName(std::string_view name) {
+    std::string shown;
+    for (const char c : name) shown += c == '\0' ? std::string("\\0") : std::string(1, c);
+    return shown;
+}
+
+std::string MemberText(std::string_view name) { return "Member \"" + ShownName(name) + "\": "; }
+
+// CON, PRN, AUX, NUL, COM1-COM9 and LPT1-LPT9, in any case: names that Windows opens as devices
+// whatever extension follows them (and with blanks before the extension).
+bool IsReservedDeviceName(std::string_view name) {
+    std::string_view stem = name.substr(0, name.find('.'));
+    while (!stem.empty() && stem.back() == ' ') stem.remove_suffix(1);
+    for (std::string_view device : {"CON", "PRN", "AUX", "NUL"}) {
+        if (EqualsIgnoreAsciiCase(stem, device)) return true;
+    }
+    if (stem.size() != 4 || stem[3] < '1' || stem[3] > '9') return false;
+    return EqualsIgnoreAsciiCase(stem.substr(0, 3), "COM") || EqualsIgnoreAsciiCase(stem.substr(0, 3), "LPT");
+}
 
 std::FILE* OpenExclusive(const fs::path& path) {
 #if defined(_WIN32)
@@ -139,21 +159,30 @@ private:
 };
 
 std::vector<PlannedMember> PlanMembers(zip_t* za, const UnzParams& params, const Reporter& rep) {
-    std::vector<PlannedMember> plan;
+    std::vector<zip_stat_t> selected;
+    std::vector<std::string> names;
     const zip_int64_t count = zip_get_num_entries(za, 0);
     for (zip_int64_t i = 0; i < count; ++i) {
         zip_stat_t st;
         zip_stat_init(&st);
         if (zip_stat_index(za, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW, &st) != 0 || !(st.valid & ZIP_STAT_NAME))
             rep.Fail(zip_error_code_zip(zip_get_error(za)), "Cannot read member " + std::to_string(i) + ": " + zip_strerror(za));
-        const std::string stored = st.name;
+        std::string stored = st.name;
         if (!params.memberNames.empty() &&
             std::find(params.memberNames.begin(), params.memberNames.end(), stored) == params.memberNames.end())
             continue;
+        selected.push_back(st);
+        names.push_back(std::move(stored));
+    }
+    // Every name is checked before the first member is written.
+    if (const std::string refusal = MemberNamesRefusal(names); !refusal.empty()) rep.Fail(1, refusal);
 
+    std::vector<PlannedMember> plan;
+    for (std::size_t i = 0; i < selected.size(); ++i) {
+        const zip_stat_t& st = selected[i];
+        const std::string& stored = names[i];
         const MemberTarget target = ResolveMemberName(stored);
-        if (target.kind == MemberTarget::Kind::Folder) continue;
-        if (target.kind == MemberTarget::Kind::Refused) rep.Fail(1, MemberText(stored) + target.name);
+        if (target.kind != MemberTarget::Kind::File) continue;
         if ((st.valid & ZIP_STAT_ENCRYPTION_METHOD) && st.encryption_method != ZIP_EM_NONE)
             rep.Fail(ZIP_ER_ENCRNOTSUPP, MemberText(stored) + "encrypted members are not supported");
         if ((st.valid & ZIP_STAT_COMP_METHOD) && !zip_compression_method_supported(st.comp_method, 0))
@@ -165,7 +194,7 @@ std::vector<PlannedMember> PlanMembers(zip_t* za, const UnzParams& params, const
                             std::to_string(kMaxMemberSize) + " bytes");
 
         PlannedMember m;
-        m.index = static_cast<zip_uint64_t>(i);
+        m.index = st.index;
         m.storedName = stored;
         m.outName = target.name;
         m.size = st.size;
@@ -248,15 +277,32 @@ MemberTarget ResolveMemberName(std::string_view storedName) {
     if (name.size() >= 2 && isLetter(name[0]) && name[1] == ':') name.remove_prefix(2);
     if (const auto sep = name.find_last_of("/\\"); sep != std::string_view::npos) name.remove_prefix(sep + 1);
     if (name.empty()) return {Kind::Refused, "empty file name"};
-    if (name == "." || name == "..") return {Kind::Refused, "file name \"" + std::string(name) + "\" is not allowed"};
+    const std::string quoted = "file name \"" + std::string(name) + "\"";
+    if (name == "." || name == "..") return {Kind::Refused, quoted + " is not allowed"};
+    // What Windows would read as a drive, a stream, a device or a shortened name.
+    if (name.find(':') != std::string_view::npos) return {Kind::Refused, quoted + " holds a ':'"};
+    if (name.back() == '.' || name.back() == ' ') return {Kind::Refused, quoted + " ends in a dot or a blank"};
+    if (IsReservedDeviceName(name)) return {Kind::Refused, quoted + " is a device name"};
     return {Kind::File, CanonicalPackageFileName(name)};
+}
+
+std::string MemberNamesRefusal(const std::vector<std::string>& storedNames) {
+    std::map<std::string, const std::string*> written;  // output name in lower case -> stored name
+    for (const std::string& stored : storedNames) {
+        const MemberTarget target = ResolveMemberName(stored);
+        if (target.kind == MemberTarget::Kind::Refused) return MemberText(stored) + target.name;
+        if (target.kind == MemberTarget::Kind::Folder) continue;
+        const auto [it, added] = written.emplace(ToLowerAscii(target.name), &stored);
+        if (!added)
+            return MemberText(stored) + "same name as member \"" + ShownName(*it->second) + "\", case aside";
+    }
+    return {};
 }
 
 std::int32_t UnzDllExec(const UnzParams& params) {
     const Reporter rep(params);
-    std::error_code ec;
-    if (params.baseDir.empty() || !fs::is_directory(params.baseDir, ec))
-        rep.Fail(1, "The extraction folder " + params.baseDir.string() + " does not exist");
+    if (params.baseDir.empty() || !IsRealFolder(params.baseDir))
+        rep.Fail(1, "The extraction folder " + params.baseDir.string() + " does not exist or is not a folder");
 
     int error = 0;
     ArchivePtr archive(zip_open(params.archive.string().c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &error));

@@ -58,9 +58,16 @@ struct MemberTarget {
 
 // A stored name's output: a drive prefix ("C:") is removed, the last component after '/' and
 // '\' is kept and given the spelling of the package file table when it matches one without
-// regard to case. A name ending in a separator is a folder entry. An empty last component,
-// "." and "..", and any name holding a NUL byte are refused.
+// regard to case. A name ending in a separator is a folder entry. Refused: any name holding a
+// NUL byte; a last component that is empty, "." or "..", holds a ':', ends in a dot or a blank,
+// or is a Windows device name (CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9, any case, with or
+// without an extension).
 MemberTarget ResolveMemberName(std::string_view storedName);
+
+// Why the members stored under `storedNames` cannot all be written flat into one folder: the
+// first name ResolveMemberName refuses, or two members whose output names are equal without
+// regard to ASCII case ("Member \"...\": ..."). Empty when they can.
+std::string MemberNamesRefusal(const std::vector<std::string>& storedNames);
 
 // CRC-32 (the zip polynomial) of `size` bytes continuing from `crc` (0 to start).
 std::uint32_t Crc32(std::uint32_t crc, const void* data, std::size_t size);

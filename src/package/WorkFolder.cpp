@@ -16,6 +16,20 @@ bool EqualsIgnoreAsciiCase(std::string_view a, std::string_view b) {
            std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return LowerAscii(x) == LowerAscii(y); });
 }
 
+std::string ToLowerAscii(std::string_view text) {
+    std::string lower(text);
+    std::transform(lower.begin(), lower.end(), lower.begin(), LowerAscii);
+    return lower;
+}
+
+std::filesystem::file_status OwnStatus(const std::filesystem::path& folder) {
+    // "Temp/" names what the link "Temp" leads to; "Temp" names the link.
+    std::error_code ec;
+    return std::filesystem::symlink_status(folder.has_filename() ? folder : folder.parent_path(), ec);
+}
+
+bool IsRealFolder(const std::filesystem::path& folder) { return std::filesystem::is_directory(OwnStatus(folder)); }
+
 std::filesystem::path WorkFolderPath(const std::filesystem::path& programFolder) {
     return programFolder / kWorkFolderName;
 }

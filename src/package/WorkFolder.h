@@ -53,5 +53,13 @@ std::string CanonicalPackageFileName(std::string_view name);
 
 // ASCII case-insensitive equality (bytes outside A-Z/a-z compare exactly).
 bool EqualsIgnoreAsciiCase(std::string_view a, std::string_view b);
+// `text` with A-Z turned into a-z (other bytes unchanged).
+std::string ToLowerAscii(std::string_view text);
+
+// The status of `folder` itself, a trailing separator aside: a link is not followed.
+std::filesystem::file_status OwnStatus(const std::filesystem::path& folder);
+// Whether `folder` is a folder itself: false for a link, even to a folder, for any other kind
+// of file, and when there is nothing there.
+bool IsRealFolder(const std::filesystem::path& folder);
 
 }  // namespace rovenza

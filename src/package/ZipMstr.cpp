@@ -1,9 +1,13 @@
 #include "ZipMstr.h"
 
+#include <algorithm>
 #include <array>
 #include <fstream>
+#include <map>
+#include <optional>
 #include <system_error>
 
+#include "WorkFolder.h"
 #include "platform/Operator.h"
 
 namespace rovenza {
@@ -32,6 +36,8 @@ std::uint32_t Le32(const unsigned char* p) {
            (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
 
+std::uint64_t Le64(const unsigned char* p) { return Le32(p) | (std::uint64_t{Le32(p + 4)} << 32); }
+
 ZipDirEntry DecodeLocalHeader(const unsigned char* h) {
     ZipDirEntry e;
     e.VersionNeeded = Le16(h + 0);
@@ -47,17 +53,173 @@ ZipDirEntry DecodeLocalHeader(const unsigned char* h) {
     return e;
 }
 
+// A size taken from a 64-bit field, kept far enough below the top of std::int64_t that the
+// walk's sums cannot overflow (anything that large runs past the end of any file).
+std::int64_t WalkSize(std::uint64_t size) {
+    constexpr std::uint64_t kLimit = std::uint64_t{1} << 62;
+    return static_cast<std::int64_t>(size < kLimit ? size : kLimit);
+}
+
+// The zip64 field (id 1) among the extra fields `extra`: its 64-bit values are read in order
+// into the slots of `values` marked in `present` (uncompressed size, compressed size, offset of
+// the local header). False when there is no such field or it is too short.
+bool ReadZip64Field(const unsigned char* extra, std::size_t length, const std::array<bool, 3>& present,
+                    std::array<std::uint64_t, 3>& values) {
+    for (std::size_t at = 0; at + 4 <= length;) {
+        const std::size_t size = Le16(extra + at + 2);
+        const unsigned char* data = extra + at + 4;
+        if (at + 4 + size > length) return false;
+        if (Le16(extra + at) == kZip64ExtraId) {
+            std::size_t used = 0;
+            for (std::size_t i = 0; i < values.size(); ++i) {
+                if (!present[i]) continue;
+                if (used + 8 > size) return false;
+                values[i] = Le64(data + used);
+                used += 8;
+            }
+            return true;
+        }
+        at += 4 + size;
+    }
+    return false;
+}
+
+// What the central directory says of one member.
+struct CentralEntry {
+    std::uint32_t crc = 0;
+    std::uint64_t compressedSize = 0;
+    std::uint64_t uncompressedSize = 0;
+    bool compressedInZip64 = false;  // the compressed size came from the zip64 field
+};
+
+// The `count` bytes at `offset` from `start`; empty when they cannot all be read. The stream's
+// state is cleared afterwards; its position is not kept.
+std::vector<unsigned char> ReadAt(std::istream& in, std::streamoff start, std::int64_t offset, std::int64_t count) {
+    std::vector<unsigned char> bytes(static_cast<std::size_t>(count));
+    in.clear();
+    in.seekg(start + offset);
+    const bool ok = in && ReadExact(in, reinterpret_cast<char*>(bytes.data()), count);
+    in.clear();
+    if (!ok) bytes.clear();
+    return bytes;
+}
+
+// The central directory's entries by the offset of their local header (from the start of the
+// archive). Empty when the end records or the directory cannot be found or read: the walk then
+// goes on with the local headers' own sizes. The stream's position is restored.
+std::map<std::uint64_t, CentralEntry> ReadCentralDirectory(std::istream& in, std::streamoff start,
+                                                           std::int64_t fileSize) {
+    std::map<std::uint64_t, CentralEntry> entries;
+    const std::streamoff resume = in.tellg();
+    struct Restore {
+        std::istream& in;
+        std::streamoff at;
+        ~Restore() {
+            in.clear();
+            in.seekg(at);
+        }
+    } restore{in, resume};
+
+    // The end record: the last signature in the final 22 + 65535 bytes whose comment fits.
+    const std::int64_t tailSize = std::min<std::int64_t>(fileSize, kEndOfCentralDirSize + 0xFFFF);
+    if (tailSize < kEndOfCentralDirSize) return entries;
+    const std::vector<unsigned char> tail = ReadAt(in, start, fileSize - tailSize, tailSize);
+    if (tail.empty()) return entries;
+    std::int64_t endAt = -1;
+    for (std::int64_t i = tailSize - kEndOfCentralDirSize; i >= 0; --i) {
+        const unsigned char* p = tail.data() + i;
+        if (Le32(p) == kEndOfCentralDirSignature && i + kEndOfCentralDirSize + Le16(p + 20) <= tailSize) {
+            endAt = i;
+            break;
+        }
+    }
+    if (endAt < 0) return entries;
+    const unsigned char* end = tail.data() + endAt;
+    std::uint64_t dirSize = Le32(end + 12);
+    std::uint64_t dirOffset = Le32(end + 16);
+    if (Le16(end + 10) == 0xFFFF || dirSize == 0xFFFFFFFFu || dirOffset == 0xFFFFFFFFu) {
+        // The zip64 end record, found through its locator right before the end record.
+        const std::int64_t locatorAt = fileSize - tailSize + endAt - kZip64EndLocatorSize;
+        if (locatorAt < 0) return entries;
+        const std::vector<unsigned char> locator = ReadAt(in, start, locatorAt, kZip64EndLocatorSize);
+        if (locator.empty() || Le32(locator.data()) != kZip64EndLocatorSignature) return entries;
+        const std::uint64_t zip64EndAt = Le64(locator.data() + 8);
+        if (fileSize < kZip64EndSize || zip64EndAt > static_cast<std::uint64_t>(fileSize - kZip64EndSize))
+            return entries;
+        const std::vector<unsigned char> zip64End =
+            ReadAt(in, start, static_cast<std::int64_t>(zip64EndAt), kZip64EndSize);
+        if (zip64End.empty() || Le32(zip64End.data()) != kZip64EndSignature) return entries;
+        dirSize = Le64(zip64End.data() + 40);
+        dirOffset = Le64(zip64End.data() + 48);
+    }
+    const auto size = static_cast<std::uint64_t>(fileSize);
+    if (dirOffset > size || dirSize > size - dirOffset) return entries;
+    const std::vector<unsigned char> dir =
+        ReadAt(in, start, static_cast<std::int64_t>(dirOffset), static_cast<std::int64_t>(dirSize));
+
+    for (std::size_t at = 0; at + kCentralHeaderSize <= dir.size();) {
+        const unsigned char* h = dir.data() + at;
+        if (Le32(h) != kCentralHeaderSignature) break;
+        const std::size_t nameLength = Le16(h + 28);
+        const std::size_t extraLength = Le16(h + 30);
+        const std::size_t next = at + kCentralHeaderSize + nameLength + extraLength + Le16(h + 32);
+        if (next > dir.size()) break;
+        CentralEntry e;
+        e.crc = Le32(h + 16);
+        std::array<std::uint64_t, 3> values{Le32(h + 24), Le32(h + 20), Le32(h + 42)};
+        const std::array<bool, 3> inZip64{values[0] == 0xFFFFFFFFu, values[1] == 0xFFFFFFFFu, values[2] == 0xFFFFFFFFu};
+        if (inZip64[0] || inZip64[1] || inZip64[2]) {
+            e.compressedInZip64 =
+                ReadZip64Field(h + kCentralHeaderSize + nameLength, extraLength, inZip64, values) && inZip64[1];
+        }
+        e.uncompressedSize = values[0];
+        e.compressedSize = values[1];
+        entries.emplace(values[2], e);
+        at = next;
+    }
+    return entries;
+}
+
+// The length of the data descriptor at the start of `d` (`n` bytes there) that repeats the
+// member's CRC-32 and sizes: with or without its signature, with 8- or 4-byte sizes; 0 when none
+// does. The longer forms are tried first: the bytes after a shorter descriptor (the next header)
+// do not repeat the member's values, so a shorter one is not taken for a longer one.
+std::int64_t DataDescriptorLength(const unsigned char* d, std::size_t n, const CentralEntry& member) {
+    for (const std::size_t at : {std::size_t{4}, std::size_t{0}}) {
+        if (at != 0 && (n < 4 || Le32(d) != kDataDescriptorSignature)) continue;
+        for (const std::size_t width : {std::size_t{8}, std::size_t{4}}) {
+            const std::size_t length = at + 4 + 2 * width;
+            if (n < length) continue;
+            const auto value = [&](std::size_t p) { return width == 8 ? Le64(d + p) : std::uint64_t{Le32(d + p)}; };
+            if (Le32(d + at) == member.crc && value(at + 4) == member.compressedSize &&
+                value(at + 4 + width) == member.uncompressedSize)
+                return static_cast<std::int64_t>(length);
+        }
+    }
+    return 0;
+}
+
 }  // namespace
 
 std::vector<ZipDirEntry> ReadLocalHeaders(std::istream& in, std::int64_t fileSize) {
     std::vector<ZipDirEntry> directory;
     const std::streamoff start = in.tellg();
+    const auto position = [&] { return static_cast<std::int64_t>(in.tellg() - start); };
+    // Read when the first member needs it: sizes that the local header leaves to it.
+    std::optional<std::map<std::uint64_t, CentralEntry>> central;
+    const auto centralEntry = [&](std::int64_t headerAt) -> const CentralEntry* {
+        if (!central) central = ReadCentralDirectory(in, start, fileSize);
+        const auto it = central->find(static_cast<std::uint64_t>(headerAt));
+        return it == central->end() ? nullptr : &it->second;
+    };
+
     for (;;) {
         std::array<unsigned char, 4> sig{};
         if (!ReadExact(in, reinterpret_cast<char*>(sig.data()), 4)) throw EZipStreamError("Error 1 reading Zip File");
         const std::uint32_t signature = Le32(sig.data());
         if (signature == kCentralHeaderSignature || signature == kEndOfCentralDirSignature) break;
         if (signature != kLocalHeaderSignature) continue;  // scan on, four bytes at a time
+        const std::int64_t headerAt = position() - 4;
 
         std::array<unsigned char, kLocalHeaderFieldsSize> header{};
         if (!ReadExact(in, reinterpret_cast<char*>(header.data()), kLocalHeaderFieldsSize))
@@ -66,15 +228,48 @@ std::vector<ZipDirEntry> ReadLocalHeaders(std::istream& in, std::int64_t fileSiz
         entry.FileName.assign(entry.FileNameLength, '\0');
         if (!ReadExact(in, entry.FileName.data(), entry.FileNameLength)) throw EZipStreamError("Error 2 reading Zip file");
         const std::int64_t extra = entry.ExtraFieldLength;
-        const std::int64_t compressed = entry.CompressedSize;
+        std::int64_t compressed = entry.CompressedSize;
+        const CentralEntry* streamed = nullptr;  // set when a data descriptor follows the data
+
+        if ((entry.Flag & kFlagDataDescriptor) != 0) {
+            // Written to a stream: the sizes (0 here, as a rule) follow the data, and stand in
+            // the central directory.
+            streamed = centralEntry(headerAt);
+            if (streamed != nullptr) compressed = WalkSize(streamed->compressedSize);
+        } else if (entry.CompressedSize == 0xFFFFFFFFu) {
+            // Zip64: the size is in the zip64 field, here (after the uncompressed size, which a
+            // local header always carries there) or else in the central directory's.
+            const std::int64_t extraAt = position();
+            std::vector<unsigned char> field(static_cast<std::size_t>(extra));
+            in.read(reinterpret_cast<char*>(field.data()), extra);
+            const auto got = static_cast<std::size_t>(in.gcount());
+            in.clear();
+            in.seekg(start + extraAt);
+            std::array<std::uint64_t, 3> values{};
+            if (ReadZip64Field(field.data(), got, {true, true, false}, values)) {
+                compressed = WalkSize(values[1]);
+            } else if (const CentralEntry* c = centralEntry(headerAt); c != nullptr && c->compressedInZip64) {
+                compressed = WalkSize(c->compressedSize);
+            }
+        }
         directory.push_back(std::move(entry));
 
         // There must be room for the end-of-central-directory record after the member's data.
-        const std::int64_t position = static_cast<std::int64_t>(in.tellg() - start);
-        if (position + extra + compressed > fileSize - kEndOfCentralDirSize)
+        if (position() + extra + compressed > fileSize - kEndOfCentralDirSize)
             throw EZipStreamError("Error 3 reading Zip file");
         if (extra != 0 && !Skip(in, extra)) throw EZipStreamError("Error 4 reading Zip file");
         if (!Skip(in, compressed)) throw EZipStreamError("Error 5 reading Zip file");
+
+        if (streamed != nullptr) {
+            // Step over the data descriptor when it repeats the directory's values; otherwise
+            // the scan goes on from the end of the data.
+            const std::int64_t dataEnd = position();
+            std::array<unsigned char, kLongestDataDescriptor> d{};
+            in.read(reinterpret_cast<char*>(d.data()), kLongestDataDescriptor);
+            const auto got = static_cast<std::size_t>(in.gcount());
+            in.clear();
+            in.seekg(start + dataEnd + DataDescriptorLength(d.data(), got, *streamed));
+        }
     }
     return directory;
 }
@@ -101,9 +296,13 @@ void TZipMaster::SetZipFilename(const fs::path& fileName) {
 
 void TZipMaster::PrepareBaseDir() const {
     if (ExtrBaseDir.empty()) throw EZipExtractError("No work folder given for the extraction");
+    // A link in its place, even to a folder, would have the files of another folder removed and
+    // the package written there.
+    if (fs::exists(OwnStatus(ExtrBaseDir)) && !IsRealFolder(ExtrBaseDir))
+        throw EZipExtractError("The work folder " + ExtrBaseDir.string() + " is a link or not a folder");
     std::error_code ec;
     fs::create_directories(ExtrBaseDir, ec);
-    if (!fs::is_directory(ExtrBaseDir)) {
+    if (!IsRealFolder(ExtrBaseDir)) {
         throw EZipExtractError("Cannot create the work folder " + ExtrBaseDir.string() +
                                (ec ? ": " + ec.message() : std::string{}));
     }
@@ -139,15 +338,15 @@ void TZipMaster::Extract() {
         throw EZipExtractError(zipFilename_.empty() ? std::string("No archive given")
                                                     : "The archive " + zipFilename_.string() + " does not exist");
     }
-    // The module sees names only up to a NUL byte; the walk sees them whole.
+    // Every name is checked before the work folder is touched, so that a refused package
+    // changes nothing there. The walk sees the names whole (the module checks the central
+    // directory's again).
+    std::vector<std::string> names;
     for (const ZipDirEntry& entry : directory_) {
-        if (entry.FileName.find('\0') == std::string::npos) continue;
-        std::string shown = entry.FileName;
-        for (std::size_t pos = shown.find('\0'); pos != std::string::npos; pos = shown.find('\0', pos))
-            shown.replace(pos, 1, "\\0");
-        throw EZipExtractError("Member \"" + shown + "\": name holds a NUL byte");
+        if (FSpecArgs.empty() || std::find(FSpecArgs.begin(), FSpecArgs.end(), entry.FileName) != FSpecArgs.end())
+            names.push_back(entry.FileName);
     }
-    PrepareBaseDir();
+    const std::string refusal = MemberNamesRefusal(names);
 
     UnzParams params;
     params.caller = this;
@@ -172,6 +371,16 @@ void TZipMaster::Extract() {
         return EZipExtractError(std::string(kZipFatalMessage) + detail);
     };
     try {
+        if (!refusal.empty()) {
+            ZCallbackRec message;  // told as the module tells its refusals
+            message.caller = this;
+            message.action = ZipAction::Message;
+            message.errorCode = 1;
+            message.text = refusal;
+            ZCallback(message);
+            throw EZipExtractError(refusal);
+        }
+        PrepareBaseDir();
         extractedCount_ = UnzDllExec(params);
     } catch (const EZipExtractError&) {
         throw;

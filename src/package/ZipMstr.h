@@ -3,7 +3,9 @@
 // into a work folder through the unzip module (UNZDLL).
 //
 // Setting the archive name walks the local headers at once; a damaged archive is refused
-// there with EZipStreamError, before anything is extracted. Extract() creates the work folder
+// there with EZipStreamError, before anything is extracted. Extract() checks the members'
+// output names (refused names, or two members on one name without regard to case, fail it
+// before anything is touched), refuses a work folder that is a link or not a folder, creates it
 // if needed, removes the files an earlier package left directly in it, and writes every member
 // flat into it; a member that cannot be written intact fails the extraction with
 // EZipExtractError. The process's current folder is never changed.
@@ -31,8 +33,17 @@ public:
 inline constexpr std::uint32_t kLocalHeaderSignature = 0x04034B50;
 inline constexpr std::uint32_t kCentralHeaderSignature = 0x02014B50;
 inline constexpr std::uint32_t kEndOfCentralDirSignature = 0x06054B50;
+inline constexpr std::uint32_t kDataDescriptorSignature = 0x08074B50;
+inline constexpr std::uint32_t kZip64EndSignature = 0x06064B50;
+inline constexpr std::uint32_t kZip64EndLocatorSignature = 0x07064B50;
 inline constexpr std::int64_t kLocalHeaderFieldsSize = 26;
+inline constexpr std::int64_t kCentralHeaderSize = 46;
 inline constexpr std::int64_t kEndOfCentralDirSize = 22;
+inline constexpr std::int64_t kZip64EndSize = 56;
+inline constexpr std::int64_t kZip64EndLocatorSize = 20;
+inline constexpr std::int64_t kLongestDataDescriptor = 24;  // signature, CRC-32, two 8-byte sizes
+inline constexpr std::uint16_t kFlagDataDescriptor = 0x0008;  // sizes and CRC-32 follow the data
+inline constexpr std::uint16_t kZip64ExtraId = 0x0001;
 
 // The 26 bytes after a local header's signature, and the member's name.
 struct ZipDirEntry {
@@ -51,6 +62,12 @@ struct ZipDirEntry {
 
 // The local-header walk over a stream of `fileSize` bytes, positioned at its start. Returns one
 // entry per local header; throws EZipStreamError.
+//
+// A member's data is stepped over by the compressed size of its local header, except where that
+// header leaves the size to another place: with flag bit 3 (written to a stream) the sizes are
+// the central directory's, and the data descriptor after the data is stepped over as well; a
+// compressed size of 0xFFFFFFFF is taken from the zip64 field (the local header's, else the
+// central directory's). Where that place cannot be read, the local header's value stands.
 std::vector<ZipDirEntry> ReadLocalHeaders(std::istream& in, std::int64_t fileSize);
 
 // A small set of enumerators (each below 32).

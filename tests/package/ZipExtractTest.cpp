@@ -2,8 +2,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
+#include <iostream>
+
 #include "PackageTestSupport.h"
 #include "fwu/HexWriter.h"
+#include "support/StreamZip.h"
 
 namespace rovenza {
 namespace {
@@ -144,20 +149,138 @@ TEST_F(ExtractionTest, WorkFolderIsCreatedOrTheExtractionFails) {
     EXPECT_EQ(fs::current_path(), cwd);
 }
 
-TEST_F(ExtractionTest, OverwriteAndTheMemberListDecideWhatIsWritten) {
+TEST_F(ExtractionTest, TheMemberListDecidesWhatIsWritten) {
     const auto fwu = Package({{"one/fpga.bin", "first"}, {"two/fpga.bin", "second"}, {"pic_USB.hex", "p"}});
-    EXPECT_EQ(Extract(fwu), 3);  // with "overwrite" the later of two same-named members wins
-    EXPECT_EQ(ReadFileBytes(work() / "fpga.bin"), "second");
+    EXPECT_THAT(ExtractError(fwu), HasSubstr("Member \"two/fpga.bin\": same name as member \"one/fpga.bin\""));
 
-    TZipMaster zip;  // without it the first stays; only the listed members are looked at
-    zip.SetZipFilename(fwu);
-    zip.ExtrBaseDir = work();
-    zip.FSpecArgs = {"one/fpga.bin", "two/fpga.bin"};
+    TZipMaster zip;  // only the listed members are looked at
+    Prepare(zip, fwu, work());
+    zip.FSpecArgs = {"two/fpga.bin", "pic_USB.hex"};
     zip.Extract();
-    EXPECT_EQ(zip.ExtractedCount(), 1);
-    EXPECT_EQ(WorkListing(), Names{"fpga.bin"});
-    EXPECT_EQ(ReadFileBytes(work() / "fpga.bin"), "first");
+    EXPECT_EQ(zip.ExtractedCount(), 2);
+    EXPECT_EQ(WorkListing(), (Names{"fpga.bin", "pic_USB.hex"}));
+    EXPECT_EQ(ReadFileBytes(work() / "fpga.bin"), "second");
     EXPECT_TRUE(zip.FSpecArgs.empty());
+}
+
+// Names that Windows would take for a drive, a stream, a device or a shortened name, and two
+// members on one name: the package is refused before anything is touched, in the work folder or
+// anywhere else (also where a drive-relative name would have led).
+TEST_F(ExtractionTest, RefusedNamesChangeNothingAnywhere) {
+    const struct {
+        Names members;
+        const char* reason;
+    } cases[] = {
+        {{"sub/D:evil.dll"}, "Member \"sub/D:evil.dll\": file name \"D:evil.dll\" holds a ':'"},
+        {{"sub/a:b"}, "file name \"a:b\" holds a ':'"},
+        {{"ab:c"}, "file name \"ab:c\" holds a ':'"},
+        {{"C:D:evil.dll"}, "file name \"D:evil.dll\" holds a ':'"},  // only one drive prefix goes
+        {{"trailingdot."}, "file name \"trailingdot.\" ends in a dot or a blank"},
+        {{"blank "}, "file name \"blank \" ends in a dot or a blank"},
+        {{"CON"}, "file name \"CON\" is a device name"},
+        {{"nul.hex"}, "file name \"nul.hex\" is a device name"},
+        {{"LPT9.ini"}, "file name \"LPT9.ini\" is a device name"},
+        {{"com1"}, "file name \"com1\" is a device name"},
+        {{"x/Com1.hex"}, "file name \"Com1.hex\" is a device name"},
+        {{"x\\prn.tar.gz"}, "file name \"prn.tar.gz\" is a device name"},
+        {{"aux .txt"}, "file name \"aux .txt\" is a device name"},
+        {{"pic_USB.hex", "PIC_USB.HEX"}, "Member \"PIC_USB.HEX\": same name as member \"pic_USB.hex\""},
+        {{"PIC_USB.HEX", "pic_USB.hex"}, "Member \"pic_USB.hex\": same name as member \"PIC_USB.HEX\""},
+        {{"a/Notes.txt", "b\\NOTES.TXT"}, "Member \"b\\NOTES.TXT\": same name as member \"a/Notes.txt\""},
+        {{"sub/D:evil.dll", "CON", "LPT1.dll"}, "Member \"sub/D:evil.dll\""},
+    };
+    for (const auto& c : cases) {
+        fs::create_directories(work());
+        WriteFileBytes(work() / "ulmo_can.hex", "left by an earlier package");
+        std::vector<FwuMember> members{{"Bootload.ini", ManifestText(4)}, {"C:\\evil.dll", "reaches for a drive"}};
+        for (const std::string& name : c.members) members.push_back({name, "refused " + name});
+        EXPECT_THAT(ExtractError(Package(members)), HasSubstr(c.reason));
+        EXPECT_EQ(WorkListing(), Names{"ulmo_can.hex"}) << c.reason;
+        EXPECT_EQ(FolderListing(program()), Names{}) << c.reason;
+        EXPECT_EQ(FolderListing(outside()), Names{"p.fwu"}) << c.reason;
+        for (const std::string& name : c.members) {
+            const std::string last = name.substr(name.find_last_of("/\\") + 1);
+            // Relative to the current folder (on Windows, to that drive's current folder).
+            if (last.find(':') != std::string::npos) {
+                std::error_code ec;
+                EXPECT_FALSE(fs::exists(fs::path(last), ec)) << last;
+            }
+        }
+    }
+
+    // Names that only look like the refused ones are extracted.
+    EXPECT_EQ(Extract(Package({{"Bootload.ini", ManifestText(4)}, {"C:\\evil.dll", "e"}, {"console.txt", "c"},
+                               {"COM10", "c"}, {"LPT.ini", "l"}, {"nul_file.hex", "n"}, {"auxiliary.tar.gz", "a"},
+                               {"a.b c", "d"}, {"dir/x.y", "x"}})),
+              9);
+    EXPECT_EQ(WorkListing(), (Names{"Bootload.ini", "COM10", "LPT.ini", "a.b c", "auxiliary.tar.gz", "console.txt",
+                                    "evil.dll", "nul_file.hex", "x.y"}));
+    EXPECT_EQ(FolderListing(outside()), Names{"p.fwu"});
+}
+
+// The work folder must be a folder itself: in place of a link (even to a folder) or of a file,
+// the extraction fails, and nothing is removed or written, there or where the link leads.
+TEST_F(ExtractionTest, WorkFolderThatIsALinkOrAFileIsRefused) {
+    const fs::path elsewhere = outside() / "elsewhere";
+    fs::create_directories(elsewhere);
+    WriteFileBytes(elsewhere / "user.txt", "the user's file");
+    fs::create_directories(program());
+    const auto fwu = Package({{"Bootload.ini", ManifestText(4)}, {"pic_USB.hex", "p"}});
+
+    const struct {
+        const char* what;
+        std::function<void(std::error_code&)> make;
+    } cases[] = {
+        {"a link to a folder", [&](std::error_code& ec) { fs::create_directory_symlink(elsewhere, work(), ec); }},
+        {"a link to a file", [&](std::error_code& ec) { fs::create_symlink(elsewhere / "user.txt", work(), ec); }},
+        {"a dangling link", [&](std::error_code& ec) { fs::create_symlink(outside() / "nowhere", work(), ec); }},
+        {"a file", [&](std::error_code&) { WriteFileBytes(work(), "a file called Temp"); }},
+    };
+    for (const auto& c : cases) {
+        std::error_code ec;
+        c.make(ec);
+        if (ec) {
+            std::cout << "skipped " << c.what << ": " << ec.message() << "\n";  // links need rights on Windows
+            continue;
+        }
+        const fs::file_type before = fs::symlink_status(work()).type();
+        for (const fs::path& base : {work(), work() / ""}) {  // also named with a trailing separator
+            TZipMaster zip;
+            Prepare(zip, fwu, base);
+            try {
+                zip.Extract();
+                ADD_FAILURE() << c.what << ": no error";
+            } catch (const EZipExtractError& e) {
+                EXPECT_THAT(e.what(), HasSubstr("is a link or not a folder")) << c.what;
+            }
+        }
+        EXPECT_EQ(FolderListing(elsewhere), Names{"user.txt"}) << c.what;
+        EXPECT_EQ(ReadFileBytes(elsewhere / "user.txt"), "the user's file") << c.what;
+        EXPECT_EQ(FolderListing(program()), Names{"Temp"}) << c.what;
+        EXPECT_EQ(fs::symlink_status(work()).type(), before) << c.what;
+        EXPECT_EQ(FolderListing(outside()), Names{"p.fwu"}) << c.what;
+        fs::remove(work());
+    }
+}
+
+// Archives as a zip writer makes them on a stream it cannot seek back in, and zip64 members,
+// pass the walk and are extracted byte for byte (so the zip library takes them too).
+TEST_F(ExtractionTest, StreamedAndZip64MembersAreExtracted) {
+    for (const StreamZipSample& sample : StreamZipSamples()) {
+        Names expected;
+        for (const StreamZipMember& m : sample.members) expected.push_back(m.name);
+        std::sort(expected.begin(), expected.end());
+        try {
+            EXPECT_EQ(Extract(RawPackage(BuildStreamZip(sample.members))), static_cast<int>(expected.size()))
+                << sample.what;
+        } catch (const std::exception& e) {
+            ADD_FAILURE() << sample.what << ": " << e.what();
+            continue;
+        }
+        EXPECT_EQ(WorkListing(), expected) << sample.what;
+        for (const StreamZipMember& m : sample.members)
+            EXPECT_EQ(ReadFileBytes(work() / m.name), m.data) << sample.what << ", " << m.name;
+    }
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include "package/ZipMstr.h"
 #include "support/PackageBytes.h"
+#include "support/StreamZip.h"
 #include "support/TempDir.h"
 
 namespace rovenza {
@@ -37,6 +38,11 @@ TEST(ZipWalk, StreamErrorsAndTheFourByteScan) {
     // a.txt's local header alone, with two bytes after it, in a stream said to hold 1000 bytes.
     const std::string lone = valid.substr(0, 35) + "xx";
     const std::string end = std::string("PK\x05\x06", 4) + std::string(18, '\0');
+    // One streamed member, and one zip64 member, of five stored bytes.
+    const std::string streamed = BuildStreamZip({{"a.txt", "hello", false}});
+    const std::size_t streamedCentral = streamed.find(std::string("PK\x01\x02", 4));
+    const std::string zip64 = BuildStreamZip({{"a.txt", "hello", false, false, false, true}});
+    const std::size_t zip64CompressedAt = 30 + 5 + 4 + 8;  // header, name, field id and size, uncompressed size
 
     const struct {
         const char* what;
@@ -57,14 +63,48 @@ TEST(ZipWalk, StreamErrorsAndTheFourByteScan) {
         {"data reaching into the last 22 bytes", patched(valid, kCompressedSizeAt, fits + 1, true), -1,
          "Error 3 reading Zip file"},
         {"data ending right before the last 22 bytes", patched(valid, kCompressedSizeAt, fits, true), -1, "no error"},
-        {"compressed size 0xFFFFFFFF", patched(valid, kCompressedSizeAt, 0xFFFFFFFFu, true), -1,
+        {"compressed size 0xFFFFFFFF without a zip64 field", patched(valid, kCompressedSizeAt, 0xFFFFFFFFu, true), -1,
          "Error 3 reading Zip file"},
+        {"streamed member, the directory's size fitting", streamed, -1, "no error"},
+        {"streamed member, the directory's size reaching into the last 22 bytes",
+         patched(streamed, streamedCentral + 20, static_cast<std::uint32_t>(streamed.size()), true), -1,
+         "Error 3 reading Zip file"},
+        {"zip64 member, the zip64 size fitting", zip64, -1, "no error"},
+        {"zip64 member, the zip64 size reaching into the last 22 bytes",
+         patched(zip64, zip64CompressedAt, static_cast<std::uint32_t>(zip64.size()), true), -1,
+         "Error 3 reading Zip file"},
+        {"zip64 member, a zip64 size near 2^64",
+         patched(patched(zip64, zip64CompressedAt, 0xFFFFFFF0u, true), zip64CompressedAt + 4, 0xFFFFFFFFu, true), -1,
+         "Error 3 reading Zip file"},
+        {"zip64 member, the zip64 field only in the central directory", patched(zip64, 30 + 5, 0x9999, false), -1,
+         "no error"},
         {"extra field 0xFFFF", patched(valid, kExtraLengthAt, 0xFFFF, false), -1, "Error 3 reading Zip file"},
         {"extra field past the stream's end", patched(lone, kExtraLengthAt, 100, false), 1000, "Error 4 reading Zip file"},
         {"data past the stream's end", patched(lone, kCompressedSizeAt, 100, true), 1000, "Error 5 reading Zip file"},
         {"well-formed archive", valid, -1, "no error"},
     };
     for (const auto& c : cases) EXPECT_EQ(WalkError(c.bytes, c.fileSize), c.expected) << c.what;
+}
+
+// Streamed and zip64 members: the walk steps over their data and descriptors by the sizes of
+// the central directory or the zip64 fields, and finds exactly the members, wherever zip
+// signatures stand in their data.
+TEST(ZipWalk, SizesLeftToTheCentralDirectoryOrTheZip64Field) {
+    for (const StreamZipSample& sample : StreamZipSamples()) {
+        const std::string bytes = BuildStreamZip(sample.members);
+        std::istringstream in(bytes);
+        std::vector<std::string> names;
+        try {
+            for (const ZipDirEntry& e : ReadLocalHeaders(in, static_cast<std::int64_t>(bytes.size())))
+                names.push_back(e.FileName);
+        } catch (const EZipStreamError& e) {
+            ADD_FAILURE() << sample.what << ": " << e.what();
+            continue;
+        }
+        std::vector<std::string> expected;
+        for (const StreamZipMember& m : sample.members) expected.push_back(m.name);
+        EXPECT_EQ(names, expected) << sample.what;
+    }
 }
 
 TEST(ZipWalk, SettingTheArchiveNameReadsEveryLocalHeader) {
