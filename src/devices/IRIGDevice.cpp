@@ -23,34 +23,24 @@ bool TIRIGDevice::Open(const std::string&) { return OpenFirstGeneration({kPidIri
 std::string TIRIGDevice::GetDeviceName() { return QueryDevice(std::string(kNameQueryCommand)).substr(4, 10); }
 
 void TIRIGDevice::Upgrade(std::string& message) {
-    message = kMsgError;
     ErrorTrail.clear();
-    try {
-        const UpgradeStart start = BeginUpgrade(message, "Instrument or FWU file is not IRIG CLOCK!");
-        if (start == UpgradeStart::Stop) return;
-        if (start == UpgradeStart::Go) {
-            // Both images are read and checked before the instrument leaves its firmware.
-            const HexImage image = ReadWorkImage(kPicUsbHexName, kUsbImageLayout);
-            const FpgaTextResult fpga = ReadFpgaConfiguration(WorkFile(kFpgaHexName));
-            if (!fpga.configuration) {
-                ctx_.debug.write("FPGA configuration refused: " + fpga.reason);
-            } else {
-                SetStageText("USB Pic uploading");
-                if (WriteDataToUSBPic(image)) {
-                    Close("");
-                    if (ReopenAfterRestart()) {
-                        SetStageText("FPGA uploading");
-                        if (WriteDataToFPGA(*fpga.configuration) && RunsNewFirmware()) message = kMsgSuccess;
-                    }
-                }
-            }
+    RunUpgrade(message, {kMsgException, TrailRule::Always}, [this](std::string& message) {
+        if (!ManifestFits(message, "Instrument or FWU file is not IRIG CLOCK!")) return true;
+        // Both images are read and checked before the instrument leaves its firmware.
+        const HexImage image = ReadWorkImage(kPicUsbHexName, kUsbImageLayout);
+        const FpgaTextResult fpga = ReadFpgaConfiguration(WorkFile(kFpgaHexName));
+        if (!fpga.configuration) {
+            ctx_.debug.write("FPGA configuration refused: " + fpga.reason);
+            return true;
         }
+        SetStageText("USB Pic uploading");
+        if (!WriteDataToUSBPic(image)) return true;
         Close("");
-    } catch (...) {
-        message = kMsgException;
-        Close("");
-    }
-    AppendTrailToPlainError(message);
+        if (!ReopenAfterRestart()) return true;
+        SetStageText("FPGA uploading");
+        if (WriteDataToFPGA(*fpga.configuration) && RunsNewFirmware()) message = kMsgSuccess;
+        return true;
+    });
 }
 
 bool TIRIGDevice::RunsNewFirmware() {
@@ -66,7 +56,7 @@ bool TIRIGDevice::RunsNewFirmware() {
 }
 
 bool TIRIGDevice::WriteDataToFPGA(const FpgaConfiguration& configuration) {
-    const Handle handle = Handles.empty() ? kInvalidHandle : Handles.front();
+    const Handle handle = FirstHandle();
     std::uint8_t reply[kReplyBufferSize] = {};
     std::uint32_t replyLimit = kReplyBufferSize;
     bool result = false;
@@ -74,14 +64,14 @@ bool TIRIGDevice::WriteDataToFPGA(const FpgaConfiguration& configuration) {
         return CommandExchange(ctx_, handle, command, length, kDefaultParameter, readParameter, reply, replyLimit);
     };
     try {
-        DoneCount.fetch_add(1, std::memory_order_relaxed);
+        Step();
         replyLimit = kReplyBufferSize;
         if (exchange(kFpgaProgrammingMode.data(), kFpgaProgrammingMode.size(), kProgrammingModeReadParameter) != 0) {
             AppendTrail("PRMD");
             return false;
         }
         ctx_.clock.sleep(kAfterProgrammingModeMs);
-        DoneCount.fetch_add(1, std::memory_order_relaxed);
+        Step();
         replyLimit = kReplyBufferSize;
         if (exchange(kFpgaSecondCommand.data(), kFpgaSecondCommand.size(), kDefaultParameter) != 0) {
             AppendTrail("Cmd: #0#2#0+#81+#0");
@@ -89,7 +79,7 @@ bool TIRIGDevice::WriteDataToFPGA(const FpgaConfiguration& configuration) {
         }
 
         for (std::size_t b = 0; b < configuration.blocks(); ++b) {
-            DoneCount.fetch_add(1, std::memory_order_relaxed);
+            Step();
             const std::uint8_t* block = configuration.bytes.data() + b * kFpgaBlockSize;
             const auto address = static_cast<std::uint32_t>(b * kFpgaBlockSize);
             const auto write = FpgaWriteBlockCommand(address, block);
@@ -111,7 +101,7 @@ bool TIRIGDevice::WriteDataToFPGA(const FpgaConfiguration& configuration) {
         }
 
         result = true;
-        DoneCount.fetch_add(1, std::memory_order_relaxed);
+        Step();
         const auto reset = FpgaResetPacket();
         resetResult_ = WriteOnly(ctx_, handle, reset.data(), static_cast<std::uint32_t>(reset.size()));
         ctx_.clock.sleep(kAfterResetMs);

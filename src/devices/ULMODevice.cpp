@@ -19,26 +19,18 @@ std::string TULMODevice::GetDeviceName() { return QueryDevice(std::string(kNameQ
 
 void TULMODevice::Upgrade(std::string& message) {
     // This family keeps its trail to itself: the message never carries it.
-    message = kMsgError;
-    try {
-        const UpgradeStart start = BeginUpgrade(message, "Instrument or FWU file is not ULMO!");
-        if (start == UpgradeStart::Stop) return;
-        if (start == UpgradeStart::Go) {
-            // Both images are read and checked before the instrument leaves its firmware; a
-            // refusal raises and ends the run with "Error".
-            const HexImage usbImage = ReadWorkImage(kUlmoUsbHexName, kUsbImageLayout);
-            const HexImage canImage = ReadCanImage();
-            SetStageText("USB Pic uploading");
-            if (WriteDataToUSBPic(usbImage)) {
-                Close("");
-                if (ReopenAfterRestart() && WriteDataToCAN(canImage)) message = kMsgSuccess;
-            }
-        }
+    RunUpgrade(message, {kMsgError, TrailRule::Never}, [this](std::string& message) {
+        if (!ManifestFits(message, "Instrument or FWU file is not ULMO!")) return true;
+        // Both images are read and checked before the instrument leaves its firmware; a
+        // refusal raises and ends the run with "Error".
+        const HexImage usbImage = ReadWorkImage(kUlmoUsbHexName, kUsbImageLayout);
+        const HexImage canImage = ReadCanImage();
+        SetStageText("USB Pic uploading");
+        if (!WriteDataToUSBPic(usbImage)) return true;
         Close("");
-    } catch (...) {
-        message = kMsgError;
-        Close("");
-    }
+        if (ReopenAfterRestart() && WriteDataToCAN(canImage)) message = kMsgSuccess;
+        return true;
+    });
 }
 
 HexImage TULMODevice::ReadCanImage() {
@@ -54,11 +46,11 @@ HexImage TULMODevice::ReadCanImage() {
 
 bool TULMODevice::WriteDataToCAN(const HexImage& image) {
     try {
-        const Handle handle = Handles.empty() ? kInvalidHandle : Handles.front();
+        const Handle handle = FirstHandle();
         bool accepted = true;
         std::uint8_t reply[kCanPacketSize] = {};
         for (std::uint32_t b = 0; b < kCanBlockCount; ++b) {
-            DoneCount.fetch_add(1, std::memory_order_relaxed);
+            Step();
             const std::uint8_t* block = image.bytes.data() + b * kCanBlockSize;
             const auto address = static_cast<std::uint16_t>(kCanFirstAddress + kCanBlockSize * b);
             const CanPacket first = CanFirstHalf(address, block);
@@ -83,7 +75,7 @@ bool TULMODevice::WriteDataToCAN(const HexImage& image) {
 
 bool TULMODevice::FinishCANUpload() {
     try {
-        const Handle handle = Handles.empty() ? kInvalidHandle : Handles.front();
+        const Handle handle = FirstHandle();
         const CanPacket command = CanFinishCommand();
         std::uint8_t reply[kCanPacketSize] = {};
         std::uint32_t replyLimit = kCanPacketSize;

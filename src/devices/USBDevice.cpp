@@ -149,7 +149,7 @@ std::int32_t TUSBDevice::ReadManifestDeviceType() {
 std::string TUSBDevice::QueryDevice(const std::string& command) {
     std::string reply(64, '\0');
     std::uint32_t replyLimit = 64;
-    const Handle handle = Handles.empty() ? kInvalidHandle : Handles.front();
+    const Handle handle = FirstHandle();
     const std::uint32_t result =
         CommandExchange(ctx_, handle, reinterpret_cast<const std::uint8_t*>(command.data()),
                         static_cast<std::uint32_t>(command.size()), kDefaultParameter, kDefaultParameter,
@@ -167,20 +167,38 @@ std::filesystem::path TUSBDevice::WorkFile(std::string_view name) const {
     return WorkFolderPath(ctx_.programFolder) / std::string(name);
 }
 
-TUSBDevice::UpgradeStart TUSBDevice::BeginUpgrade(std::string& message, std::string_view wrongKindMessage) {
-    if (!ExtractPackage(PackageFileName)) {
-        message = kMsgNoPackage;
-        return UpgradeStart::Stop;
+void TUSBDevice::RunUpgrade(std::string& message, const UpgradeRules& rules,
+                            const std::function<bool(std::string&)>& stages) {
+    message = kMsgError;
+    bool trail = true;
+    try {
+        if (!ExtractPackage(PackageFileName)) {
+            message = kMsgNoPackage;
+            return;
+        }
+        if (!Open("")) {
+            message = kMsgNotConnected;
+            return;
+        }
+        // Closes on every way out of the stages, an exception included.
+        struct CloseGuard {
+            TUSBDevice& device;
+            ~CloseGuard() { device.Close(""); }
+        } guard{*this};
+        trail = stages(message);
+    } catch (...) {
+        message = rules.exceptionMessage;
+        Close("");
     }
-    if (!Open("")) {
-        message = kMsgNotConnected;
-        return UpgradeStart::Stop;
-    }
-    if (ReadManifestDeviceType() != DeviceTypeCode) {
-        message = wrongKindMessage;
-        return UpgradeStart::WrongKind;
-    }
-    return UpgradeStart::Go;
+    if (!trail || message != kMsgError) return;
+    if (rules.trail == TrailRule::Always || (rules.trail == TrailRule::WhenNotEmpty && !ErrorTrail.empty()))
+        message += ": " + ErrorTrail;
+}
+
+bool TUSBDevice::ManifestFits(std::string& message, std::string_view wrongKindMessage) {
+    if (ReadManifestDeviceType() == DeviceTypeCode) return true;
+    message = wrongKindMessage;
+    return false;
 }
 
 bool TUSBDevice::ReopenAfterRestart() {
@@ -219,8 +237,5 @@ HexImage TUSBDevice::ReadWorkImage(std::string_view fileName, const HexImageLayo
     }
 }
 
-void TUSBDevice::AppendTrailToPlainError(std::string& message) const {
-    if (message == kMsgError) message += ": " + ErrorTrail;
-}
 
 }  // namespace rovenza

@@ -102,12 +102,26 @@ protected:
     // path is tried (a driver that lists no interface). Never guesses between two new paths.
     enum class Reopen { Opened, NotYet, Ambiguous };
     Reopen OpenNewPath(const std::vector<std::string>& before, std::initializer_list<std::string_view> pids);
-    // The opening steps every upgrade shares: unpack the package, open the instrument, check
-    // the manifest's device type. Stop: the run ends here with `message` set, nothing opened.
-    // WrongKind: `message` is the family's wrong-kind text and the instrument is open. Go: the
-    // stages may run.
-    enum class UpgradeStart { Stop, WrongKind, Go };
-    UpgradeStart BeginUpgrade(std::string& message, std::string_view wrongKindMessage);
+    // How a family's run ends: the message an exception leaves, and when the trail joins a
+    // message that is still exactly "Error" ("Error: " + trail).
+    enum class TrailRule { Never, Always, WhenNotEmpty };
+    struct UpgradeRules {
+        std::string_view exceptionMessage;
+        TrailRule trail;
+    };
+    // The shape every Upgrade shares: the message starts as "Error"; the package is unpacked
+    // ("The FWU file does not exist.") and the instrument opened ("Instrument is not
+    // connected."), both ending the run at once; then the family's `stages` run, and every way
+    // out of them closes the instrument; an exception leaves the rule's message; last, the
+    // trail rule, unless `stages` returned false (an ending that keeps the trail out).
+    void RunUpgrade(std::string& message, const UpgradeRules& rules, const std::function<bool(std::string&)>& stages);
+    // True when the manifest's device type is the family's; otherwise `message` becomes the
+    // family's wrong-kind text.
+    bool ManifestFits(std::string& message, std::string_view wrongKindMessage);
+    // The first handle, or the invalid handle when none is open.
+    Handle FirstHandle() const { return Handles.empty() ? kInvalidHandle : Handles.front(); }
+    // One more step of progress.
+    void Step() { DoneCount.fetch_add(1, std::memory_order_relaxed); }
     // After the microcontroller has restarted into its new firmware: up to 11 attempts, 4 s
     // apart, to open it again, by a path of the family that was not listed before the restart.
     bool ReopenAfterRestart();
@@ -115,9 +129,6 @@ protected:
     // instrument) for up to 30 s until `back` sees the instrument; otherwise the trail gets
     // "Not running the new firmware" and the result is false.
     bool AwaitFirmware(const std::function<bool(const FirstGenerationListing&)>& back);
-    // The ending every first-generation family shares: a message still exactly "Error" gets
-    // ": " and the trail.
-    void AppendTrailToPlainError(std::string& message) const;
 
     const Context& ctx_;
     // The identifier the family's firmware shows; the families set it.

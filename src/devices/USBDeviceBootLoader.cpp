@@ -27,7 +27,7 @@ bool TUSBDevice::GoBootLoad() {
     std::vector<std::string> before = ListFirstGeneration(ctx_).withPid(kPidBootLoader);
     std::erase_if(before, [&](const std::string& path) { return ContainsPath({openedPath_}, path); });
 
-    const Handle handle = Handles.empty() ? kInvalidHandle : Handles.front();
+    const Handle handle = FirstHandle();
     std::uint8_t reply[64] = {};
     std::uint32_t replyLimit = sizeof reply;
     // The firmware restarts at once and need not answer.
@@ -54,7 +54,7 @@ bool TUSBDevice::WriteDataToUSBPic(const HexImage& image) {
         AppendTrail("GoBootLoad");
         return false;
     }
-    const Handle handle = Handles.empty() ? kInvalidHandle : Handles.front();
+    const Handle handle = FirstHandle();
 
     BootLoaderPacket packet;
     std::uint8_t reply[64] = {};
@@ -77,7 +77,7 @@ bool TUSBDevice::WriteDataToUSBPic(const HexImage& image) {
     };
 
     for (std::uint32_t row = 0; row < kRowCount; ++row) {
-        DoneCount.fetch_add(1, std::memory_order_relaxed);
+        Step();
         const std::uint8_t* rowBytes = image.bytes.data() + kRowSize * row;
         const std::uint16_t address = RowAddress(row);
         packet.SetData(rowBytes, kRowSize);
@@ -107,13 +107,13 @@ bool TUSBDevice::WriteDataToUSBPic(const HexImage& image) {
         }
     }
 
-    DoneCount.fetch_add(1, std::memory_order_relaxed);
+    Step();
     const std::uint8_t eepromByte = 0xFF;
     packet.SetData(&eepromByte, 1);
     if (!send(PicCommand::WRITE_EEDATA, 1, kEepromAddress, kEepromReplyLimit, "WRITE_EEDATA")) return fail();
     ctx_.clock.sleep(kEepromWaitMs);
 
-    DoneCount.fetch_add(1, std::memory_order_relaxed);
+    Step();
     pathsBeforeRestart_ = ListFirstGeneration(ctx_).paths;
     const std::uint8_t resetByte = 0x00;
     packet.SetData(&resetByte, 1);

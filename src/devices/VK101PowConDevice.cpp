@@ -25,22 +25,15 @@ bool TVK101PowConDevice::RunsNewFirmware() {
 }
 
 void TVK101PowConDevice::Upgrade(std::string& message) {
-    message = kMsgError;
     ErrorTrail.clear();
-    try {
-        const UpgradeStart start = BeginUpgrade(message, "Instrument or FWU file is not VK101!");
-        if (start == UpgradeStart::Stop) return;
-        if (start == UpgradeStart::Go) {
-            const HexImage image = ReadWorkImage(kPicUsbHexName, kUsbImageLayout);
-            SetStageText("Uploading");
-            if (WriteDataToUSBPic(image) && RunsNewFirmware()) message = kMsgSuccess;
-        }
-        Close("");
-    } catch (...) {
-        message = kMsgException;
-        Close("");
-    }
-    AppendTrailToPlainError(message);
+    RunUpgrade(message, {kMsgException, TrailRule::Always}, [this](std::string& message) {
+        if (!ManifestFits(message, "Instrument or FWU file is not VK101!")) return true;
+        // The image is read and checked before the instrument leaves its firmware.
+        const HexImage image = ReadWorkImage(kPicUsbHexName, kUsbImageLayout);
+        SetStageText("Uploading");
+        if (WriteDataToUSBPic(image) && RunsNewFirmware()) message = kMsgSuccess;
+        return true;
+    });
 }
 
 }  // namespace rovenza
