@@ -17,6 +17,7 @@ inline constexpr std::uint32_t kFileShareWrite = 0x00000002u;
 // System error codes the core and the bench speak of.
 inline constexpr std::uint32_t kErrorFileNotFound = 2;
 inline constexpr std::uint32_t kErrorInvalidHandle = 6;
+inline constexpr std::uint32_t kErrorInvalidParameter = 87;
 inline constexpr std::uint32_t kErrorGenFailure = 31;
 inline constexpr std::uint32_t kErrorDeviceNotConnected = 1167;
 inline constexpr std::uint32_t kErrorTimeout = 1460;

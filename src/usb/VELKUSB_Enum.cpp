@@ -15,7 +15,7 @@ void CollectByPid(const Context& ctx, const std::string& wanted, Report report, 
     if (!ctx.interfaces.enumerate(kFirstGenerationClass, entries)) return;
     for (const auto& entry : entries) {
         if (entry.detailError != 0) {
-            const std::string text = "Error " + std::to_string(entry.detailError);
+            const std::string text = DetailErrorText(entry.detailError);
             if (report == Report::MessageBox)
                 ctx.op.showMessage("", text);
             else
@@ -28,6 +28,8 @@ void CollectByPid(const Context& ctx, const std::string& wanted, Report report, 
 }
 
 }  // namespace
+
+std::string DetailErrorText(std::uint32_t code) { return "Error " + std::to_string(code); }
 
 std::string AsciiUpper(std::string_view text) {
     std::string upper(text);

@@ -1,5 +1,6 @@
 #pragma once
 // Locating first-generation instruments by the product identifier in their device paths.
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -10,6 +11,9 @@ namespace rovenza {
 
 // The text between "PID_" and the next "#" of the upper-cased path.
 bool ExtractPid(const std::string& path, std::string& pid);
+
+// How a failed interface-detail query is reported: "Error " and the system code in decimal.
+std::string DetailErrorText(std::uint32_t code);
 
 // Appends the paths of the first-generation class whose identifier is the boot loader's.
 // A failed detail query is reported in a message box.

@@ -1,0 +1,72 @@
+#include "Gen2Frames.h"
+
+#include <algorithm>
+
+namespace rovenza {
+
+namespace {
+
+using Frame = std::vector<std::uint8_t>;
+
+std::uint8_t Code(Gen2Request request) { return static_cast<std::uint8_t>(request); }
+std::uint8_t Byte(std::uint32_t value, int shift) { return static_cast<std::uint8_t>(value >> shift); }
+
+}  // namespace
+
+Frame SetModeFrame(std::uint8_t mode) { return {Code(Gen2Request::SET_MODE), mode}; }
+
+Frame GetStatusFrame() { return {Code(Gen2Request::GET_STATUS)}; }
+
+Frame FlashReadFrame(std::uint32_t address, std::uint8_t count) {
+    return {Code(Gen2Request::FLASH_READ), Byte(address, 16), Byte(address, 8), Byte(address, 0), count};
+}
+
+Frame FlashWriteFrame(std::uint32_t address, const std::uint8_t* data, std::size_t length) {
+    Frame frame{Code(Gen2Request::FLASH_WRITE), Byte(address, 16), Byte(address, 8), Byte(address, 0),
+                static_cast<std::uint8_t>(length)};
+    frame.insert(frame.end(), data, data + length);
+    return frame;
+}
+
+Frame FlashEraseFrame() { return {Code(Gen2Request::FLASH_ERASE)}; }
+
+Frame MemReadFrame(std::uint16_t address, std::uint8_t count) {
+    return {Code(Gen2Request::MEM_READ), Byte(address, 8), Byte(address, 0), count};
+}
+
+Frame MemWriteFrame(std::uint16_t address, const std::uint8_t* data, std::uint8_t count) {
+    Frame frame{Code(Gen2Request::MEM_WRITE), Byte(address, 8), Byte(address, 0), count};
+    frame.insert(frame.end(), data, data + count);
+    return frame;
+}
+
+Frame FpgaPowerFrame(bool on) { return {Code(Gen2Request::FPGA_POWER), static_cast<std::uint8_t>(on ? 1 : 0)}; }
+
+std::uint32_t DecodeStatus(const std::vector<std::uint8_t>& reply, Gen2Status& status) {
+    if (reply.size() < kStatusReplySize) return kReplyCheckFailed;
+    status.Field0 = reply[0];
+    status.Field1 = reply[1];
+    status.Busy = reply[2];
+    status.Field3 = reply[3];
+    status.Field4 = static_cast<std::uint8_t>(reply[4] ^ 0x01);
+    return 0;
+}
+
+std::vector<std::uint8_t> CutReply(const std::vector<std::uint8_t>& reply, std::size_t count) {
+    return {reply.begin(), reply.begin() + static_cast<std::ptrdiff_t>(std::min(count, reply.size()))};
+}
+
+std::uint32_t CheckFlashWriteEcho(const std::vector<std::uint8_t>& reply, const std::uint8_t* data,
+                                  std::size_t length) {
+    if (reply.size() < length || !std::equal(data, data + length, reply.begin())) return kReplyCheckFailed;
+    return 0;
+}
+
+std::uint32_t DecodeMemReadChunk(const std::vector<std::uint8_t>& reply, std::uint8_t* out, std::size_t count) {
+    const std::size_t carried = std::min(count, reply.size());
+    std::copy(reply.begin(), reply.begin() + static_cast<std::ptrdiff_t>(carried), out);
+    std::fill(out + carried, out + count, std::uint8_t{0});
+    return carried == count ? 0 : kReplyCheckFailed;
+}
+
+}  // namespace rovenza

@@ -1,0 +1,99 @@
+#pragma once
+// Request frames of the second-generation instruments and the decoding of their replies.
+// Every frame starts with its request code; a reply is at most 64 bytes. Flash addresses are
+// 24 bits and memory addresses 16 bits, most significant byte first.
+#include <array>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+namespace rovenza {
+
+enum class Gen2Request : std::uint8_t {
+    SET_MODE = 0xA0,
+    GET_STATUS = 0xA1,
+    FLASH_READ = 0xA5,
+    FLASH_WRITE = 0xA6,
+    FLASH_ERASE = 0xA7,
+    MEM_READ = 0xA8,
+    MEM_WRITE = 0xA9,
+    I2C_WRITE = 0xAD,
+    FPGA_POWER = 0xAF,
+    I2C_START_READ = 0xB0,
+    I2C_POLL = 0xB1,
+};
+
+struct Gen2RequestInfo {
+    Gen2Request code;
+    std::string_view name;
+};
+
+inline constexpr std::array<Gen2RequestInfo, 11> kGen2Requests{{
+    {Gen2Request::SET_MODE, "SET_MODE"},
+    {Gen2Request::GET_STATUS, "GET_STATUS"},
+    {Gen2Request::FLASH_READ, "FLASH_READ"},
+    {Gen2Request::FLASH_WRITE, "FLASH_WRITE"},
+    {Gen2Request::FLASH_ERASE, "FLASH_ERASE"},
+    {Gen2Request::MEM_READ, "MEM_READ"},
+    {Gen2Request::MEM_WRITE, "MEM_WRITE"},
+    {Gen2Request::I2C_WRITE, "I2C_WRITE"},
+    {Gen2Request::FPGA_POWER, "FPGA_POWER"},
+    {Gen2Request::I2C_START_READ, "I2C_START_READ"},
+    {Gen2Request::I2C_POLL, "I2C_POLL"},
+}};
+
+// The name of a request code (a frame's first byte); empty for a code that is not a request.
+constexpr std::string_view Gen2RequestName(std::uint8_t code) {
+    for (const auto& request : kGen2Requests)
+        if (static_cast<std::uint8_t>(request.code) == code) return request.name;
+    return {};
+}
+
+// A reply that fails a check: too short, or not the echo it should be.
+inline constexpr std::uint32_t kReplyCheckFailed = 0x2000;
+
+inline constexpr std::size_t kGen2ReplyLimit = 64;
+inline constexpr std::size_t kMemChunkLimit = 16;      // data bytes per memory frame
+inline constexpr std::size_t kFlashWriteLimit = 255;   // data bytes per flash write
+inline constexpr std::size_t kStatusReplySize = 5;
+
+// The identity record in the instrument's memory; the serial number is read from it.
+inline constexpr std::uint16_t kSerialBlockAddress = 0x1E00;
+inline constexpr std::size_t kSerialBlockSize = 20;
+
+std::vector<std::uint8_t> SetModeFrame(std::uint8_t mode);
+std::vector<std::uint8_t> GetStatusFrame();
+std::vector<std::uint8_t> FlashReadFrame(std::uint32_t address, std::uint8_t count);
+// `length` is at most kFlashWriteLimit; it travels in one byte.
+std::vector<std::uint8_t> FlashWriteFrame(std::uint32_t address, const std::uint8_t* data, std::size_t length);
+std::vector<std::uint8_t> FlashEraseFrame();
+// `count` is at most kMemChunkLimit.
+std::vector<std::uint8_t> MemReadFrame(std::uint16_t address, std::uint8_t count);
+std::vector<std::uint8_t> MemWriteFrame(std::uint16_t address, const std::uint8_t* data, std::uint8_t count);
+std::vector<std::uint8_t> FpgaPowerFrame(bool on);
+
+// The status record, from reply bytes 0 to 4. Only `Busy` has a meaning the host relies on:
+// non-zero while the instrument is still erasing its flash.
+struct Gen2Status {
+    std::int32_t Field0 = 0;
+    std::int32_t Field1 = 0;
+    std::uint8_t Busy = 0;
+    std::uint8_t Field3 = 0;
+    std::uint8_t Field4 = 0;  // reply byte 4 with its lowest bit inverted
+};
+
+// 0 and the record filled, or kReplyCheckFailed (record untouched) for fewer than 5 bytes.
+std::uint32_t DecodeStatus(const std::vector<std::uint8_t>& reply, Gen2Status& status);
+
+// A read reply cut to the bytes asked for; a shorter reply stays as it is.
+std::vector<std::uint8_t> CutReply(const std::vector<std::uint8_t>& reply, std::size_t count);
+
+// A flash write is confirmed when its reply, cut to the data's length, repeats the data.
+std::uint32_t CheckFlashWriteEcho(const std::vector<std::uint8_t>& reply, const std::uint8_t* data,
+                                  std::size_t length);
+
+// Copies a memory read reply into `out` (`count` bytes). Bytes the reply does not carry are 0
+// and make the chunk fail with kReplyCheckFailed.
+std::uint32_t DecodeMemReadChunk(const std::vector<std::uint8_t>& reply, std::uint8_t* out, std::size_t count);
+
+}  // namespace rovenza
