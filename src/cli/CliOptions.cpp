@@ -1,6 +1,9 @@
 #include "CliOptions.h"
 
+#include <algorithm>
+
 #include "devices/Families.h"
+#include "devices/USBDevice2.h"
 
 namespace rovenza {
 
@@ -14,6 +17,8 @@ std::string CliUsage() {
         "  \\F PACKAGE, --file PACKAGE   the firmware package\n"
         "  \\U, --upload                 run the upgrade\n"
         "  \\C                           accepted for the window's sake; the command line always ends\n"
+        "  --select SERIAL[,SERIAL...]   upgrade the second-generation instruments of these serial\n"
+        "                                numbers, as --list shows them (default: all attached)\n"
         "  --choose LIST                 when several instruments are attached: a comma-separated\n"
         "                                list of 1 and 0, one per instrument (default: all)\n"
         "  --module-type N               module type to use where a module's type is unknown\n"
@@ -82,6 +87,28 @@ CliParse ParseCliArguments(const std::vector<std::string>& argsIn) {
                     break;
                 }
             }
+        } else if (arg == "--select" || arg.rfind("--select=", 0) == 0) {
+            std::string list;
+            if (arg == "--select") {
+                if (!hasValue) {
+                    parse.error = "--select needs a serial number";
+                    break;
+                }
+                list = args[++i];
+            } else {
+                list = arg.substr(9);
+            }
+            for (std::size_t start = 0; start <= list.size();) {
+                const std::size_t comma = std::min(list.find(',', start), list.size());
+                std::string serial = list.substr(start, comma - start);
+                if (serial.rfind(kSerialItemPrefix, 0) == 0) serial.erase(0, kSerialItemPrefix.size());
+                if (serial.empty()) {
+                    parse.error = "--select takes serial numbers separated by commas, such as PC000001,1234";
+                    break;
+                }
+                o.select.push_back(serial);
+                start = comma + 1;
+            }
         } else if (arg == "--module-type" && hasValue) {
             try {
                 o.moduleType = std::stoi(args[++i]);
@@ -98,6 +125,10 @@ CliParse ParseCliArguments(const std::vector<std::string>& argsIn) {
             parse.error = "unknown argument \"" + arg + "\"";
         }
     }
+    if (!parse.error && !o.select.empty() && !o.deviceChoice.empty())
+        parse.error = "--select and --choose both choose the instruments: give one of them";
+    if (!parse.error && !o.select.empty() && Family(static_cast<FamilyId>(o.family)).generation != 2)
+        parse.error = "--select chooses among second-generation instruments (\"Velkaro USB\", \"VKUSB Zenara - Modules\")";
     if (!parse.error && !o.upload && !o.list && !o.help && !o.version)
         parse.error = "nothing to do: give \\U (or --upload) to run the upgrade, or --list";
     return parse;

@@ -18,6 +18,7 @@ struct CliOptions {
     bool help = false;
     bool version = false;
     std::vector<bool> deviceChoice;  // --choose 1,0,1 (empty: all devices)
+    std::vector<std::string> select;  // --select SERIAL[,SERIAL...] (empty: all devices)
     std::optional<int> moduleType;   // --module-type N
 };
 

@@ -1,5 +1,6 @@
 #include "CliRun.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -9,6 +10,7 @@
 #include "CliOptions.h"
 #include "devices/Families.h"
 #include "devices/USBDevice.h"
+#include "devices/USBDevice2.h"
 #include "frontend/Progress.h"
 #include "usb/VELKUSB_Const.h"
 #include "usb/VELKUSB_Enum.h"
@@ -17,12 +19,24 @@ namespace rovenza {
 
 namespace {
 
+// True when the dialog item's serial number is one of `select` (ASCII case ignored).
+bool Selected(const std::vector<std::string>& select, const std::string& item) {
+    const std::string serial = item.rfind(kSerialItemPrefix, 0) == 0 ? item.substr(kSerialItemPrefix.size()) : item;
+    return std::any_of(select.begin(), select.end(),
+                       [&](const std::string& s) { return AsciiUpper(s) == AsciiUpper(serial); });
+}
+
 // Answers the questions the window would ask from the command line's options.
 class CliOperator final : public Operator {
 public:
     CliOperator(const CliOptions& options, std::ostream& err) : options_(options), err_(err) {}
 
     std::optional<std::vector<bool>> chooseDevices(const std::vector<std::string>& items) override {
+        if (!options_.select.empty()) {
+            std::vector<bool> checks;
+            for (const auto& item : items) checks.push_back(Selected(options_.select, item));
+            return checks;
+        }
         if (options_.deviceChoice.empty()) return std::vector<bool>(items.size(), true);
         std::vector<bool> checks = options_.deviceChoice;
         checks.resize(items.size(), false);
@@ -38,22 +52,43 @@ private:
     std::ostream& err_;
 };
 
+// One line per attached instrument: the family (or, for a boot loader, which may belong to any
+// first-generation family, "boot loader"), its mode or serial, and its device path.
 void ListInstruments(const Context& ctx, std::ostream& out) {
-    auto list = [&](const InterfaceClassGuid& cls) {
-        std::vector<DeviceInterfaceEntry> entries;
-        if (!ctx.interfaces.enumerate(cls, entries)) return;
+    std::vector<DeviceInterfaceEntry> entries;
+    if (ctx.interfaces.enumerate(kFirstGenerationClass, entries)) {
         for (const auto& entry : entries) {
             std::string pid;
-            if (!ExtractPid(entry.path, pid)) pid = "-";
-            const bool firstGeneration = cls == kFirstGenerationClass;
-            const char* mode = !firstGeneration ? "second generation"
-                               : pid == kPidBootLoader ? "bootloader"
-                                                        : "firmware";
-            out << entry.path << '\t' << pid << '\t' << mode << '\n';
+            ExtractPid(entry.path, pid);
+            std::string family = "unknown (" + (pid.empty() ? std::string("-") : pid) + ")";
+            if (pid == kPidBootLoader) family = "boot loader";
+            for (const auto& known : kFamilies)
+                if (!known.firmwarePid.empty() && pid == known.firmwarePid) family = std::string(known.listText);
+            out << family << '\t' << (pid == kPidBootLoader ? "bootloader" : "firmware") << '\t' << entry.path << '\n';
         }
-    };
-    list(kFirstGenerationClass);
-    list(kSecondGenerationClass);
+    }
+    for (const auto& instrument : ListSecondGeneration(ctx))
+        out << (instrument.friendlyName.empty() ? std::string("second generation") : instrument.friendlyName) << '\t'
+            << (instrument.item.empty() ? std::string("not openable") : instrument.item) << '\t' << instrument.path
+            << '\n';
+}
+
+// Checks --select against the attached instruments before any of them is written: every
+// serial named must be attached. Returns the complaint, or nothing.
+std::optional<std::string> CheckSelection(const Context& ctx, const std::vector<std::string>& select) {
+    std::vector<std::string> attached;
+    for (const auto& instrument : ListSecondGeneration(ctx))
+        if (!instrument.item.empty()) attached.push_back(instrument.item.substr(kSerialItemPrefix.size()));
+    for (const auto& serial : select) {
+        const bool found = std::any_of(attached.begin(), attached.end(),
+                                       [&](const std::string& a) { return AsciiUpper(a) == AsciiUpper(serial); });
+        if (found) continue;
+        std::string names;
+        for (const auto& a : attached) names += (names.empty() ? "" : ", ") + a;
+        return "no attached instrument has the serial number \"" + serial + "\" (attached: " +
+               (names.empty() ? std::string("none") : names) + ")";
+    }
+    return std::nullopt;
 }
 
 // Runs the upgrade on a worker thread and reports progress on `err` while it runs.
@@ -118,6 +153,17 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
 
     int status = 0;
     if (options.list) ListInstruments(world->context(), out);
+    if (options.upload && !options.select.empty()) {
+        if (auto complaint = CheckSelection(world->context(), options.select)) {
+            err << "rovenza-cli: " << *complaint << '\n';
+            try {
+                world->finish();
+            } catch (const std::exception& e) {
+                err << "rovenza-cli: " << e.what() << '\n';
+            }
+            return 2;
+        }
+    }
     if (options.upload) {
         auto upgrader = CreateUpgrader(options.family, world->context());
         upgrader->PackageFileName = options.packageFile;

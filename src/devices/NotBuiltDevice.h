@@ -1,13 +1,14 @@
 #pragma once
-// Stands in for a family whose upgrade this build does not carry yet: its run ends at once
-// with a message saying so, before anything is unpacked or opened.
+// Stands in for a second-generation family whose programming this build does not carry yet:
+// the run unpacks the package and opens and chooses the instruments as the family would, then
+// closes every handle and ends with a message saying that nothing was programmed.
 #include <string>
 
-#include "USBDevice.h"
+#include "USBDevice2.h"
 
 namespace rovenza {
 
-class TNotBuiltDevice : public TUSBDevice {
+class TNotBuiltDevice : public TUSBDevice2 {
 public:
     TNotBuiltDevice(const Context& ctx, std::string familyName, std::int32_t deviceType);
 

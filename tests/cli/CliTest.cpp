@@ -25,6 +25,7 @@ struct CliResult {
 class CliTest : public ::testing::Test {
 protected:
     TempDir dir;
+    int runs = 0;
     CliResult Run(std::vector<std::string> args) {
         args.insert(args.begin(), {"--program-folder", dir.path().string()});
         std::ostringstream out, err;
@@ -58,9 +59,13 @@ TEST_F(CliTest, HelpVersionAndBadUsage) {
 TEST_F(CliTest, ListShowsTheDefaultBench) {
     const auto result = Run({"--simulate", "--list"});
     EXPECT_EQ(result.status, 0);
-    EXPECT_THAT(result.out, HasSubstr("pid_0db0#PC000001#"));
-    EXPECT_THAT(result.out, HasSubstr("\t0DB0\tfirmware\n"));
-    EXPECT_THAT(result.out, HasSubstr("\t0DAE\tfirmware\n"));
+    EXPECT_THAT(result.out, HasSubstr("VK101 Power Controller\tfirmware\t\\\\?\\usb#vid_1234&pid_0db0#PC000001#"));
+    EXPECT_THAT(result.out, HasSubstr("IRIG Clock\tfirmware\t"));
+    // Second-generation instruments show the serial of their identity record, as the
+    // selection dialog does.
+    EXPECT_THAT(result.out, HasSubstr("Velkaro USB\tVKUSB SN: TV000001\t"));
+    EXPECT_THAT(result.out, HasSubstr("VKUSB Zenara - Modules\tVKUSB SN: ZN000001\t"));
+    EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), 5);
     // Without the bench there is no instrument at all.
     EXPECT_EQ(Run({"--list"}).out, "");
 }
@@ -110,10 +115,13 @@ TEST_F(CliTest, FailuresExitWithOne) {
     EXPECT_EQ(unplugged.status, 1);
     EXPECT_EQ(unplugged.out, "Instrument is not connected.\n");
 
+    // The default bench's two second-generation instruments are both chosen; nothing is written.
     for (const char* family : {"Velkaro USB", "VKUSB Zenara - Modules"}) {
         const auto notBuilt = Run({"--simulate", "\\D", family, "\\F", Vk101Package(), "\\U"});
         EXPECT_EQ(notBuilt.status, 1);
-        EXPECT_EQ(notBuilt.out, "Upgrading \"" + std::string(family) + "\" instruments is not available in this version.\n");
+        EXPECT_EQ(notBuilt.out, "Programming \"" + std::string(family) +
+                                    "\" instruments is not available in this version: 2 instruments chosen, "
+                                    "nothing written.\n");
     }
 
     const auto benchFile = dir.path() / "bench.json";
@@ -123,6 +131,41 @@ TEST_F(CliTest, FailuresExitWithOne) {
                              Vk101Package(), "\\U"});
     EXPECT_EQ(failed.status, 1);
     EXPECT_EQ(failed.out, "Error: \x0A\x0D" "ERASE_FLASH\x0A\x0D" "WriteDataToUSBPic\n");
+}
+
+TEST_F(CliTest, SelectChoosesSecondGenerationInstrumentsBySerial) {
+    const auto benchFile = dir.path() / "three.json";
+    std::ofstream(benchFile) << R"({ "instruments": [ { "family": "Velkaro USB", "serial": "TV000001" },
+        { "family": "Velkaro USB", "serial": "TV000002" }, { "family": "Velkaro USB", "serial": "TV000003" } ] })";
+    const std::string bench = "--simulate=" + benchFile.string();
+    auto run = [&](std::vector<std::string> args) {
+        const auto dump = dir.path() / ("dump" + std::to_string(++runs));
+        args.insert(args.begin(), {bench, "--bench-dump", dump.string(), "\\D", "Velkaro USB", "\\F", Vk101Package()});
+        const CliResult result = Run(args);
+        std::ifstream log(dump / "requests.log");
+        return std::pair(result, std::string(std::istreambuf_iterator<char>(log), std::istreambuf_iterator<char>()));
+    };
+
+    const auto [two, twoLog] = run({"--select", "tv000001,VKUSB SN: TV000003", "\\U"});
+    EXPECT_EQ(two.out, "Programming \"Velkaro USB\" instruments is not available in this version: "
+                       "2 instruments chosen, nothing written.\n");
+
+    // A serial that is not attached: bad usage, naming the attached ones, and no instrument
+    // receives more than its mode and the identity read.
+    const auto [unknown, unknownLog] = run({"--select", "TV000001,TV000009", "\\U"});
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_THAT(unknown.err, HasSubstr("\"TV000009\" (attached: TV000001, TV000002, TV000003)"));
+    EXPECT_EQ(unknown.out, "");
+    std::istringstream lines(unknownLog);
+    for (std::string line; std::getline(lines, line);)
+        EXPECT_THAT(line, ::testing::ContainsRegex("\t(open2|close2|SET_MODE|MEM_READ)\t")) << line;
+
+    for (const auto& bad : std::vector<std::vector<std::string>>{
+             {"--select", "TV000001", "--choose", "1,0,1", "\\U"}, {"--select", "", "\\U"}, {"--select"}}) {
+        EXPECT_EQ(run(bad).first.status, 2) << ::testing::PrintToString(bad);
+    }
+    // The first generation has no selection (yet).
+    EXPECT_EQ(Run({"--simulate", "--select", "PC000001", "\\D", "VK101 Power Controller", "\\U"}).status, 2);
 }
 
 std::vector<std::uint8_t> ReadFile(const std::filesystem::path& file) {
