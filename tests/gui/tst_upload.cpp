@@ -59,6 +59,7 @@ private slots:
     void chooseDevicesFromWorker();
     void chooseModuleTypeFromWorker();
     void powerControllerOnBench();
+    void velkaroSelectionOnBench();
 };
 
 void UploadTest::failureMessage_data() {
@@ -259,6 +260,40 @@ void UploadTest::powerControllerOnBench() {
     const std::vector<std::uint8_t> image = DemoUsbPicImage();
     const std::vector<std::uint8_t>& program = bench.instrument(serial).program();
     QVERIFY(std::equal(program.begin() + 0x800, program.end(), image.begin() + 0x800));
+    QCOMPARE(bench.bench().openHandles(), std::size_t{0});
+}
+
+void UploadTest::velkaroSelectionOnBench() {
+    // Three second-generation instruments: the window's worker asks through the dialog, the
+    // operator unchecks the second, and only the first and third are opened to the end.
+    sim::SimulatedBench bench(BenchOf({BenchInstrument(sim::FamilyId::Velkaro, "TV000001"),
+                                       BenchInstrument(sim::FamilyId::Velkaro, "TV000002"),
+                                       BenchInstrument(sim::FamilyId::Velkaro, "TV000003")}));
+    TempDir packages;
+    const std::filesystem::path package = packages.path() / "velkaro.fwu";
+    WriteFwu(package, {{"Bootload.ini", "[Info]\r\nDeviceType=3\r\n"}, {"USB.bin", "x"}, {"fpga.bin", "y"}});
+    QtOperator op;
+    QStringList items;
+    WhenShown<TSelectDeviceForm> chooser([&](TSelectDeviceForm* form) {
+        for (int i = 0; i < form->DevicesCheckListBox->count(); ++i) items << form->DevicesCheckListBox->item(i)->text();
+        form->DevicesCheckListBox->item(1)->setCheckState(Qt::Unchecked);
+        form->UpgradeButton->click();
+    });
+    QString box;
+    WhenShown<QMessageBox> dismisser([&](QMessageBox* shown) {
+        box = shown->text();
+        shown->accept();
+    });
+    {
+        WindowFixture fixture({"\\D", "Velkaro USB", "\\F", package.string(), "\\U"}, &CreateUpgrader, &op,
+                              Backends{bench.driver(), bench.interfaces(), bench.clock()});
+        op.setOwner(&fixture.window());
+        fixture.show();
+        QVERIFY(fixture.waitForUpgrades());
+    }
+    QCOMPARE(items, QStringList({"VKUSB SN: TV000001", "VKUSB SN: TV000002", "VKUSB SN: TV000003"}));
+    QCOMPARE(box, QStringLiteral("Programming \"Velkaro USB\" instruments is not available in this version: "
+                                 "2 instruments chosen, nothing written."));
     QCOMPARE(bench.bench().openHandles(), std::size_t{0});
 }
 
