@@ -4,30 +4,33 @@
 
 namespace rovenza::sim {
 
-std::uint8_t ConfigFlash::at(std::uint32_t address) const {
-    const auto it = pages_.find(address / kPageSize);
-    return it == pages_.end() ? 0xFF : it->second.bytes[address % kPageSize];
-}
-
 Bytes ConfigFlash::read(std::uint32_t address, std::size_t count) const {
     Bytes out(count, 0xFF);
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::uint64_t a = std::uint64_t{address} + i;
-        if (a < size_) out[i] = at(static_cast<std::uint32_t>(a));
+    for (std::size_t done = 0; done < count;) {
+        const std::uint64_t a = std::uint64_t{address} + done;
+        if (a >= size_) break;
+        const std::uint32_t offset = static_cast<std::uint32_t>(a % kPageSize);
+        const std::size_t chunk = std::min<std::size_t>(count - done, kPageSize - offset);
+        if (const auto it = pages_.find(static_cast<std::uint32_t>(a / kPageSize)); it != pages_.end())
+            std::copy_n(it->second.bytes.begin() + offset, chunk, out.begin() + static_cast<std::ptrdiff_t>(done));
+        done += chunk;
     }
     return out;
 }
 
 void ConfigFlash::program(std::uint32_t address, const Bytes& data) {
-    for (std::size_t i = 0; i < data.size(); ++i) {
-        const std::uint64_t a = std::uint64_t{address} + i;
+    for (std::size_t done = 0; done < data.size();) {
+        const std::uint64_t a = std::uint64_t{address} + done;
         if (a >= size_) return;
+        const std::uint32_t offset = static_cast<std::uint32_t>(a % kPageSize);
+        const std::size_t chunk =
+            std::min<std::size_t>({data.size() - done, kPageSize - offset, static_cast<std::size_t>(size_ - a)});
         auto [it, added] = pages_.try_emplace(static_cast<std::uint32_t>(a / kPageSize));
         Page& page = it->second;
         if (added) page.bytes.fill(0xFF);
-        const std::uint32_t offset = static_cast<std::uint32_t>(a % kPageSize);
-        page.bytes[offset] &= data[i];
-        page.used = std::max(page.used, offset + 1);
+        for (std::size_t i = 0; i < chunk; ++i) page.bytes[offset + i] &= data[done + i];
+        page.used = std::max(page.used, offset + static_cast<std::uint32_t>(chunk));
+        done += chunk;
     }
 }
 

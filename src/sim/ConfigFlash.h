@@ -18,8 +18,6 @@ public:
     explicit ConfigFlash(std::uint32_t size) : size_(size) {}
 
     std::uint32_t size() const { return size_; }
-    // One byte; 0xFF past the end.
-    std::uint8_t at(std::uint32_t address) const;
     // `count` bytes from `address`; 0xFF past the end.
     Bytes read(std::uint32_t address, std::size_t count) const;
     // ANDs `data` into the flash from `address`; bytes past the end are dropped.

@@ -178,6 +178,12 @@ TEST(SecondGen, AnEraseTakesItsTimeWithBusySetAndAWriteOnlyClearsBits) {
     EXPECT_EQ(w.raw.exchange2(h, FlashWrite(0x100, {0xF0, 0x3C})).data, (Bytes{0xF0, 0x3C}));
     EXPECT_EQ(w.raw.exchange2(h, FlashWrite(0x100, {0x0F, 0xFF})).data, (Bytes{0x00, 0x3C}));
     EXPECT_EQ(flash(0x100, 3), (Bytes{0x00, 0x3C, 0xFF}));
+    // A block across two pages, and one that runs past the end of the 16 MiB.
+    EXPECT_EQ(w.raw.exchange2(h, FlashWrite(0xFFF0, Bytes(32, 0x3C))).data, Bytes(32, 0x3C));
+    Bytes atTheEnd(16, 0x3C);
+    atTheEnd.resize(32, 0xFF);
+    EXPECT_EQ(w.raw.exchange2(h, FlashWrite(0xFFFFF0, Bytes(32, 0x3C))).data, atTheEnd);
+    EXPECT_EQ(w.bench.secondGen("TV000001").flash().extent(), 0x1000000u);
 }
 
 TEST(SecondGen, EachRequestIsAnsweredWithAtMost64Bytes) {
