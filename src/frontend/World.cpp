@@ -76,7 +76,11 @@ World::World(const WorldOptions& options, Operator& op) : options_(options) {
 #if defined(_WIN32)
         throw std::runtime_error("the simulated bench is not part of the Windows build");
 #else
-        bench_ = sim::SimulatedBench::Create({options.benchFile, options.defaultClock, options.speed});
+        // The front ends never query the requests: with a dump folder requests.log is written
+        // as the run goes, otherwise nothing is recorded, so a long run keeps no requests.
+        std::optional<std::filesystem::path> requestLog;
+        if (options.dumpDir) requestLog = *options.dumpDir / "requests.log";
+        bench_ = sim::SimulatedBench::Create({options.benchFile, options.defaultClock, options.speed, false, requestLog});
         context_ = std::make_unique<Context>(
             Context{bench_->driver(), bench_->interfaces(), bench_->clock(), debug_, op, programFolder, trace_.get()});
         return;

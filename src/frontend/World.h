@@ -41,8 +41,9 @@ std::optional<std::string> TakeWorldOptions(std::vector<std::string>& args, Worl
 
 class World {
 public:
-    // Throws std::runtime_error with a readable message when the bench file is unusable or
-    // the trace file cannot be written.
+    // Throws std::runtime_error with a readable message when the bench file is unusable, the
+    // trace file cannot be written or the dump folder's requests.log cannot be created (the
+    // bench streams it as the run goes and keeps no requests in memory).
     World(const WorldOptions& options, Operator& op);
     ~World();
     World(const World&) = delete;

@@ -1,7 +1,9 @@
 #include "Bench.h"
 
+#include <algorithm>
 #include <stdexcept>
 
+#include "sim/PicInstrument.h"
 #include "sim/SecondGenInstrument.h"
 #include "usb/VELKUSB_Const.h"
 
@@ -29,7 +31,8 @@ std::unique_ptr<Instrument> MakeInstrument(const InstrumentSpec& setup) {
 
 }  // namespace
 
-Bench::Bench(Clock& clock, const BenchSpec& setup) : time_(clock), latencyUs_(setup.latencyUs) {
+Bench::Bench(Clock& clock, const BenchSpec& setup, const RecorderSetup& recording)
+    : time_(clock), latencyUs_(setup.latencyUs), recorder_(recording) {
     for (const auto& instrument : setup.instruments) instruments_.push_back(MakeInstrument(instrument));
 }
 
@@ -156,10 +159,16 @@ void Bench::close(Handle handle) {
     if (it == handles_.end()) {
         record.result = kErrorInvalidHandle;  // harmless: nothing to close
     } else {
+        Instrument& instrument = *it->second.instrument;
         record.path = it->second.path;
-        record.serial = it->second.instrument->serial();
-        if (it->second.instrument->generation() == 2) record.call = "close2";
+        record.serial = instrument.serial();
+        if (instrument.generation() == 2) record.call = "close2";
+        const bool wasAlive = alive(it->second);
         handles_.erase(it);
+        const bool lastLive = std::none_of(handles_.begin(), handles_.end(), [&](const auto& entry) {
+            return entry.second.instrument == &instrument && alive(entry.second);
+        });
+        if (wasAlive && lastLive) instrument.closed(record.timeUs);
     }
     recorder_.add(std::move(record));
 }

@@ -1,23 +1,29 @@
 #pragma once
-// The simulated driver backend: both driver generations' device paths and enumeration, the
-// first generation's requests against the instrument models, a recorder of every driver call,
-// and the instruments' fault plans.
+// The simulated driver backend: both driver generations' device paths, enumeration and
+// requests, carried to the instrument models; handles and the epochs they were opened in; the
+// USB latency; a recorder of every driver call; and the instruments' fault plans.
 //
-// Requests (first generation):
-//   write 0x222051  input: 8-byte header {Pipe 0, Parameter} or the 4-byte Pipe word 0; the
-//                   output buffer is delivered to the instrument. bytesReturned is 0.
-//   read  0x22204E  input: 8-byte header {Pipe 1, Parameter}; returns the instrument's pending
-//                   reply cut to the buffer size. With no reply pending it waits Parameter ms
-//                   (bench time) and fails with 1460; a reply that becomes ready within
-//                   Parameter ms is waited for.
-//   reset 0x222031  input: the 4-byte pipe number (0 or 1); pipe 1 drops a pending reply.
+// Requests:
+//   write  0x222051 (first generation), 0x22E141 (second)  input: the 8-byte header
+//          {Pipe 0, Parameter}, or for the first generation also the 4-byte Pipe word 0; the
+//          output buffer is delivered to the instrument, which recognises its command and acts
+//          on it. bytesReturned is 0.
+//   read   0x22204E, 0x22E146  input: the 8-byte header {Pipe 1, Parameter}; returns the
+//          instrument's pending reply cut to the buffer size. With no reply pending it waits
+//          Parameter ms (bench time) and fails with 1460; a reply that becomes ready within
+//          Parameter ms is waited for.
+//   reset  0x222031 (first generation only)  input: the 4-byte pipe number (0 or 1); pipe 1
+//          drops a pending reply.
 //   An input of the wrong size or pipe fails with 87, an unknown handle with 6, a handle whose
 //   instrument has left the bus since it was opened with 1167, a control code of the other
-//   generation (or none of the five) with 1. Second-generation requests (0x22E141, 0x22E146)
-//   fail with 31 until the second generation is modelled.
+//   generation (or none of the five) with 1, a second-generation code on a handle opened
+//   without read and write access with 5.
 // Opening: a listed path (case-insensitive) or \\.\vkusb-0 (the first first-generation
-//   instrument on the bus); otherwise 2. Share modes are honoured among live handles (32).
-// Every write, read and reset first waits the bench's USB latency (default 0).
+//   instrument on the bus); otherwise 2. Share modes are honoured among live handles (32): the
+//   second generation's host opens with share 0, so its instruments open once at a time.
+//   Closing an instrument's last live handle tells the instrument (a second-generation one
+//   restarts then if its EEPROM was rewritten).
+// Every write, read and reset first waits the bench's USB latency (BenchSpec::latencyUs).
 // Thread-safety: one mutex guards the bench; the recorder and the instruments are for reading
 // while no request runs.
 #include <cstdint>
@@ -34,7 +40,6 @@
 #include "platform/DriverPort.h"
 #include "sim/BenchSpec.h"
 #include "sim/Instrument.h"
-#include "sim/PicInstrument.h"
 #include "sim/Recorder.h"
 #include "sim/VirtualClock.h"
 
@@ -48,7 +53,7 @@ inline constexpr std::uint32_t kFileShareRead = 0x00000001u;
 
 class Bench final : public DriverPort, public DeviceInterfaces {
 public:
-    Bench(Clock& clock, const BenchSpec& setup);
+    Bench(Clock& clock, const BenchSpec& setup, const RecorderSetup& recording = {});
     ~Bench() override;
 
     Handle open(const std::string& path, std::uint32_t access, std::uint32_t share, std::uint32_t& error) override;
@@ -70,7 +75,8 @@ public:
     // Brings every restarting instrument whose time has come back on the bus.
     void update();
 
-    // requests.log and one folder per instrument; throws std::runtime_error on I/O errors.
+    // requests.log (see Recorder::writeLog) and one folder per instrument; throws
+    // std::runtime_error on I/O errors.
     void dump(const std::filesystem::path& dir);
 
 private:

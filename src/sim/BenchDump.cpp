@@ -29,10 +29,7 @@ void Bench::dump(const std::filesystem::path& dir) {
     std::filesystem::create_directories(dir, ec);
     if (ec) throw std::runtime_error("cannot create " + dir.string() + ": " + ec.message());
 
-    const auto log = dir / "requests.log";
-    auto out = OpenText(log);
-    recorder_.writeLog(out);
-    Finish(out, log);
+    recorder_.writeLog(dir / "requests.log");
 
     for (const auto& instrument : instruments_) {
         const auto folder = dir / instrument->serial();

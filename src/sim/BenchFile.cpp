@@ -70,7 +70,8 @@ public:
         return s;
     }
 
-    FaultRule fault(const json& value, const std::string& field, int generation) const {
+    FaultRule fault(const json& value, const std::string& field, FamilyId family) const {
+        const int generation = ModelOf(family).generation;
         checkKeys(value, field, {"request", "occurrence", "action", "code", "on", "length"});
         FaultRule rule;
         if (!value.contains("request")) error(field + ".request", "missing");
@@ -95,8 +96,9 @@ public:
             rule.on = on == "read" ? FaultSide::Read : FaultSide::Write;
         }
         if (value.contains("length")) rule.length = number(value["length"], field + ".length");
-        if (generation == 1)
-            if (const auto problem = CheckFirstGenerationRule(rule)) error(field, *problem);
+        const auto problem = generation == 1 ? CheckFirstGenerationRule(rule)
+                                             : CheckSecondGenerationRule(rule, family == FamilyId::Zenara);
+        if (problem) error(field, *problem);
         return rule;
     }
 
@@ -115,7 +117,7 @@ public:
 
     InstrumentSpec instrument(const json& value, const std::string& field) const {
         checkKeys(value, field, {"family", "serial", "mode", "faults", "modules", "restartMs", "bootResetMs",
-                                 "fpgaResetMs", "prmdMs", "name", "arrivesMs"});
+                                 "fpgaResetMs", "prmdMs", "eraseMs", "name", "arrivesMs"});
         InstrumentSpec setup;
         if (!value.contains("family")) error(field + ".family", "missing");
         setup.family = family(value["family"], field + ".family");
@@ -133,7 +135,7 @@ public:
             const json& faults = value["faults"];
             if (!faults.is_array()) error(field + ".faults", "must be a list");
             for (std::size_t i = 0; i < faults.size(); ++i)
-                setup.faults.push_back(fault(faults[i], field + ".faults[" + std::to_string(i) + "]", generation));
+                setup.faults.push_back(fault(faults[i], field + ".faults[" + std::to_string(i) + "]", setup.family));
         }
         if (value.contains("modules")) {
             const json& modules = value["modules"];
@@ -146,6 +148,7 @@ public:
         if (value.contains("bootResetMs")) setup.bootResetMs = number(value["bootResetMs"], field + ".bootResetMs");
         if (value.contains("fpgaResetMs")) setup.fpgaResetMs = number(value["fpgaResetMs"], field + ".fpgaResetMs");
         if (value.contains("prmdMs")) setup.prmdMs = number(value["prmdMs"], field + ".prmdMs");
+        if (value.contains("eraseMs")) setup.eraseMs = number(value["eraseMs"], field + ".eraseMs");
         if (value.contains("arrivesMs")) setup.arrivesMs = number(value["arrivesMs"], field + ".arrivesMs");
         if (value.contains("name")) {
             setup.name = text(value["name"], field + ".name");

@@ -2,7 +2,8 @@
 // The bench file: a JSON document naming the attached instruments.
 //
 //   { "clock": "virtual" | "real",            (absent: the front end's default)
-//     "latencyUs": 0,                         (extension: USB latency per write/read/reset)
+//     "latencyUs": 500,                       (extension: USB latency per write/read/reset;
+//                                              absent: 500, see kDefaultLatencyUs)
 //     "instruments": [
 //       { "family": "VK101 Power Controller", (the main window's list text, any letter case)
 //         "serial": "PC000001",               (1 to 8 letters, digits, '-' or '_'; unique)
@@ -11,6 +12,7 @@
 //                       "code": 31, "on": "write" | "read", "length": 20 } ],
 //         "modules": ["IEPE", 7, null, ...],  (Zenara only: up to 8 slots)
 //         "restartMs": 2500, "bootResetMs": 3000, "fpgaResetMs": 3000, "prmdMs": 1200,
+//         "eraseMs": 6000,
 //         "name": "IRIG-CLOCK",
 //         "arrivesMs": 1000 } ] }             (extensions, see BenchSpec.h)
 //

@@ -1,5 +1,5 @@
-// The I/O control requests: dispatch by control code, and the first generation's write, read
-// and reset against the instrument model, with the fault rules applied.
+// The I/O control requests: dispatch by control code, and the write, read and reset requests
+// against the instrument models, with the fault rules applied.
 #include <algorithm>
 #include <cstring>
 
@@ -80,28 +80,24 @@ bool Bench::ioControl(Handle handle, std::uint32_t code, const void* in, std::ui
 bool Bench::dispatch(OpenHandle& handle, std::uint32_t code, Request& request) {
     if ((!request.in && request.inSize > 0) || (!request.out && request.outSize > 0))
         return fail(request, kErrorInvalidParameter);
-    const int generation = GenerationOf(code);
-    if (generation != handle.instrument->generation()) return fail(request, kErrorInvalidFunction);
+    if (GenerationOf(code) != handle.instrument->generation()) return fail(request, kErrorInvalidFunction);
     if (!AccessAllows(code, handle.access)) return fail(request, kErrorAccessDenied);
-    if (generation == 2) {
-        // Not modelled yet: the request is recorded and fails.
-        if (code == kIoctlWrite2) request.record.sent.assign(request.out, request.out + request.outSize);
-        return fail(request, alive(handle) ? kErrorGenFailure : kErrorDeviceNotConnected);
-    }
-    if (code == kIoctlWrite) return writeRequest(handle, request);
-    if (code == kIoctlRead) return readRequest(handle, request);
+    if (code == kIoctlWrite || code == kIoctlWrite2) return writeRequest(handle, request);
+    if (code == kIoctlRead || code == kIoctlRead2) return readRequest(handle, request);
     return resetRequest(handle, request);
 }
 
 bool Bench::writeRequest(OpenHandle& handle, Request& request) {
-    if (request.inSize != 8 && request.inSize != 4) return fail(request, kErrorInvalidParameter);
+    Instrument& instrument = *handle.instrument;
+    // The first generation's 4-byte input carries no parameter; such a write times out after
+    // the default.
+    const bool pipeWordOnly = request.inSize == 4 && instrument.generation() == 1;
+    if (request.inSize != 8 && !pipeWordOnly) return fail(request, kErrorInvalidParameter);
     if (Le32(request.in) != kPipeWrite) return fail(request, kErrorInvalidParameter);
-    // A 4-byte input carries no parameter; such a write times out after the default.
-    const std::uint32_t parameter = request.inSize == 8 ? Le32(request.in + 4) : kDefaultParameter;
+    const std::uint32_t parameter = pipeWordOnly ? kDefaultParameter : Le32(request.in + 4);
     const Bytes packet(request.out, request.out + request.outSize);
     request.record.sent = packet;
-    auto& pic = static_cast<PicInstrument&>(*handle.instrument);
-    const Command command = pic.recognise(packet);
+    const Command command = instrument.recognise(packet);
     const CommandInfo& info = Info(command);
     request.record.command = std::string(info.name);
     handle.lastCommand = command;
@@ -110,7 +106,7 @@ bool Bench::writeRequest(OpenHandle& handle, Request& request) {
     if (!alive(handle)) return fail(request, kErrorDeviceNotConnected);
 
     std::optional<FaultRule> rule;
-    if (command != Command::None) rule = pic.faults().next(info.name);
+    if (command != Command::None) rule = instrument.faults().next(info.name);
     if (rule) {
         request.record.fault = ActionName(rule->action);
         const bool strikesWrite = rule->on == FaultSide::Write;
@@ -128,20 +124,23 @@ bool Bench::writeRequest(OpenHandle& handle, Request& request) {
                 break;
             case FaultAction::Vanish:
                 if (strikesWrite) {
-                    pic.vanish();
+                    instrument.vanish();
                     return fail(request, kErrorDeviceNotConnected);
                 }
                 handle.readFault = rule;
                 break;
-            case FaultAction::Never: pic.setNeverReturn(); break;
+            case FaultAction::Never: instrument.setNeverReturn(); break;
             default: break;
         }
     }
 
-    const bool corrupt = rule && rule->action == FaultAction::Corrupt;
-    pic.receive(command, packet, time_.nowUs(), corrupt && info.corruption == Corruption::Memory);
-    if (auto& pending = pic.pending(); pending && rule) {
-        if (corrupt && info.corruption == Corruption::ReplyByte && info.corruptOffset < pending->bytes.size())
+    FaultEffect effect;
+    effect.corruptMemory = rule && rule->action == FaultAction::Corrupt && info.corruption == Corruption::Memory;
+    effect.busy = rule && rule->action == FaultAction::Busy;
+    instrument.receive(command, packet, time_.nowUs(), effect);
+    if (auto& pending = instrument.pending(); pending && rule) {
+        if (rule->action == FaultAction::Corrupt && info.corruption == Corruption::ReplyByte &&
+            info.corruptOffset < pending->bytes.size())
             pending->bytes[info.corruptOffset] ^= 0x01;
         if (rule->action == FaultAction::Short)
             pending->bytes.resize(std::min<std::size_t>(pending->bytes.size(),
@@ -157,8 +156,8 @@ bool Bench::readRequest(OpenHandle& handle, Request& request) {
     time_.waitUs(latencyUs_);
     if (!alive(handle)) return fail(request, kErrorDeviceNotConnected);
 
-    auto& pic = static_cast<PicInstrument&>(*handle.instrument);
-    auto& pending = pic.pending();
+    Instrument& instrument = *handle.instrument;
+    auto& pending = instrument.pending();
     if (handle.readFault) {
         const FaultRule rule = *handle.readFault;
         handle.readFault.reset();
@@ -167,7 +166,7 @@ bool Bench::readRequest(OpenHandle& handle, Request& request) {
         switch (rule.action) {
             case FaultAction::Fail: return fail(request, rule.code);
             case FaultAction::Vanish:
-                pic.vanish();
+                instrument.vanish();
                 return fail(request, kErrorDeviceNotConnected);
             default:
                 time_.waitMs(parameter);
@@ -198,7 +197,7 @@ bool Bench::resetRequest(OpenHandle& handle, Request& request) {
     if (pipe != kPipeWrite && pipe != kPipeRead) return fail(request, kErrorInvalidParameter);
     time_.waitUs(latencyUs_);
     if (!alive(handle)) return fail(request, kErrorDeviceNotConnected);
-    if (pipe == kPipeRead) static_cast<PicInstrument&>(*handle.instrument).pending().reset();
+    if (pipe == kPipeRead) handle.instrument->pending().reset();
     return true;
 }
 

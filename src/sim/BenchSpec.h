@@ -19,17 +19,18 @@ struct InstrumentSpec {
     // Zenara: per slot a module type code, or nothing for an empty slot.
     std::array<std::optional<int>, kModuleSlots> modules{};
     // Extensions of the bench file.
-    std::uint32_t restartMs = kDefaultRestartMs;      // "restartMs"
+    std::uint32_t restartMs = kDefaultRestartMs;      // "restartMs" (both generations, see BenchTables.h)
     std::uint32_t bootResetMs = kDefaultBootResetMs;  // "bootResetMs"
     std::uint32_t fpgaResetMs = kDefaultFpgaResetMs;  // "fpgaResetMs"
     std::uint32_t prmdMs = kDefaultPrmdMs;            // "prmdMs"
+    std::uint32_t eraseMs = kDefaultEraseMs;          // "eraseMs": a full flash erase (second generation)
     std::optional<std::string> name;                  // "name": the name-query answer
     std::optional<std::uint32_t> arrivesMs;           // "arrivesMs": plugged in this long after the start
 };
 
 struct BenchSpec {
     std::string clock = "virtual";  // or "real"
-    std::uint32_t latencyUs = 0;    // "latencyUs": added to every write, read and reset request
+    std::uint32_t latencyUs = kDefaultLatencyUs;  // "latencyUs": waited by every write, read and reset request
     std::vector<InstrumentSpec> instruments;
 };
 

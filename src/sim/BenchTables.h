@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string_view>
 #include <utility>
 
@@ -53,6 +54,7 @@ inline constexpr std::string_view kSecondGenerationClassText = "{9fc19cc8-c7ba-4
 // Commands the bench recognises in the bytes of a write request.
 enum class Command : std::uint8_t {
     None,
+    // First generation (PicRecognise.cpp reads them out of the packets).
     GoBootLoader,
     EraseFlash,
     WriteFlash,
@@ -67,6 +69,18 @@ enum class Command : std::uint8_t {
     CanFirst,
     CanSecond,
     CanFinish,
+    // Second generation: the request code in the frame's first byte.
+    SetMode,
+    GetStatus,
+    FlashRead,
+    FlashWrite,
+    FlashErase,
+    MemRead,
+    MemWrite,
+    I2cWrite,
+    FpgaPower,
+    I2cStartRead,
+    I2cPoll,
 };
 
 // How a "corrupt" fault shows in a command's effect.
@@ -81,10 +95,15 @@ struct CommandInfo {
     std::string_view name;  // as the recorder and the bench file name it
     Corruption corruption;
     std::uint8_t corruptOffset;  // reply byte that a corrupt fault flips (ReplyByte)
+    // Second generation: the request code (the frame's first byte) and the length of the
+    // frame's fixed part; a shorter frame is not recognised. 0 for the first generation.
+    std::uint8_t code = 0;
+    std::uint8_t headerLength = 0;
 };
 
-inline constexpr std::array<CommandInfo, 15> kCommands{{
-    {Command::None, "-", Corruption::None, 0},
+inline constexpr CommandInfo kNoCommand{Command::None, "-", Corruption::None, 0};
+
+inline constexpr std::array<CommandInfo, 14> kFirstGenerationCommands{{
     {Command::GoBootLoader, "GO_BOOTLOADER", Corruption::None, 0},
     {Command::EraseFlash, "ERASE_FLASH", Corruption::ReplyByte, 0},
     {Command::WriteFlash, "WRITE_FLASH", Corruption::Memory, 0},
@@ -101,13 +120,47 @@ inline constexpr std::array<CommandInfo, 15> kCommands{{
     {Command::CanFinish, "CAN_FINISH", Corruption::ReplyByte, 0},
 }};
 
+// Frames (A2 A1 A0: a 24-bit address, AH AL: a 16-bit one, high byte first):
+//   A0 m | A1 | A5 A2 A1 A0 n | A6 A2 A1 A0 n data | A7 | A8 AH AL k | A9 AH AL k data |
+//   AD addr 12 data | AF on | B0 addr 12 | B1
+inline constexpr std::array<CommandInfo, 11> kSecondGenerationCommands{{
+    {Command::SetMode, "SET_MODE", Corruption::ReplyByte, 0, 0xA0, 2},
+    {Command::GetStatus, "GET_STATUS", Corruption::ReplyByte, 2, 0xA1, 1},  // the Busy byte
+    {Command::FlashRead, "FLASH_READ", Corruption::ReplyByte, 0, 0xA5, 5},  // first data byte
+    {Command::FlashWrite, "FLASH_WRITE", Corruption::Memory, 0, 0xA6, 5},   // the echo shows it
+    {Command::FlashErase, "FLASH_ERASE", Corruption::ReplyByte, 0, 0xA7, 1},
+    {Command::MemRead, "MEM_READ", Corruption::ReplyByte, 0, 0xA8, 4},  // first data byte
+    {Command::MemWrite, "MEM_WRITE", Corruption::Memory, 0, 0xA9, 4},
+    {Command::I2cWrite, "I2C_WRITE", Corruption::ReplyByte, 0, 0xAD, 3},
+    {Command::FpgaPower, "FPGA_POWER", Corruption::ReplyByte, 0, 0xAF, 2},
+    {Command::I2cStartRead, "I2C_START_READ", Corruption::ReplyByte, 0, 0xB0, 3},
+    {Command::I2cPoll, "I2C_POLL", Corruption::ReplyByte, 0, 0xB1, 1},
+}};
+
 constexpr const CommandInfo& Info(Command command) {
-    for (const auto& info : kCommands)
+    for (const auto& info : kFirstGenerationCommands)
         if (info.id == command) return info;
-    return kCommands[0];
+    for (const auto& info : kSecondGenerationCommands)
+        if (info.id == command) return info;
+    return kNoCommand;
 }
 
 constexpr std::string_view CommandName(Command command) { return Info(command).name; }
+
+// The second-generation command a frame carries: its first byte names it, and the frame must
+// hold the command's fixed part.
+constexpr Command RecogniseSecondGeneration(const std::uint8_t* frame, std::size_t size) {
+    if (size == 0) return Command::None;
+    for (const auto& info : kSecondGenerationCommands)
+        if (info.code == frame[0]) return size >= info.headerLength ? info.id : Command::None;
+    return Command::None;
+}
+
+// The commands of a driver generation (1 or 2).
+constexpr std::span<const CommandInfo> CommandsOf(int generation) {
+    if (generation == 1) return kFirstGenerationCommands;
+    return kSecondGenerationCommands;
+}
 
 // Requests of the bench file that are not wire commands.
 inline constexpr std::string_view kRequestOpen = "open";
@@ -144,10 +197,29 @@ inline constexpr std::uint32_t kOldFirmwareEnd = 0x6000;  // "old firmware" from
 inline constexpr std::uint32_t kEepromSize = 256;
 inline constexpr std::uint32_t kCanFlashSize = 0x10000;   // ULMO's CAN microcontroller flash
 
+// Memories of the second-generation instrument.
+inline constexpr std::uint32_t kEeprom2Size = 0x10000;         // 64 KiB EEPROM (16-bit addresses)
+inline constexpr std::uint32_t kIdentityAddress = 0x1E00;      // the 20-byte identity record
+inline constexpr std::uint32_t kIdentityLength = 20;
+inline constexpr std::uint32_t kIdentitySerialOffset = 10;     // bytes 10 to 17: the serial
+inline constexpr std::uint32_t kConfigFlashSize = 0x1000000;   // 16 MiB configuration flash
+inline constexpr std::uint32_t kConfigFlashSector = 0x10000;   // an erase clears 64 KiB sectors in turn
+inline constexpr std::uint32_t kOldConfigurationEnd = 0x40000; // "old configuration" below this
+inline constexpr std::uint32_t kMaxReply = 64;                 // a second-generation reply's bound
+
 // Default timings (milliseconds unless the name says otherwise).
-inline constexpr std::uint32_t kDefaultRestartMs = 2500;    // firmware -> boot loader
+// USB latency of every write, read and reset request: a full-speed device is served in 1 ms
+// frames, and a request waits half a frame on average, so a write and the read that collects
+// its reply (one exchange) take one frame.
+inline constexpr std::uint32_t kDefaultLatencyUs = 500;
+// First generation: firmware -> boot loader. Second generation: the restart after its EEPROM
+// was rewritten and its handle closed (the host first looks again after 4 s).
+inline constexpr std::uint32_t kDefaultRestartMs = 2500;
 inline constexpr std::uint32_t kDefaultBootResetMs = 3000;  // boot loader -> firmware
 inline constexpr std::uint32_t kDefaultFpgaResetMs = 3000;  // IRIG final reset -> firmware
 inline constexpr std::uint32_t kDefaultPrmdMs = 1200;       // IRIG programming-mode preparation
+// Second generation: a full erase of the configuration flash (the host polls its status for
+// up to 20 s, then waits 10 s more before it writes).
+inline constexpr std::uint32_t kDefaultEraseMs = 6000;
 
 }  // namespace rovenza::sim

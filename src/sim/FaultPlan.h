@@ -44,9 +44,12 @@ private:
     std::map<std::string, std::uint32_t, std::less<>> counts_;
 };
 
-// Checks that a rule can take effect on a first-generation instrument; returns the reason it
-// cannot, or nothing.
+// Check that a rule can take effect on an instrument of the generation; return the reason it
+// cannot, or nothing. The second generation takes module commands ("0x50") only when it has
+// module slots, "busy" on GET_STATUS (that status reports Busy) and FLASH_ERASE (that erase
+// never ends), and "badchecksum" on module commands.
 std::optional<std::string> CheckFirstGenerationRule(const FaultRule& rule);
+std::optional<std::string> CheckSecondGenerationRule(const FaultRule& rule, bool moduleSlots);
 
 std::optional<FaultAction> ParseFaultAction(std::string_view name);
 

@@ -1,5 +1,6 @@
 #include "Instrument.h"
 
+#include <algorithm>
 #include <fstream>
 #include <stdexcept>
 
@@ -9,6 +10,15 @@ const FamilyModel& ModelOf(FamilyId id) {
     for (const auto& model : kFamilyModels)
         if (model.id == id) return model;
     throw std::logic_error("unknown instrument family");
+}
+
+void SpoilFlashWrite(Bytes& data) {
+    if (data.empty()) return;
+    const auto set = std::find_if(data.begin(), data.end(), [](std::uint8_t b) { return b != 0; });
+    if (set == data.end())
+        data[0] = 0xFF;
+    else
+        *set = static_cast<std::uint8_t>(*set & (*set - 1));
 }
 
 Instrument::Instrument(const InstrumentSpec& setup) : serial_(setup.serial), family_(ModelOf(setup.family)) {
@@ -29,7 +39,14 @@ std::string Instrument::devicePath() const {
            std::string(classText);
 }
 
+void Instrument::receive(Command command, const Bytes& packet, std::int64_t nowUs, const FaultEffect& effect) {
+    pending_.reset();
+    onTime(nowUs);
+    act(command, packet, nowUs, effect);
+}
+
 void Instrument::update(std::int64_t nowUs) {
+    onTime(nowUs);
     if (arrivesAtUs_ && nowUs >= *arrivesAtUs_) {
         arrivesAtUs_.reset();
         present_ = true;
@@ -44,6 +61,7 @@ void Instrument::update(std::int64_t nowUs) {
 void Instrument::leave() {
     if (present_) ++epoch_;
     present_ = false;
+    pending_.reset();
     onLeave();
 }
 

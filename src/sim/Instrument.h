@@ -1,20 +1,37 @@
 #pragma once
 // What every simulated instrument shares: its identity, its presence on the bus, restarts that
-// take it off the bus for a while, and its fault plan. While an instrument is off the bus it is
-// not listed, and every handle opened before it left is dead for good (requests on it fail
-// with 1167), even after it has come back.
+// take it off the bus for a while, its fault plan, and the wire: a write request delivers a
+// packet that the instrument recognises and acts on (receive), leaving the reply it owes
+// pending until a read request collects it. While an instrument is off the bus it is not
+// listed, and every handle opened before it left is dead for good (requests on it fail with
+// 1167), even after it has come back.
 #include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "sim/BenchSpec.h"
 #include "sim/BenchTables.h"
 #include "sim/FaultPlan.h"
+#include "sim/Recorder.h"
 
 namespace rovenza::sim {
+
+struct PendingReply {
+    Command command = Command::None;
+    Bytes bytes;
+    std::int64_t readyAtUs = 0;  // the instrument has the reply ready from this bench time on
+};
+
+// What a fault rule does inside the instrument while it acts on a command.
+struct FaultEffect {
+    bool corruptMemory = false;  // "corrupt" on a command that stores: one wrong byte is kept
+    bool busy = false;           // "busy": the status stays busy (second generation)
+};
 
 class Instrument {
 public:
@@ -50,13 +67,29 @@ public:
     void reconnect();                 // back on the bus now (clears "never")
     void setNeverReturn() { neverReturn_ = true; }
 
+    // The wire, driven by the bench. `recognise` names the command a packet carries (pure);
+    // `receive` acts on it at bench time `nowUs` and leaves the reply it owes in pending(), or
+    // none. A new command replaces a reply nobody collected.
+    virtual Command recognise(const Bytes& packet) const = 0;
+    void receive(Command command, const Bytes& packet, std::int64_t nowUs, const FaultEffect& effect);
+    std::optional<PendingReply>& pending() { return pending_; }
+    // The last live handle on the instrument was closed.
+    virtual void closed(std::int64_t /*nowUs*/) {}
+
     // state.txt lines and the memory files of the dump.
     virtual void writeState(std::ostream& out) const;
     virtual void dumpMemories(const std::filesystem::path& folder) const = 0;
 
 protected:
-    // The instrument's volatile state is lost whenever it leaves the bus.
+    virtual void act(Command command, const Bytes& packet, std::int64_t nowUs, const FaultEffect& effect) = 0;
+    void reply(Command command, Bytes bytes, std::int64_t readyAtUs) {
+        pending_ = PendingReply{command, std::move(bytes), readyAtUs};
+    }
+    // The instrument's volatile state is lost whenever it leaves the bus (the pending reply
+    // already is).
     virtual void onLeave() {}
+    // Bench time has reached `nowUs` (called before every request and query).
+    virtual void onTime(std::int64_t /*nowUs*/) {}
 
 private:
     void leave();
@@ -70,9 +103,14 @@ private:
     std::optional<std::int64_t> returnAtUs_;
     std::optional<std::int64_t> arrivesAtUs_;
     bool neverReturn_ = false;
+    std::optional<PendingReply> pending_;
 };
 
 const FamilyModel& ModelOf(FamilyId id);
+// A "corrupt" fault on a flash write: one bit that the block should keep is cleared. Flash
+// cannot set it again without an erase, so a repeated write of the block reads back wrong as
+// well. A block of zeros has no such bit: its first byte is left unwritten (0xFF) instead.
+void SpoilFlashWrite(Bytes& data);
 // Writes `bytes` to `file`; throws std::runtime_error naming the file on failure.
 void WriteBinaryFile(const std::filesystem::path& file, const std::vector<std::uint8_t>& bytes);
 

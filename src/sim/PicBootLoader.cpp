@@ -17,16 +17,8 @@ PacketHeader ReadHeader(const Bytes& p) {
     return {p[0], p[1], static_cast<std::uint32_t>(p[2] | p[3] << 8 | p[4] << 16)};
 }
 
-
 // The Data bytes a write packet carries: Len of them, as far as the packet holds them.
 std::size_t DataLength(const Bytes& p, std::uint8_t len) { return std::min<std::size_t>(len, p.size() - 5); }
-
-// The index of the first byte with a bit set among `count` bytes from `data`, if any.
-std::optional<std::size_t> FirstSetByte(const std::uint8_t* data, std::size_t count) {
-    for (std::size_t i = 0; i < count; ++i)
-        if (data[i] != 0) return i;
-    return std::nullopt;
-}
 
 // The 5 header bytes, then `count` bytes of program memory from `address` (0x00 past its end).
 Bytes HeaderAndRowOf(const Bytes& p, const Bytes& program, std::uint32_t address, std::size_t count) {
@@ -50,15 +42,7 @@ void PicInstrument::receiveBootLoader(Command command, const Bytes& p, std::int6
         case Command::WriteFlash: {
             const auto h = ReadHeader(p);
             Bytes data(p.begin() + 5, p.begin() + 5 + static_cast<std::ptrdiff_t>(DataLength(p, h.len)));
-            if (corruptMemory && !data.empty()) {
-                // One bit the row should keep is cleared. Flash cannot set it again without an
-                // erase, so a repeated write of the same row reads back wrong as well. A row of
-                // zeros has no such bit: its first byte is then left unwritten instead.
-                if (auto i = FirstSetByte(data.data(), data.size()))
-                    data[*i] = static_cast<std::uint8_t>(data[*i] & (data[*i] - 1));
-                else
-                    data[0] = 0xFF;
-            }
+            if (corruptMemory) SpoilFlashWrite(data);
             bool refused = false;
             for (std::size_t i = 0; i < data.size(); ++i) {
                 const std::uint32_t a = h.address + static_cast<std::uint32_t>(i);

@@ -35,16 +35,11 @@ std::string_view PicInstrument::friendlyName() const {
     return mode_ == PicMode::BootLoader ? kBootLoaderFriendlyName : family().listText;
 }
 
-void PicInstrument::receive(Command command, const Bytes& packet, std::int64_t nowUs, bool corruptMemory) {
-    pending_.reset();  // a new command replaces a reply nobody collected
+void PicInstrument::act(Command command, const Bytes& packet, std::int64_t nowUs, const FaultEffect& effect) {
     if (mode_ == PicMode::BootLoader)
-        receiveBootLoader(command, packet, nowUs, corruptMemory);
+        receiveBootLoader(command, packet, nowUs, effect.corruptMemory);
     else
-        receiveFirmware(command, packet, nowUs, corruptMemory);
-}
-
-void PicInstrument::reply(Command command, Bytes bytes, std::int64_t readyAtUs) {
-    pending_ = PendingReply{command, std::move(bytes), readyAtUs};
+        receiveFirmware(command, packet, nowUs, effect.corruptMemory);
 }
 
 void PicInstrument::restartInto(PicMode mode, std::int64_t nowUs, std::uint32_t delayMs) {
@@ -53,7 +48,6 @@ void PicInstrument::restartInto(PicMode mode, std::int64_t nowUs, std::uint32_t 
 }
 
 void PicInstrument::onLeave() {
-    pending_.reset();
     programmingFromUs_.reset();
     canHalf_.reset();
 }

@@ -35,12 +35,6 @@ namespace rovenza::sim {
 
 enum class PicMode : std::uint8_t { Firmware, BootLoader };
 
-struct PendingReply {
-    Command command = Command::None;
-    Bytes bytes;
-    std::int64_t readyAtUs = 0;  // the instrument has the reply ready from this bench time on
-};
-
 // The packet's command, as the instrument in `mode` would take it. Pure: bytes in, name out.
 Command Recognise(FamilyId family, PicMode mode, const Bytes& packet);
 
@@ -71,11 +65,7 @@ public:
     std::uint32_t canBlocksStored() const { return canBlocks_; }
     std::uint32_t canFinishes() const { return canFinishes_; }
 
-    // The wire, driven by the bench. `receive` acts on one packet and leaves the reply it owes
-    // in pending() (or none); with `corruptMemory` a memory write stores one wrong byte.
-    Command recognise(const Bytes& packet) const { return Recognise(family().id, mode_, packet); }
-    void receive(Command command, const Bytes& packet, std::int64_t nowUs, bool corruptMemory);
-    std::optional<PendingReply>& pending() { return pending_; }
+    Command recognise(const Bytes& packet) const override { return Recognise(family().id, mode_, packet); }
 
     void writeState(std::ostream& out) const override;
     void dumpMemories(const std::filesystem::path& folder) const override;
@@ -85,6 +75,8 @@ public:
     static std::uint8_t OldFirmwareByte(std::uint32_t address);
 
 protected:
+    // With `effect.corruptMemory` a memory write stores one wrong byte.
+    void act(Command command, const Bytes& packet, std::int64_t nowUs, const FaultEffect& effect) override;
     void onLeave() override;
 
 private:
@@ -92,14 +84,12 @@ private:
     void receiveFirmware(Command command, const Bytes& packet, std::int64_t nowUs, bool corruptMemory);
     void receiveIrig(Command command, const Bytes& packet, std::int64_t nowUs, bool corruptMemory);
     void receiveUlmo(Command command, const Bytes& packet, std::int64_t nowUs);
-    void reply(Command command, Bytes bytes, std::int64_t readyAtUs);
     void restartInto(PicMode mode, std::int64_t nowUs, std::uint32_t delayMs);
 
     PicMode mode_;
     std::uint32_t restartMs_, bootResetMs_, fpgaResetMs_, prmdMs_;
     std::string name_;
     Bytes program_, eeprom_, fpga_, can_;
-    std::optional<PendingReply> pending_;
     std::optional<std::int64_t> programmingFromUs_;
     struct CanHalf {
         std::uint32_t address;

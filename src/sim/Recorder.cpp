@@ -1,6 +1,7 @@
 #include "Recorder.h"
 
 #include <cstdio>
+#include <stdexcept>
 
 namespace rovenza::sim {
 
@@ -12,6 +13,24 @@ bool Matches(const RecordedRequest& request, std::string_view call, std::string_
 
 }  // namespace
 
+Recorder::Recorder(const RecorderSetup& setup) : keep_(setup.keep), logFile_(setup.log) {
+    if (!logFile_) return;
+    std::error_code ec;
+    if (logFile_->has_parent_path()) std::filesystem::create_directories(logFile_->parent_path(), ec);
+    if (ec) throw std::runtime_error("cannot create " + logFile_->parent_path().string() + ": " + ec.message());
+    log_ = std::make_unique<std::ofstream>(*logFile_, std::ios::binary | std::ios::trunc);
+    if (!*log_) throw std::runtime_error("cannot write " + logFile_->string());
+}
+
+Recorder::~Recorder() = default;
+
+void Recorder::add(RecordedRequest request) {
+    ++total_;
+    ++counts_[{request.call, request.command}];
+    if (log_) *log_ << LogLine(request) << '\n';
+    if (keep_) requests_.push_back(std::move(request));
+}
+
 std::vector<RecordedRequest> Recorder::select(std::string_view call, std::string_view command) const {
     std::vector<RecordedRequest> out;
     for (const auto& request : requests_)
@@ -21,8 +40,8 @@ std::vector<RecordedRequest> Recorder::select(std::string_view call, std::string
 
 std::size_t Recorder::count(std::string_view call, std::string_view command) const {
     std::size_t n = 0;
-    for (const auto& request : requests_)
-        if (Matches(request, call, command)) ++n;
+    for (const auto& [key, number] : counts_)
+        if ((call.empty() || key.first == call) && (command.empty() || key.second == command)) n += number;
     return n;
 }
 
@@ -34,6 +53,22 @@ const RecordedRequest* Recorder::last(std::string_view call, std::string_view co
 
 void Recorder::writeLog(std::ostream& out) const {
     for (const auto& request : requests_) out << LogLine(request) << '\n';
+}
+
+void Recorder::writeLog(const std::filesystem::path& file) {
+    if (log_) {
+        log_->flush();
+        if (!*log_) throw std::runtime_error("cannot write " + logFile_->string());
+        std::error_code ec;
+        if (std::filesystem::equivalent(*logFile_, file, ec)) return;
+        std::filesystem::copy_file(*logFile_, file, std::filesystem::copy_options::overwrite_existing, ec);
+        if (ec) throw std::runtime_error("cannot write " + file.string() + ": " + ec.message());
+        return;
+    }
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    writeLog(out);
+    out.close();
+    if (!out) throw std::runtime_error("cannot write " + file.string());
 }
 
 std::string FormatTimeMs(std::int64_t us) {

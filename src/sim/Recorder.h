@@ -1,10 +1,27 @@
 #pragma once
 // Every driver call the bench receives, in order: when, on which path, which call, the command
 // the bench recognised, the input record, the bytes sent and received, and the result.
+//
+// Where the records go is chosen when the recorder is made (RecorderSetup):
+//   - kept in memory (the default): requests(), select() and last() see every call. Tests use
+//     this; a run that writes a 16 MiB flash image makes about two million calls, so front
+//     ends do not.
+//   - streamed: each call's requests.log line is written to a file as the call ends, and
+//     nothing else is kept; memory stays bounded however long the run (the file stream's
+//     buffer and one counter per call and command name).
+//   - both, or neither.
+// count() and total() work in every mode. writeLog(file) gives the same requests.log whichever
+// mode made it.
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/DriverPort.h"
@@ -34,22 +51,46 @@ struct RecordedRequest {
     std::int64_t endUs() const { return timeUs + durationUs; }
 };
 
+struct RecorderSetup {
+    bool keep = true;                           // keep every record in memory
+    std::optional<std::filesystem::path> log{}; // stream requests.log lines into this file
+};
+
 class Recorder {
 public:
-    void add(RecordedRequest request) { requests_.push_back(std::move(request)); }
+    Recorder() = default;
+    // Creates the log file (and its folder); throws std::runtime_error when it cannot.
+    explicit Recorder(const RecorderSetup& setup);
+    ~Recorder();
+    Recorder(const Recorder&) = delete;
+    Recorder& operator=(const Recorder&) = delete;
+
+    void add(RecordedRequest request);
+
+    // Kept records only (empty when the recorder keeps none).
     const std::vector<RecordedRequest>& requests() const { return requests_; }
-
-    // Queries. An empty `call` or `command` matches any.
+    // Queries on the kept records. An empty `call` or `command` matches any.
     std::vector<RecordedRequest> select(std::string_view call, std::string_view command = {}) const;
-    std::size_t count(std::string_view call, std::string_view command = {}) const;
-    // The last matching request, or nullptr.
+    // The last matching kept record, or nullptr.
     const RecordedRequest* last(std::string_view call, std::string_view command = {}) const;
+    // Every call recorded, kept or not.
+    std::size_t count(std::string_view call, std::string_view command = {}) const;
+    std::size_t total() const { return total_; }
 
-    // requests.log: one line per call, seven tab-separated columns.
+    // requests.log: one line per call, seven tab-separated columns. Into `file`: the streamed
+    // log is flushed (and copied when `file` is another file); without one the kept records
+    // are written. Throws std::runtime_error on I/O errors, the stream's included.
+    void writeLog(const std::filesystem::path& file);
+    // The kept records' lines.
     void writeLog(std::ostream& out) const;
 
 private:
+    bool keep_ = true;
     std::vector<RecordedRequest> requests_;
+    std::optional<std::filesystem::path> logFile_;
+    std::unique_ptr<std::ofstream> log_;
+    std::map<std::pair<std::string, std::string>, std::size_t> counts_;  // by call and command
+    std::size_t total_ = 0;
 };
 
 // "1234.567": bench time in milliseconds with three decimals.

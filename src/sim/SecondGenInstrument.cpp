@@ -1,16 +1,161 @@
 #include "SecondGenInstrument.h"
 
+#include <algorithm>
+#include <fstream>
+#include <stdexcept>
+
 namespace rovenza::sim {
+
+namespace {
+
+constexpr std::uint32_t kSectors = kConfigFlashSize / kConfigFlashSector;
+constexpr std::uint8_t kNoFlags = 0x01;  // bit 0 is active low: the host reads 0x00
+
+std::uint32_t Address24(const Bytes& p) { return static_cast<std::uint32_t>(p[1] << 16 | p[2] << 8 | p[3]); }
+std::uint16_t Address16(const Bytes& p) { return static_cast<std::uint16_t>(p[1] << 8 | p[2]); }
+
+// The data bytes after a frame's fixed part of `header` bytes: `count` of them, as far as the
+// frame holds them.
+Bytes DataOf(const Bytes& p, std::size_t header, std::size_t count) {
+    const std::size_t n = std::min(count, p.size() - header);
+    return Bytes(p.begin() + static_cast<std::ptrdiff_t>(header), p.begin() + static_cast<std::ptrdiff_t>(header + n));
+}
+
+}  // namespace
+
+std::uint8_t SecondGenInstrument::OldEepromByte(std::uint32_t address) {
+    return static_cast<std::uint8_t>((address * 13 + 0x29) ^ (address >> 8));
+}
+
+std::uint8_t SecondGenInstrument::OldConfigurationByte(std::uint32_t address) {
+    return static_cast<std::uint8_t>((address * 5 + 0x71) ^ (address >> 9));
+}
+
+Bytes SecondGenInstrument::IdentityRecord(std::string_view serial) {
+    Bytes record(kIdentityLength);
+    for (std::uint32_t i = 0; i < kIdentityLength; ++i) record[i] = static_cast<std::uint8_t>(0xD0 + i);
+    for (std::uint32_t i = 0; i < 8; ++i)
+        record[kIdentitySerialOffset + i] = i < serial.size() ? static_cast<std::uint8_t>(serial[i]) : 0x00;
+    return record;
+}
+
+SecondGenInstrument::SecondGenInstrument(const InstrumentSpec& setup)
+    : Instrument(setup),
+      restartMs_(setup.restartMs),
+      eraseMs_(setup.eraseMs),
+      modules_(setup.modules),
+      eeprom_(kEeprom2Size),
+      flash_(kConfigFlashSize) {
+    for (std::uint32_t a = 0; a < kEeprom2Size; ++a) eeprom_[a] = OldEepromByte(a);
+    const Bytes record = IdentityRecord(serial());
+    std::copy(record.begin(), record.end(), eeprom_.begin() + kIdentityAddress);
+    Bytes old(kOldConfigurationEnd);
+    for (std::uint32_t a = 0; a < kOldConfigurationEnd; ++a) old[a] = OldConfigurationByte(a);
+    flash_.program(0, old);
+}
+
+Bytes SecondGenInstrument::status(bool reportBusy) const {
+    return Bytes{mode_, static_cast<std::uint8_t>(fpgaPower_ ? 1 : 0), static_cast<std::uint8_t>(reportBusy ? 1 : 0), 0x00,
+                 kNoFlags};
+}
+
+void SecondGenInstrument::act(Command command, const Bytes& p, std::int64_t nowUs, const FaultEffect& effect) {
+    const CommandInfo& info = Info(command);
+    switch (command) {
+        case Command::SetMode:
+            mode_ = p[1];
+            break;
+        case Command::GetStatus:
+            reply(command, status(busy() || effect.busy), nowUs);
+            return;
+        case Command::FlashRead:
+            reply(command, flash_.read(Address24(p), std::min<std::uint32_t>(p[4], kMaxReply)), nowUs);
+            return;
+        case Command::FlashWrite: {
+            Bytes data = DataOf(p, info.headerLength, p[4]);
+            if (effect.corruptMemory) SpoilFlashWrite(data);
+            if (!busy()) flash_.program(Address24(p), data);
+            reply(command, flash_.read(Address24(p), std::min<std::size_t>(p[4], kMaxReply)), nowUs);
+            return;
+        }
+        case Command::FlashErase:
+            erase_ = Erase{nowUs, 0, effect.busy};
+            ++erases_;
+            onTime(nowUs);  // an erase of no time is done at once
+            break;
+        case Command::MemRead: {
+            Bytes out(std::min<std::uint32_t>(p[3], kMaxReply));
+            for (std::size_t i = 0; i < out.size(); ++i) out[i] = eeprom_[(Address16(p) + i) % kEeprom2Size];
+            reply(command, std::move(out), nowUs);
+            return;
+        }
+        case Command::MemWrite: {
+            Bytes data = DataOf(p, info.headerLength, p[3]);
+            if (effect.corruptMemory && !data.empty()) data[0] ^= 0x01;
+            for (std::size_t i = 0; i < data.size(); ++i) eeprom_[(Address16(p) + i) % kEeprom2Size] = data[i];
+            if (!data.empty()) eepromRewritten_ = true;
+            break;
+        }
+        case Command::FpgaPower:
+            fpgaPower_ = p[1] != 0;
+            break;
+        case Command::I2cWrite:
+        case Command::I2cStartRead:
+            break;
+        case Command::I2cPoll:
+            reply(command, Bytes{0x00}, nowUs);
+            return;
+        default:
+            return;  // not a request of this instrument: no reply
+    }
+    reply(command, Bytes{info.code}, nowUs);  // an acknowledgement: the request code
+}
+
+void SecondGenInstrument::onTime(std::int64_t nowUs) {
+    if (!erase_ || erase_->hung) return;
+    const std::int64_t elapsedUs = nowUs - erase_->startUs;
+    const std::int64_t eraseUs = static_cast<std::int64_t>(eraseMs_) * 1000;
+    const std::uint32_t due =
+        eraseUs <= 0 || elapsedUs >= eraseUs ? kSectors : static_cast<std::uint32_t>(elapsedUs * kSectors / eraseUs);
+    if (due > erase_->sectorsDone)
+        flash_.erase(erase_->sectorsDone * kConfigFlashSector, due * kConfigFlashSector);
+    erase_->sectorsDone = std::max(erase_->sectorsDone, due);
+    if (erase_->sectorsDone == kSectors) erase_.reset();
+}
+
+void SecondGenInstrument::closed(std::int64_t nowUs) {
+    if (eepromRewritten_) restart(nowUs, restartMs_);
+}
+
+void SecondGenInstrument::onLeave() {
+    mode_ = 0;
+    eepromRewritten_ = false;
+    if (erase_ && erase_->hung) erase_.reset();
+}
 
 void SecondGenInstrument::writeState(std::ostream& out) const {
     Instrument::writeState(out);
-    out << "mode=firmware\n";
+    out << "mode=" << static_cast<int>(mode_) << '\n'
+        << "fpgaPower=" << (fpgaPower_ ? 1 : 0) << '\n'
+        << "busy=" << (busy() ? 1 : 0) << '\n'
+        << "erases=" << erases_ << '\n'
+        << "eepromRewritten=" << (eepromRewritten_ ? 1 : 0) << '\n'
+        << "fpgaBytes=" << flash_.extent() << '\n';
     if (family().id != FamilyId::Zenara) return;
     for (int slot = 0; slot < kModuleSlots; ++slot) {
         out << "module" << slot + 1 << '=';
         if (modules_[slot]) out << *modules_[slot];
         out << '\n';
     }
+}
+
+void SecondGenInstrument::dumpMemories(const std::filesystem::path& folder) const {
+    WriteBinaryFile(folder / "eeprom.bin", eeprom_);
+    const auto file = folder / "fpga.bin";
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    flash_.writeTo(out);
+    out.close();
+    if (!out) throw std::runtime_error("cannot write " + file.string());
 }
 
 }  // namespace rovenza::sim

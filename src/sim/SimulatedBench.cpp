@@ -16,12 +16,12 @@ std::unique_ptr<SimulatedBench> SimulatedBench::Create(const BenchOptions& optio
         if (setup.clock != "virtual" && setup.clock != "real")
             throw BenchFileError("clock: must be \"virtual\" or \"real\", not \"" + setup.clock + "\"");
     }
-    auto bench = std::make_unique<SimulatedBench>(setup);
+    auto bench = std::make_unique<SimulatedBench>(setup, RecorderSetup{options.keepRequests, options.requestLog});
     if (bench->virtualClock()) bench->virtualClock()->setSpeed(options.speed);
     return bench;
 }
 
-SimulatedBench::SimulatedBench(const BenchSpec& setup) {
+SimulatedBench::SimulatedBench(const BenchSpec& setup, const RecorderSetup& recording) {
     if (setup.clock == "real") {
         clock_ = std::make_unique<SystemClock>();
     } else {
@@ -29,7 +29,7 @@ SimulatedBench::SimulatedBench(const BenchSpec& setup) {
         virtual_ = clock.get();
         clock_ = std::move(clock);
     }
-    bench_ = std::make_unique<Bench>(*clock_, setup);
+    bench_ = std::make_unique<Bench>(*clock_, setup, recording);
 }
 
 SimulatedBench::~SimulatedBench() = default;

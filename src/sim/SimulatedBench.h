@@ -13,7 +13,12 @@
 //   bench.addFault("PC000001", {.request = "READ_FLASH", .occurrence = 3,
 //                               .action = FaultAction::Fail, .on = FaultSide::Read});
 //   bench.setPresent("PC000001", false);    // unplug; true plugs it back in
+//   bench.secondGen("TV000001").eeprom();   // 64 KiB; also flash(), mode(), fpgaPower(), busy()
 //   bench.dump(dir);                        // requests.log + one folder per instrument
+//
+// Recording: a bench built from a BenchSpec keeps every request in memory for the queries
+// above. Front ends pass BenchOptions::keepRequests = false and a requestLog file instead, so
+// that a long run streams requests.log and keeps nothing (Recorder.h).
 //
 // Time: "virtual" (default) runs on a VirtualClock that starts at 0 and advances only by
 // sleeps and the bench's own waits, so tests assert exact times; "real" runs on the system
@@ -27,8 +32,16 @@
 //   - after GO_BOOTLOADER it is off the bus for restartMs (2500), after BOOT_RESET for
 //     bootResetMs (3000), after the IRIG clock's final reset for fpgaResetMs (3000); handles
 //     opened before die (1167).
-// Second generation ("Velkaro USB" 0e10, "VKUSB Zenara - Modules" 0e11, class {9FC19CC8-...}):
-//   listed and openable; their requests fail with 31 until modelled.
+// Second generation ("Velkaro USB" 0e10, "VKUSB Zenara - Modules" 0e11, class {9FC19CC8-...},
+//   see SecondGenInstrument.h for the wire behaviour):
+//   - listed as \\?\usb#vid_1234&pid_<pid>#<serial>#{9fc19cc8-...}; the host opens it with read
+//     and write access and no sharing, so a second open fails with 32 while a handle is live.
+//   - after MEM_WRITE changed its EEPROM, closing its handle restarts it: off the bus for
+//     restartMs (2500), handles opened before die (1167).
+//   - FLASH_ERASE keeps it busy for eraseMs (6000).
+//
+// Latency: every write, read and reset request waits latencyUs (500) of bench time first, so
+// one exchange costs 1 ms and polling loops end in bench time. Tests that count waits set 0.
 //
 // Faults (FaultPlan.h): per instrument, by request name and occurrence.
 //   fail     the request fails with `code` (default 31): the write request carrying the command,
@@ -42,7 +55,13 @@
 //            WRITE_FLASH: one bit of the row is cleared in flash (a repeat cannot restore it);
 //            FPGA_WRITE: the store keeps one wrong byte; acknowledgement replies (ERASE_FLASH,
 //            WRITE_EEDATA, CAN_*): byte 0 differs; QUERY_NAME: the first name character.
-//   short    the reply is cut to `length` bytes (default half of it).
+//            Second generation: MEM_READ / FLASH_READ: the first data byte differs; MEM_WRITE:
+//            the EEPROM keeps one wrong byte; FLASH_WRITE: one bit is cleared in flash (the echo
+//            shows it); GET_STATUS: the Busy byte; acknowledgements: their one byte.
+//   short    the reply is cut to `length` bytes (default half of it; 0 allowed).
+//   busy     second generation: on GET_STATUS that reply reports Busy (every time: busy
+//            forever, while the erase itself ends); on FLASH_ERASE that erase never ends
+//            (Busy stays set, nothing is erased, writes are refused) until a restart.
 //   open     fail (code), timeout (1460), vanish (2, then gone), never.
 //   reappear vanish / never: the instrument stays away after that restart.
 //   enumerate fail: the instrument is listed with an empty path and detailError = code.
@@ -70,13 +89,15 @@ struct BenchOptions {
     std::optional<std::filesystem::path> benchFile{};  // none: DefaultBench()
     std::string defaultClock = "virtual";            // when the file names no clock
     double speed = 0;                                // virtual clock: see VirtualClock::setSpeed
+    bool keepRequests = true;                        // keep every request for the queries
+    std::optional<std::filesystem::path> requestLog{};  // stream requests.log into this file
 };
 
 class SimulatedBench {
 public:
     // Throws BenchFileError for an unusable bench file.
     static std::unique_ptr<SimulatedBench> Create(const BenchOptions& options);
-    explicit SimulatedBench(const BenchSpec& setup);
+    explicit SimulatedBench(const BenchSpec& setup, const RecorderSetup& recording = {});
     ~SimulatedBench();
     SimulatedBench(const SimulatedBench&) = delete;
     SimulatedBench& operator=(const SimulatedBench&) = delete;
@@ -91,6 +112,7 @@ public:
     std::int64_t nowUs() { return bench_->nowUs(); }
     std::int64_t nowMs() { return nowUs() / 1000; }
 
+    // Kept requests (every one unless the bench was made not to keep them).
     const std::vector<RecordedRequest>& requests() const { return bench_->recorder().requests(); }
     std::vector<RecordedRequest> select(std::string_view call, std::string_view command = {}) const {
         return bench_->recorder().select(call, command);

@@ -7,7 +7,11 @@
 
 #include "CliRun.h"
 #include "fwu/DemoPackage.h"
+#include "frontend/World.h"
 #include "fwu/FwuWriter.h"
+#include "sim/SimulatedBench.h"
+#include "support/RecordingPlatform.h"
+#include "usb/VELKUSB_Const.h"
 #include "support/TempDir.h"
 
 namespace rovenza {
@@ -232,6 +236,31 @@ TEST_F(CliTest, CommandTrace) {
     std::getline(irigTrace, second);
     EXPECT_EQ(first, "WriteCmd: SET_TIME ;t= 0 ms\r");
     EXPECT_EQ(second, "ReadCmd SET_TIME ;t= 1200 ms; Bytes read: 6\r");
+}
+
+// A front end's bench keeps no requests: with a dump folder it streams requests.log as the run
+// goes, so a run of millions of requests costs no memory.
+TEST_F(CliTest, TheWorldStreamsTheRequestLogInsteadOfKeepingIt) {
+    WorldOptions options;
+    options.simulate = true;
+    options.dumpDir = dir.path() / "dump";
+    options.programFolder = dir.path();
+    RecordingOperator op;
+    World world(options, op);
+    std::uint32_t error = 0;
+    const Handle h = world.context().driver.open(std::string(kFixedDevicePath), kGenericWrite, kFileShareWrite, error);
+    std::uint32_t returned = 0;
+    const std::uint8_t header[8] = {1, 0, 0, 0, 10, 0, 0, 0};
+    world.context().driver.ioControl(h, kIoctlRead, header, 8, nullptr, 0, returned, error);
+    world.context().driver.close(h);
+    EXPECT_TRUE(world.bench()->requests().empty());
+    EXPECT_EQ(world.bench()->count(""), 3u);
+    world.finish();
+    std::ifstream log(options.dumpDir.value() / "requests.log");
+    std::string line;
+    std::size_t lines = 0;
+    while (std::getline(log, line)) ++lines;
+    EXPECT_EQ(lines, 3u);
 }
 
 }  // namespace

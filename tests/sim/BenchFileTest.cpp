@@ -46,7 +46,11 @@ TEST(BenchFile, TheContractExampleAndTheExtensionsParse) {
                       { "request": "FPGA_WRITE", "action": "short", "length": 20 },
                       { "request": "reappear", "occurrence": 1, "action": "never" } ] },
         { "family": "VKUSB Zenara - Modules", "serial": "ZN1", "modules": ["iepe"],
-          "faults": [ { "request": 80, "action": "badchecksum" }, { "request": "GET_STATUS", "action": "busy" } ] } ] })",
+          "faults": [ { "request": 80, "action": "badchecksum" }, { "request": "GET_STATUS", "action": "busy" } ] },
+        { "family": "Velkaro USB", "serial": "TV1", "restartMs": 17000, "eraseMs": 25000,
+          "faults": [ { "request": "FLASH_ERASE", "action": "busy" }, { "request": "MEM_READ", "action": "short", "length": 0 },
+                      { "request": "FLASH_WRITE", "action": "corrupt" }, { "request": "MEM_WRITE", "action": "never" },
+                      { "request": "open", "occurrence": 2, "action": "fail", "code": 5 } ] } ] })",
                                            "real");
     EXPECT_EQ(std::tuple(setup.clock, setup.latencyUs), std::tuple("real", 125u));
     const auto& irig = setup.instruments[0];
@@ -58,6 +62,8 @@ TEST(BenchFile, TheContractExampleAndTheExtensionsParse) {
     const auto& zenara = setup.instruments[1];
     EXPECT_EQ(std::tuple(zenara.modules[0], zenara.modules[1]), std::tuple(1, std::optional<int>()));
     EXPECT_EQ(zenara.faults[0].request, "0x50");
+    const auto& velkaro = setup.instruments[2];
+    EXPECT_EQ(std::tuple(velkaro.restartMs, velkaro.eraseMs, velkaro.faults.size()), std::tuple(17000u, 25000u, 5u));
     EXPECT_EQ(ParseBench("{}", "virtual").instruments.size(), 0u);
 }
 
@@ -66,6 +72,9 @@ std::string Ulmo(const std::string& more) {
     return R"({"instruments": [ {"family": "ULMO", "serial": "A")" + more + "} ]}";
 }
 std::string UlmoFault(const std::string& rule) { return Ulmo(R"(, "faults": [ {)" + rule + "} ]"); }
+std::string Velkaro(const std::string& rule) {
+    return R"({"instruments": [ {"family": "Velkaro USB", "serial": "A", "faults": [ {)" + rule + "} ] } ]}";
+}
 
 TEST(BenchFile, ErrorsNameTheField) {
     const std::pair<std::string, const char*> rows[] = {
@@ -105,6 +114,12 @@ TEST(BenchFile, ErrorsNameTheField) {
          "instruments[0].faults[0]: command GO_BOOTLOADER has no reply"},
         {UlmoFault(R"("request": "open", "action": "short")"), "instruments[0].faults[0]: request \"open\" has no reply"},
         {UlmoFault(R"("request": "reappear", "action": "fail")"), "instruments[0].faults[0]: request \"reappear\" takes"},
+        {Velkaro(R"("request": "GO_BOOTLOADER", "action": "fail")"), "instruments[0].faults[0]: unknown request \"GO_BOOTLOADER\""},
+        {Velkaro(R"("request": "MEM_READ", "action": "busy")"), "faults[0]: action \"busy\" applies to GET_STATUS and FLASH_ERASE only"},
+        {Velkaro(R"("request": "FLASH_READ", "action": "badchecksum")"), "faults[0]: action \"badchecksum\" applies to module commands"},
+        {Velkaro(R"("request": 80, "action": "fail")"), "faults[0]: module command 0x50 applies to a Zenara instrument only"},
+        {Velkaro(R"("request": "open", "action": "busy")"), "faults[0]: request \"open\" takes"},
+        {Velkaro(R"("request": "open", "action": "corrupt")"), "faults[0]: request \"open\" has no reply"},
     };
     for (const auto& [text, message] : rows) {
         SCOPED_TRACE(text);

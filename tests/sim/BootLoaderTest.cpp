@@ -106,7 +106,8 @@ TEST_F(BootLoader, TheDriverRefusesMalformedOrMisdirectedRequests) {
         {"second-generation read", h, kIoctlRead2, RawHeader(1, 1000), sim::Bytes(64), sim::kErrorInvalidFunction},
         {"unknown control code", h, 0x222000, {}, {}, sim::kErrorInvalidFunction},
         {"first-generation write", velkaro, kIoctlWrite, RawHeader(0, 1000), packet, sim::kErrorInvalidFunction},
-        {"second generation, not modelled", velkaro, kIoctlWrite2, RawHeader(0, 1000), {0xA1}, kErrorGenFailure},
+        {"second-generation write with the 4-byte input", velkaro, kIoctlWrite2, {0, 0, 0, 0}, {0xA1}, sim::kErrorInvalidParameter},
+        {"reset on the second generation", velkaro, kIoctlReset, {0, 0, 0, 0}, {}, sim::kErrorInvalidFunction},
         {"write2 without read access", velkaroWriteOnly, kIoctlWrite2, RawHeader(0, 1000), {0xA1}, sim::kErrorAccessDenied},
         {"unknown handle", 0x7777, kIoctlWrite, RawHeader(0, 1000), packet, kErrorInvalidHandle},
     };

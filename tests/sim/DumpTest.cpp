@@ -1,10 +1,12 @@
-// The bench dump: requests.log line by line, and each instrument's folder.
+// The bench dump: requests.log line by line (kept in memory or streamed), and each
+// instrument's folder.
 #include <gtest/gtest.h>
 
 #include <fstream>
 
 #include "support/BenchFixture.h"
 #include "support/TempDir.h"
+#include "usb/VELKUSB_Const.h"
 
 namespace rovenza {
 namespace {
@@ -88,6 +90,81 @@ TEST(BenchDump, EachInstrumentGetsItsMemoriesAndState) {
     std::ofstream(dir.path() / "file") << "x";
     EXPECT_THROW(w.bench.dump(dir.path() / "file"), std::runtime_error);
     EXPECT_THROW(w.bench.dump(dir.path() / "file" / "below"), std::runtime_error);
+}
+
+TEST(BenchDump, TheSecondGenerationsEepromFlashUpToItsHighestByteWrittenAndState) {
+    sim::InstrumentSpec velkaro = BenchInstrument(FamilyId::Velkaro, "TV000001");
+    velkaro.eraseMs = 0;
+    sim::InstrumentSpec zenara = BenchInstrument(FamilyId::Zenara, "ZN000001");
+    zenara.modules = {1, 7, std::nullopt};
+    RawBench w(BenchOf({velkaro, zenara}));
+    TempDir dir;
+    w.bench.dump(dir.path() / "before");
+    const sim::Bytes old = ReadFile(dir.path() / "before" / "TV000001" / "fpga.bin");
+    ASSERT_EQ(old.size(), 0x40000u);  // the old configuration
+    EXPECT_EQ(old[0x3FFFF], sim::SecondGenInstrument::OldConfigurationByte(0x3FFFF));
+
+    const Handle h = w.raw.open2(VelkaroPath("TV000001"));
+    for (const sim::Bytes& frame : {sim::Bytes{0xA0, 0x01}, sim::Bytes{0xAF, 0x00}, sim::Bytes{0xA7},
+                                    sim::Bytes{0xA6, 0x00, 0x01, 0x00, 0x02, 0x12, 0xFF}, sim::Bytes{0xA6, 0x12, 0x34, 0x56, 0x01, 0x5A},
+                                    sim::Bytes{0xA9, 0x00, 0x10, 0x01, 0x77}})
+        ASSERT_TRUE(w.raw.exchange2(h, frame).ok);
+    w.bench.dump(dir.path() / "after");
+    const auto& tv = w.bench.secondGen("TV000001");
+    const sim::Bytes eeprom = ReadFile(dir.path() / "after" / "TV000001" / "eeprom.bin");
+    EXPECT_EQ(eeprom, tv.eeprom());
+    EXPECT_EQ(eeprom[0x10], 0x77);
+    const sim::Bytes fpga = ReadFile(dir.path() / "after" / "TV000001" / "fpga.bin");
+    ASSERT_EQ(fpga.size(), 0x123457u);
+    EXPECT_EQ(std::count(fpga.begin(), fpga.end(), 0xFF), 0x123457 - 2);
+    EXPECT_EQ(std::tuple(fpga[0x100], fpga[0x123456]), std::tuple(0x12, 0x5A));
+    EXPECT_EQ(tv.flash().pagesHeld(), 2u);  // 16 MiB of flash cost what was written
+
+    const auto state = Lines(dir.path() / "after" / "TV000001" / "state.txt");
+    for (const char* line : {"mode=1", "fpgaPower=0", "busy=0", "erases=1", "eepromRewritten=1", "present=1"})
+        EXPECT_NE(std::find(state.begin(), state.end(), line), state.end()) << line;
+    const auto zenaraState = Lines(dir.path() / "after" / "ZN000001" / "state.txt");
+    for (const char* line : {"module1=1", "module2=7", "module3=", "fpgaPower=1"})
+        EXPECT_NE(std::find(zenaraState.begin(), zenaraState.end(), line), zenaraState.end()) << line;
+}
+
+// A conversation with every kind of line: opens that fail, requests of both generations, time-outs,
+// resets and closes.
+void Converse(sim::SimulatedBench& bench) {
+    RawDriver raw(bench.driver());
+    raw.open(FirstGenerationPath("0dac", "PC000009"));
+    const Handle pc = raw.open(FirstGenerationPath("0dac", "PC000001"));
+    for (std::uint16_t row = 0x0800; row < 0x0A00; row += 0x20) raw.exchange(pc, BootPacket(1, 32, row), 37);
+    raw.exchange(pc, BootPacket(3, 32, 0x0800), 1);
+    raw.read(pc, 37, 20);
+    raw.reset(pc, 1);
+    raw.close(pc);
+    const Handle tv = raw.open2(VelkaroPath("TV000001"));
+    raw.exchange2(tv, {0xA8, 0x1E, 0x00, 0x10});
+    raw.exchange2(tv, {0x42});
+    raw.close(tv);
+}
+
+TEST(BenchDump, AStreamingRecorderWritesTheSameRequestsLogAndKeepsNothing) {
+    const sim::BenchSpec setup = BenchOf({BenchInstrument(FamilyId::PowerController, "PC000001", true),
+                                          BenchInstrument(FamilyId::Velkaro, "TV000001")});
+    TempDir dir;
+    sim::SimulatedBench kept(setup);
+    sim::SimulatedBench streamed(setup, {.keep = false, .log = dir.path() / "live" / "requests.log"});
+    Converse(kept);
+    Converse(streamed);
+    EXPECT_TRUE(streamed.requests().empty());
+    EXPECT_EQ(streamed.count(""), kept.requests().size());
+    EXPECT_EQ(streamed.count("write", "READ_FLASH"), 16u);
+    EXPECT_EQ(streamed.count("read2"), kept.count("read2"));
+
+    kept.dump(dir.path() / "kept");
+    streamed.dump(dir.path() / "live");
+    streamed.dump(dir.path() / "elsewhere");
+    const auto expected = Lines(dir.path() / "kept" / "requests.log");
+    EXPECT_EQ(expected.size(), kept.requests().size());
+    EXPECT_EQ(Lines(dir.path() / "live" / "requests.log"), expected);
+    EXPECT_EQ(Lines(dir.path() / "elsewhere" / "requests.log"), expected);
 }
 
 }  // namespace

@@ -16,8 +16,10 @@ inline sim::InstrumentSpec BenchInstrument(sim::FamilyId family, std::string ser
     return setup;
 }
 
+// A bench of `instruments` without USB latency, so that tests count waits exactly.
 inline sim::BenchSpec BenchOf(std::initializer_list<sim::InstrumentSpec> instruments) {
     sim::BenchSpec setup;
+    setup.latencyUs = 0;
     setup.instruments = instruments;
     return setup;
 }

@@ -28,7 +28,7 @@ RawResult RawDriver::request(Handle handle, std::uint32_t code, const RawBytes& 
     result.ok = driver_.ioControl(handle, code, input.empty() ? nullptr : input.data(),
                                   static_cast<std::uint32_t>(input.size()), buffer.empty() ? nullptr : buffer.data(),
                                   static_cast<std::uint32_t>(buffer.size()), result.returned, result.error);
-    if (result.ok && code == kIoctlRead) {
+    if (result.ok && (code == kIoctlRead || code == kIoctlRead2)) {
         buffer.resize(std::min<std::size_t>(result.returned, buffer.size()));
         result.data = std::move(buffer);
     }
@@ -57,6 +57,12 @@ RawResult RawDriver::exchange(Handle handle, const RawBytes& packet, std::uint32
     return read(handle, limit, readParameter);
 }
 
+RawResult RawDriver::exchange2(Handle handle, const RawBytes& frame, std::uint32_t parameter) {
+    RawResult written = request(handle, kIoctlWrite2, RawHeader(kPipeWrite, parameter), frame);
+    if (!written.ok) return written;
+    return request(handle, kIoctlRead2, RawHeader(kPipeRead, parameter), RawBytes(64, 0));
+}
+
 RawBytes BootPacket(std::uint8_t cmd, std::uint8_t len, std::uint16_t address, const RawBytes& data) {
     RawBytes packet(64, 0);
     packet[0] = cmd;
@@ -71,6 +77,10 @@ std::string FirstGenerationPath(std::string_view pid, std::string_view serial) {
     std::string lower(pid);
     for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return "\\\\?\\usb#vid_1234&pid_" + lower + "#" + std::string(serial) + "#{012ad3ce-c19e-485c-9cc0-3935f972bd45}";
+}
+
+std::string VelkaroPath(std::string_view serial) {
+    return "\\\\?\\usb#vid_1234&pid_0e10#" + std::string(serial) + "#{9fc19cc8-c7ba-4faf-bbdc-9d19ffb92bc0}";
 }
 
 }  // namespace rovenza

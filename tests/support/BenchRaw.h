@@ -1,5 +1,5 @@
 #pragma once
-// Raw first-generation driver requests for tests of the simulated bench: each call is one
+// Raw driver requests for tests of the simulated bench: each call is one
 // DriverPort request with the input record built here, so the tests see the bench exactly as a
 // driver client does, without the core's channel functions.
 #include <cstdint>
@@ -33,6 +33,12 @@ public:
     RawResult reset(Handle handle, std::uint32_t pipe = 0);
     // One write and, if it succeeded, one read.
     RawResult exchange(Handle handle, const RawBytes& packet, std::uint32_t limit, std::uint32_t readParameter = 1000);
+    // Second generation: opened as its host does (read and write access, no sharing); one
+    // write request carrying the frame and, if it succeeded, one read into 64 bytes.
+    Handle open2(const std::string& path, std::uint32_t* error = nullptr) {
+        return open(path, error, kGenericRead | kGenericWrite, 0);
+    }
+    RawResult exchange2(Handle handle, const RawBytes& frame, std::uint32_t parameter = 1000);
     // Any request with an input record of the caller's making.
     RawResult request(Handle handle, std::uint32_t code, const RawBytes& input, RawBytes buffer);
     void close(Handle handle) { driver_.close(handle); }
@@ -46,5 +52,7 @@ RawBytes RawHeader(std::uint32_t pipe, std::uint32_t parameter);
 RawBytes BootPacket(std::uint8_t cmd, std::uint8_t len, std::uint16_t address, const RawBytes& data = {});
 // \\?\usb#vid_1234&pid_<pid lower case>#<serial>#{012ad3ce-...}
 std::string FirstGenerationPath(std::string_view pid, std::string_view serial);
+// \\?\usb#vid_1234&pid_0e10#<serial>#{9fc19cc8-...} (a Velkaro instrument)
+std::string VelkaroPath(std::string_view serial);
 
 }  // namespace rovenza

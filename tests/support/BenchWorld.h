@@ -16,7 +16,7 @@ namespace rovenza {
 class BenchWorld {
 public:
     explicit BenchWorld(const sim::BenchSpec& setup);
-    // A bench holding one instrument of `family`.
+    // A bench holding one instrument of `family`, without USB latency.
     static sim::BenchSpec One(sim::FamilyId family, const std::string& serial, bool bootLoader = false);
 
     const Context& context() const { return *context_; }
