@@ -2,18 +2,29 @@
 // The look every window of the program shares: Tahoma 8 pt (11 pixels high), controls placed
 // at fixed pixel positions of a fixed-size client area.
 #include <QFont>
-#include <QLabel>
 #include <QPalette>
 #include <QString>
 #include <QWidget>
 
 namespace rovenza {
 
+// Where Debian's fonts-wine package puts Wine's Tahoma. Fontconfig does not search Wine's font
+// folder, so the program adds the file to its own fonts.
+inline constexpr char kWineTahomaFile[] = "/usr/share/wine/fonts/tahoma.ttf";
+
 inline QFont FormFont() {
     QFont font(QStringLiteral("Tahoma"));
     font.setPixelSize(11);
     return font;
 }
+
+// Whether FormFont() resolves to Tahoma itself rather than a substitute.
+bool FormFontAvailable();
+
+// Makes Tahoma available to the windows: where the system does not have it, the font file
+// `file` (Wine's copy by default) is added to the application's fonts, if it exists. Needs the
+// application object. Returns FormFontAvailable() afterwards.
+bool InstallFormFont(const QString& file = QString::fromLatin1(kWineTahomaFile));
 
 // Creates a control of type W as a child of `form` at the given client position and size,
 // named `name` (the name the code uses for it) and in the form's font.
@@ -27,12 +38,19 @@ W* PlaceControl(QWidget* form, const char* name, int left, int top, int width, i
     return control;
 }
 
-// A label keeps its place and grows to the right when the font in use (Tahoma may be missing)
-// needs more room for its caption than the design gave it; it never shrinks.
-inline void WidenToCaption(QLabel* label) {
-    const int wanted = label->fontMetrics().horizontalAdvance(label->text());
-    if (wanted > label->width()) label->resize(wanted, label->height());
-}
+// The width that a label, push button or check box has for its caption in its current font
+// and size, and the width its caption needs; both 0 for any other control.
+int CaptionRoom(const QWidget* control);
+int CaptionWidth(const QWidget* control);
+
+// Fits the form's captions to the font in use (a substitute for a missing Tahoma is wider):
+// every label, push button and check box that lacks room grows to the right, never shrinking;
+// a control that lay to the right of a grown one on the same band moves right as far as needed
+// to keep its gap (at most kFitGap pixels of it); the fixed-size form widens when a control
+// then passes its right margin (at most kFitMargin pixels of it). With Tahoma nothing moves.
+inline constexpr int kFitGap = 4;
+inline constexpr int kFitMargin = 8;
+void FitCaptions(QWidget* form);
 
 inline void SetTextColor(QWidget* control, const QColor& color) {
     QPalette palette = control->palette();

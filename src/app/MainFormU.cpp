@@ -104,7 +104,7 @@ void TMainForm::FormCreate() {
     UploadThread = nullptr;
     cbDeviceList->setCurrentIndex(0);
     lVersion->setText(QString::fromLatin1(ROVENZA_VERSION));
-    for (QLabel* label : {Label1, lVer, lVersion}) WidenToCaption(label);
+    FitCaptions(this);
     setWindowTitle(QString::fromLatin1(kCaption));
     CreateProgramFolders(ctx_.programFolder);
 }
@@ -202,7 +202,7 @@ void TMainForm::Timer1Timer() {
 void TMainForm::FitProgressLabel() {
     // The stage label sizes itself to its caption, within the window.
     const int wanted = lFWProcessing->fontMetrics().horizontalAdvance(lFWProcessing->text());
-    lFWProcessing->resize(std::min(wanted, kClientWidth - lFWProcessing->x()), lFWProcessing->height());
+    lFWProcessing->resize(std::min(wanted, width() - lFWProcessing->x()), lFWProcessing->height());
 }
 
 void TMainForm::OnUploadDone() {

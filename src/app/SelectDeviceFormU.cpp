@@ -26,6 +26,7 @@ TSelectDeviceForm::TSelectDeviceForm(QWidget* parent) : QDialog(parent, Qt::Dial
 
     connect(UpgradeButton, &QPushButton::clicked, this, [this] { done(kUpgradeResult); });
     connect(Button1, &QPushButton::clicked, this, &TSelectDeviceForm::Button1Click);
+    FitCaptions(this);
 }
 
 void TSelectDeviceForm::AddDevice(const QString& text) {

@@ -1,6 +1,5 @@
 #include "app/SelectModuleTypeUnit.h"
 
-#include <algorithm>
 
 #include <QComboBox>
 #include <QLabel>
@@ -36,14 +35,15 @@ TSelectModuleTypeForm::TSelectModuleTypeForm(QWidget* parent) : QDialog(parent, 
 
     setTabOrder(ModuleTypeComboBox, OKButton);
     connect(OKButton, &QPushButton::clicked, this, [this] { done(kOkResult); });
+    FitCaptions(this);
 }
 
 void TSelectModuleTypeForm::SetUndetectedSlot(int slot) {
     ModuleLabel->setText(QStringLiteral("Module %1 cannot be detected!").arg(slot + 1));
-    // The label grows with its caption, as far as the combo box.
-    const int wanted = ModuleLabel->fontMetrics().horizontalAdvance(ModuleLabel->text());
-    ModuleLabel->resize(std::clamp(wanted, kModuleLabelWidth, ModuleTypeComboBox->x() - ModuleLabel->x()),
-                        ModuleLabel->height());
+    // The label grows with its caption from its design width; nothing shares its band, so only
+    // the dialog's right margin limits it (the dialog widens past that).
+    ModuleLabel->resize(kModuleLabelWidth, ModuleLabel->height());
+    FitCaptions(this);
 }
 
 }  // namespace rovenza

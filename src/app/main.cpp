@@ -7,6 +7,7 @@
 
 #include <QApplication>
 
+#include "app/FormStyle.h"
 #include "app/MainFormU.h"
 #include "app/QtOperator.h"
 #include "frontend/World.h"
@@ -14,6 +15,7 @@
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);  // takes Qt's own options out of argv
     QApplication::setApplicationName(QStringLiteral("Rovenza"));
+    rovenza::InstallFormFont();  // the windows are laid out in Tahoma's pixels
 
     std::vector<std::string> args(argv + 1, argv + argc);
     rovenza::WorldOptions options;

@@ -7,6 +7,7 @@
 
 #include <QDeadlineTimer>
 
+#include "app/FormStyle.h"
 #include "app/GuiThreadCall.h"
 
 // Qt's libraries are not built with ThreadSanitizer: its threads (QThread's own bookkeeping,
@@ -46,6 +47,10 @@ private:
 };
 
 }  // namespace
+
+bool TahomaLeftOut() { return qEnvironmentVariableIsSet("ROVENZA_TEST_NO_TAHOMA"); }
+
+bool SetUpFormFont() { return TahomaLeftOut() ? FormFontAvailable() : InstallFormFont(); }
 
 void WakeGuiThread() {
     PostToThreadOf(QCoreApplication::instance(), [] {});

@@ -23,6 +23,13 @@
 
 namespace rovenza::guitest {
 
+// The program's font set-up, as its entry makes it: Wine's Tahoma where the system has no
+// Tahoma. With the environment variable ROVENZA_TEST_NO_TAHOMA set it adds nothing, so that the
+// windows show in the substitute font of a machine without Tahoma. Returns whether Tahoma is in
+// use. Called once by each test program before its first window.
+bool SetUpFormFont();
+bool TahomaLeftOut();  // whether ROVENZA_TEST_NO_TAHOMA is set
+
 // Wakes the window thread's event loop from any thread, so that SpinUntil looks again.
 void WakeGuiThread();
 

@@ -25,6 +25,7 @@ const std::string kSuccessBox = "message Rovenza|Firmware upgrade successful!";
 class CommandLineTest : public QObject {
     Q_OBJECT
 private slots:
+    void initTestCase() { SetUpFormFont(); }  // the windows in the program's font
     void scanWithoutUpload_data();
     void scanWithoutUpload();
     void uploadMidScanRunsOnce();

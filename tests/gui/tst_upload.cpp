@@ -51,6 +51,7 @@ auto AskFromWorker(F question) {
 class UploadTest : public QObject {
     Q_OBJECT
 private slots:
+    void initTestCase() { SetUpFormFont(); }  // the windows in the program's font
     void failureMessage_data();
     void failureMessage();
     void boxHoldsWindowUntilDismissed();
