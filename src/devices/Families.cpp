@@ -2,6 +2,7 @@
 
 #include "IRIGDevice.h"
 #include "NotBuiltDevice.h"
+#include "TERVADevice.h"
 #include "ULMODevice.h"
 #include "VK101PowConDevice.h"
 #include "usb/VELKUSB_Enum.h"
@@ -23,6 +24,8 @@ std::unique_ptr<TUSBDevice> CreateUpgrader(int listPosition, const Context& ctx)
         return std::make_unique<TIRIGDevice>(ctx);
     case TULMODevice::kDeviceType:
         return std::make_unique<TULMODevice>(ctx);
+    case TTERVADevice2::kDeviceType:
+        return std::make_unique<TTERVADevice2>(ctx);
     case TVK101PowConDevice::kDeviceType:
         return std::make_unique<TVK101PowConDevice>(ctx);
     default:

@@ -69,4 +69,21 @@ std::uint32_t DecodeMemReadChunk(const std::vector<std::uint8_t>& reply, std::ui
     return carried == count ? 0 : kReplyCheckFailed;
 }
 
+void SwapBits(std::uint8_t* block, std::size_t length) {
+    for (std::size_t i = 0; i < length; ++i) {
+        std::uint8_t b = block[i];
+        b = static_cast<std::uint8_t>((b & 0xF0) >> 4 | (b & 0x0F) << 4);
+        b = static_cast<std::uint8_t>((b & 0xCC) >> 2 | (b & 0x33) << 2);
+        b = static_cast<std::uint8_t>((b & 0xAA) >> 1 | (b & 0x55) << 1);
+        block[i] = b;
+    }
+}
+
+bool KeepIdentityRecord(std::vector<std::uint8_t>& image, const std::uint8_t* record) {
+    if (image.size() <= kSerialBlockAddress) return false;
+    const std::size_t end = std::min<std::size_t>(image.size(), kSerialBlockAddress + kSerialBlockSize);
+    std::copy(record, record + (end - kSerialBlockAddress), image.begin() + kSerialBlockAddress);
+    return true;
+}
+
 }  // namespace rovenza

@@ -96,4 +96,14 @@ std::uint32_t CheckFlashWriteEcho(const std::vector<std::uint8_t>& reply, const 
 // and make the chunk fail with kReplyCheckFailed.
 std::uint32_t DecodeMemReadChunk(const std::vector<std::uint8_t>& reply, std::uint8_t* out, std::size_t count);
 
+// Reverses the bit order of each of the first `length` bytes of `block` in place (bit 7 and
+// bit 0 trade places, 6 and 1, 5 and 2, 4 and 3): 0x01 becomes 0x80, 0x12 becomes 0x48.
+void SwapBits(std::uint8_t* block, std::size_t length);
+
+// The identity record keeps its place in the EEPROM whatever image is written there: the bytes
+// of `image` that fall on kSerialBlockAddress .. +kSerialBlockSize are replaced by the
+// instrument's own `record`. An image that ends before the record is left as it is. Returns
+// whether the image reaches the record.
+bool KeepIdentityRecord(std::vector<std::uint8_t>& image, const std::uint8_t* record);
+
 }  // namespace rovenza

@@ -26,6 +26,11 @@ struct CliResult {
     std::string err;
 };
 
+std::vector<std::uint8_t> ReadFile(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
 class CliTest : public ::testing::Test {
 protected:
     TempDir dir;
@@ -39,6 +44,11 @@ protected:
     std::string Vk101Package() {
         const auto path = dir.path() / "vk101.fwu";
         WriteFwu(path, *DemoPackageMembers(kDemoVk101));
+        return path.string();
+    }
+    std::string VelkaroPackage() {
+        const auto path = dir.path() / "velkaro.fwu";
+        WriteFwu(path, *DemoPackageMembers(kDemoVelkaro));
         return path.string();
     }
 };
@@ -120,13 +130,14 @@ TEST_F(CliTest, FailuresExitWithOne) {
     EXPECT_EQ(unplugged.out, "Instrument is not connected.\n");
 
     // The default bench's two second-generation instruments are both chosen; nothing is written.
-    for (const char* family : {"Velkaro USB", "VKUSB Zenara - Modules"}) {
-        const auto notBuilt = Run({"--simulate", "\\D", family, "\\F", Vk101Package(), "\\U"});
-        EXPECT_EQ(notBuilt.status, 1);
-        EXPECT_EQ(notBuilt.out, "Programming \"" + std::string(family) +
-                                    "\" instruments is not available in this version: 2 instruments chosen, "
-                                    "nothing written.\n");
-    }
+    const auto notBuilt = Run({"--simulate", "\\D", "VKUSB Zenara - Modules", "\\F", Vk101Package(), "\\U"});
+    EXPECT_EQ(notBuilt.status, 1);
+    EXPECT_EQ(notBuilt.out, "Programming \"VKUSB Zenara - Modules\" instruments is not available in this version: "
+                            "2 instruments chosen, nothing written.\n");
+    // A package without the Velkaro images is refused before anything is written.
+    const auto corrupted = Run({"--simulate", "\\D", "Velkaro USB", "\\F", Vk101Package(), "\\U"});
+    EXPECT_EQ(corrupted.status, 1);
+    EXPECT_EQ(corrupted.out, "Corrupted file\n");
 
     const auto benchFile = dir.path() / "bench.json";
     std::ofstream(benchFile) << R"({ "instruments": [ { "family": "VK101 Power Controller", "serial": "PC000009",
@@ -144,15 +155,32 @@ TEST_F(CliTest, SelectChoosesSecondGenerationInstrumentsBySerial) {
     const std::string bench = "--simulate=" + benchFile.string();
     auto run = [&](std::vector<std::string> args) {
         const auto dump = dir.path() / ("dump" + std::to_string(++runs));
-        args.insert(args.begin(), {bench, "--bench-dump", dump.string(), "\\D", "Velkaro USB", "\\F", Vk101Package()});
+        args.insert(args.begin(), {bench, "--bench-dump", dump.string(), "\\D", "Velkaro USB", "\\F", VelkaroPackage()});
         const CliResult result = Run(args);
         std::ifstream log(dump / "requests.log");
         return std::pair(result, std::string(std::istreambuf_iterator<char>(log), std::istreambuf_iterator<char>()));
     };
 
     const auto [two, twoLog] = run({"--select", "tv000001,VKUSB SN: TV000003", "\\U"});
-    EXPECT_EQ(two.out, "Programming \"Velkaro USB\" instruments is not available in this version: "
-                       "2 instruments chosen, nothing written.\n");
+    EXPECT_EQ(two.status, 0) << two.err;
+    EXPECT_EQ(two.out, "Firmware upgrade successful!\n");
+    // The dump: the chosen instruments hold the images (the identity record kept), their FPGA
+    // on; the one left out holds what it held.
+    const auto dumped = dir.path() / "dump1";
+    const auto usb = DemoEepromImage();
+    const auto fpga = DemoFlashImage();
+    for (const char* serial : {"TV000001", "TV000002", "TV000003"}) {
+        const bool chosen = std::string(serial) != "TV000002";
+        const auto eeprom = ReadFile(dumped / serial / "eeprom.bin");
+        ASSERT_EQ(eeprom.size(), 65536u);
+        EXPECT_EQ(std::equal(usb.begin(), usb.begin() + 0x1E00, eeprom.begin()), chosen) << serial;
+        EXPECT_EQ(std::string(eeprom.begin() + 0x1E0A, eeprom.begin() + 0x1E12), serial);
+        EXPECT_TRUE(std::equal(usb.begin() + 0x1E14, usb.end(), eeprom.begin() + 0x1E14) == chosen) << serial;
+        EXPECT_EQ(ReadFile(dumped / serial / "fpga.bin") == fpga, chosen) << serial;
+        std::ifstream state(dumped / serial / "state.txt");
+        const std::string text{std::istreambuf_iterator<char>(state), std::istreambuf_iterator<char>()};
+        EXPECT_THAT(text, HasSubstr("fpgaPower=1"));
+    }
 
     // A serial that is not attached: bad usage, naming the attached ones, and no instrument
     // receives more than its mode and the identity read.
@@ -170,11 +198,6 @@ TEST_F(CliTest, SelectChoosesSecondGenerationInstrumentsBySerial) {
     }
     // The first generation has no selection (yet).
     EXPECT_EQ(Run({"--simulate", "--select", "PC000001", "\\D", "VK101 Power Controller", "\\U"}).status, 2);
-}
-
-std::vector<std::uint8_t> ReadFile(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 TEST_F(CliTest, IrigClockAndUlmoEndToEnd) {

@@ -22,6 +22,7 @@
 #include "app/SelectModuleTypeUnit.h"
 #include "fwu/DemoPackage.h"
 #include "fwu/FwuWriter.h"
+#include "sim/SecondGenInstrument.h"
 #include "support/BenchFixture.h"
 
 using namespace rovenza;
@@ -266,7 +267,7 @@ void UploadTest::powerControllerOnBench() {
 
 void UploadTest::velkaroSelectionOnBench() {
     // Three second-generation instruments: the window's worker asks through the dialog, the
-    // operator unchecks the second, and only the first and third are opened to the end.
+    // operator unchecks the second, and only the first and third are upgraded.
     sim::SimulatedBench bench(BenchOf({BenchInstrument(sim::FamilyId::Velkaro, "TV000001"),
                                        BenchInstrument(sim::FamilyId::Velkaro, "TV000002"),
                                        BenchInstrument(sim::FamilyId::Velkaro, "TV000003")}));
@@ -293,9 +294,15 @@ void UploadTest::velkaroSelectionOnBench() {
         QVERIFY(fixture.waitForUpgrades());
     }
     QCOMPARE(items, QStringList({"VKUSB SN: TV000001", "VKUSB SN: TV000002", "VKUSB SN: TV000003"}));
-    QCOMPARE(box, QStringLiteral("Programming \"Velkaro USB\" instruments is not available in this version: "
-                                 "2 instruments chosen, nothing written."));
+    QCOMPARE(box, QStringLiteral("Firmware upgrade successful!"));
     QCOMPARE(bench.bench().openHandles(), std::size_t{0});
+    // The chosen two hold the images; the second keeps its old firmware and configuration.
+    for (const char* serial : {"TV000001", "TV000003"}) {
+        QCOMPARE(bench.secondGen(serial).eeprom()[0], std::uint8_t{'x'});
+        QVERIFY(bench.secondGen(serial).flash().read(0, 1) == std::vector<std::uint8_t>{std::uint8_t{'y'}});
+    }
+    QCOMPARE(bench.secondGen("TV000002").eeprom()[0], sim::SecondGenInstrument::OldEepromByte(0));
+    QCOMPARE(bench.secondGen("TV000002").erases(), std::uint32_t{0});
 }
 
 QTEST_MAIN(UploadTest)

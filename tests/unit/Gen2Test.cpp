@@ -199,6 +199,30 @@ TEST_F(Gen2RequestTest, MemReadReportsTheFirstFailureAndZeroesWhatItDidNotGet) {
     EXPECT_EQ(Bytes(block.begin(), block.end()), Concat({Bytes(16, 0x41), Bytes(4, 0x42)}));
 }
 
+TEST(Gen2ImagesTest, BitsSwapInEveryByteAndTheIdentityRecordReplacesOnlyWhatTheImageReaches) {
+    Bytes block{0x01, 0x12, 0x0F, 0xA5, 0x00, 0xFF, 0x80, 0xC4};
+    SwapBits(block.data(), 7);
+    EXPECT_THAT(block, ElementsAre(0x80, 0x48, 0xF0, 0xA5, 0x00, 0xFF, 0x01, 0xC4));  // the 8th left as it was
+
+    std::array<std::uint8_t, 20> record{};
+    for (std::size_t i = 0; i < record.size(); ++i) record[i] = static_cast<std::uint8_t>(0xD0 + i);
+    struct Row {
+        std::size_t size;
+        bool reaches;
+        std::size_t replaced;  // image bytes from 0x1E00 on that take the record's
+    };
+    for (const Row& row : {Row{0x1E00, false, 0}, Row{0x1E01, true, 1}, Row{0x1E0A, true, 10}, Row{0x1E14, true, 20},
+                           Row{0x2000, true, 20}}) {
+        Bytes image(row.size, 0x5A);
+        EXPECT_EQ(KeepIdentityRecord(image, record.data()), row.reaches) << row.size;
+        ASSERT_EQ(image.size(), row.size);
+        for (std::size_t a = 0; a < image.size(); ++a) {
+            const bool inRecord = a >= 0x1E00 && a < 0x1E00 + row.replaced;
+            ASSERT_EQ(image[a], inRecord ? record[a - 0x1E00] : 0x5A) << row.size << " at " << a;
+        }
+    }
+}
+
 TEST(DeviceListTest, RefreshListsEveryMemberInOrder) {
     ScriptedDriver driver;
     RecordingPlatform platform{driver};

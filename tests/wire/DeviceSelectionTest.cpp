@@ -156,12 +156,11 @@ TEST(DeviceSelection, SerialNumbersShowAsHexadecimalOrAsText) {
 TEST(DeviceSelection, TheRunClosesEveryHandleAndWritesNothing) {
     BenchWorld world(Velkaros({"TV000001", "TV000002"}));
     world.op.deviceAnswer = std::vector<bool>{false, true};
-    TNotBuiltDevice family(world.context(), "Velkaro USB", 3);
-    const std::string message =
-        world.Run(family, world.Package({{"Bootload.ini", "[Info]\r\nDeviceType=3\r\n"}, {"USB.bin", "x"}}));
+    TNotBuiltDevice family(world.context(), "VKUSB Zenara - Modules", 5);
+    const std::string message = world.Run(family, world.Package({{"Bootload.ini", "[Info]\r\nDeviceType=5\r\n"}}));
     EXPECT_EQ(message,
-              "Programming \"Velkaro USB\" instruments is not available in this version: 1 instrument chosen, "
-              "nothing written.");
+              "Programming \"VKUSB Zenara - Modules\" instruments is not available in this version: 1 instrument "
+              "chosen, nothing written.");
     EXPECT_EQ(world.bench.bench().openHandles(), 0u);
     for (const auto& request : world.bench.select("write2"))
         EXPECT_TRUE(request.command == "SET_MODE" || request.command == "MEM_READ") << request.command;

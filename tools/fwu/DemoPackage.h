@@ -14,16 +14,22 @@ namespace rovenza {
 inline constexpr std::string_view kDemoVk101 = "vk101";
 inline constexpr std::string_view kDemoIrig = "irig";
 inline constexpr std::string_view kDemoUlmo = "ulmo";
+inline constexpr std::string_view kDemoVelkaro = "velkaro";
 
-// The members of the demo package of `family` (vk101, irig or ulmo), or nothing for another name.
+// The members of the demo package of `family` (vk101, irig, ulmo or velkaro), or nothing for
+// another name.
 //  vk101: Bootload.ini (DeviceType 4), pic_USB.hex with 32768 bytes from address 0.
 //  irig:  Bootload.ini (DeviceType 1), pic_USB.hex as above, fpga.hex of 4093 64-character blocks.
 //  ulmo:  Bootload.ini (DeviceType 2), ulmo_usb.hex with 32768 bytes, ulmo_can.hex with 65536 bytes.
+//  velkaro: Bootload.ini (DeviceType 3, FPGAPowerON=1), USB.bin of 8192 bytes (it reaches the
+//         identity record), fpga.bin of 131072 bytes.
 std::optional<std::vector<FwuMember>> DemoPackageMembers(std::string_view family);
 
 // The images behind the demo packages, for comparing with what an instrument ends up holding.
 std::vector<std::uint8_t> DemoUsbPicImage();   // 32768 bytes (pic_USB.hex and ulmo_usb.hex)
 std::vector<std::uint8_t> DemoFpgaImage();     // 130976 bytes (fpga.hex)
 std::vector<std::uint8_t> DemoCanImage();      // 65536 bytes (ulmo_can.hex)
+std::vector<std::uint8_t> DemoEepromImage();   // 8192 bytes (USB.bin)
+std::vector<std::uint8_t> DemoFlashImage();    // 131072 bytes (fpga.bin)
 
 }  // namespace rovenza
