@@ -107,17 +107,13 @@ std::string RunUpgrade(TUSBDevice& upgrader, std::ostream& err) {
         done = true;
         finished.notify_one();
     });
-    std::string lastCaption;
+    ProgressLines progress;
     std::unique_lock lock(mutex);
     for (;;) {
         const bool over = finished.wait_for(lock, std::chrono::milliseconds(30), [&] { return done; });
         if (over) break;
         const int position = ProgressPosition(upgrader.GetTotalCount(), upgrader.GetDoneCount());
-        const std::string caption = ProgressCaption(upgrader.GetStageText(), position);
-        if (!caption.empty() && caption != lastCaption) {
-            err << caption << '\n' << std::flush;
-            lastCaption = caption;
-        }
+        if (const auto line = progress.next(upgrader.GetStageText(), position)) err << *line << '\n' << std::flush;
     }
     lock.unlock();
     worker.join();

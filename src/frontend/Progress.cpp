@@ -108,4 +108,11 @@ std::string ProgressCaption(const std::string& stage, int position) {
     return stage + "... (" + std::to_string(position) + "%)";
 }
 
+std::optional<std::string> ProgressLines::next(const std::string& stage, int position) {
+    if (stage.empty() || (stage == stage_ && position <= position_)) return std::nullopt;
+    stage_ = stage;
+    position_ = position;
+    return ProgressCaption(stage, position);
+}
+
 }  // namespace rovenza

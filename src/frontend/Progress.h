@@ -2,6 +2,7 @@
 // The progress rule the window and the command line share: the share of work done, in
 // percent, computed in 80-bit extended floating point, held below 100 while the upgrade runs.
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace rovenza {
@@ -16,5 +17,18 @@ int ProgressPositionEmulated(std::int64_t total, std::int64_t done);
 
 // "stage... (NN%)", or empty for an empty stage.
 std::string ProgressCaption(const std::string& stage, int position);
+
+// The command line's progress lines, sampled from the stage text and the position: a line when
+// the stage changes or its percentage grows. With several instruments the count starts again at
+// 0 for the next one before its first stage is named, so a drop under an unchanged stage is not
+// shown; the next stage's line shows it.
+class ProgressLines {
+public:
+    std::optional<std::string> next(const std::string& stage, int position);
+
+private:
+    std::string stage_;
+    int position_ = -1;
+};
 
 }  // namespace rovenza

@@ -37,6 +37,28 @@ TEST(ProgressTest, CaptionRule) {
 #if LDBL_MANT_DIG == 64
 // The emulation must agree with the x87 format bit for bit, including the cases where the
 // rounded quotient times 100 lands just beside a whole number.
+TEST(ProgressTest, CommandLineLinesStartAgainWithEachInstrument) {
+    ProgressLines lines;
+    struct Sample {
+        const char* stage;
+        int position;
+        const char* line;  // nullptr: no line
+    };
+    for (const Sample& s : {Sample{"", 0, nullptr}, Sample{"Device 1/2 - FPGA uploading", 40, "Device 1/2 - FPGA uploading... (40%)"},
+                            Sample{"Device 1/2 - FPGA uploading", 40, nullptr},
+                            Sample{"Device 1/2 - FPGA uploading", 99, "Device 1/2 - FPGA uploading... (99%)"},
+                            Sample{"Device 1/2 - FPGA uploading", 0, nullptr},  // the next instrument's count
+                            Sample{"Device 2/2 - USB Pic uploading", 0, "Device 2/2 - USB Pic uploading... (0%)"},
+                            Sample{"Device 2/2 - USB Pic uploading", 3, "Device 2/2 - USB Pic uploading... (3%)"}}) {
+        const auto line = lines.next(s.stage, s.position);
+        if (s.line == nullptr) {
+            EXPECT_FALSE(line.has_value()) << s.stage << " " << s.position;
+        } else {
+            EXPECT_EQ(line.value_or("(none)"), s.line);
+        }
+    }
+}
+
 TEST(ProgressTest, EmulationAgreesWithExtendedPrecision) {
     std::mt19937_64 random(20261208);
     auto check = [](std::int64_t total, std::int64_t done) {
