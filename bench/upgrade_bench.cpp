@@ -4,7 +4,9 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
+#include "devices/TERVADevice.h"
 #include "devices/VK101PowConDevice.h"
 #include "fwu/DemoPackage.h"
 #include "fwu/FwuWriter.h"
@@ -51,6 +53,42 @@ void BM_Vk101FullUpgrade(benchmark::State& state) {
     std::filesystem::remove_all(folder);
 }
 BENCHMARK(BM_Vk101FullUpgrade)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
+
+// "Velkaro USB" with the largest flash image there is (16 MiB, 524,288 frames each way) and an
+// 8 KiB EEPROM image. The bench keeps no records (it counts them), as the front ends run it.
+void BM_VelkaroFullUpgrade16MiB(benchmark::State& state) {
+    const auto folder = std::filesystem::temp_directory_path() / "rovenza-bench-velkaro";
+    std::filesystem::create_directories(folder);
+    const auto package = folder / "velkaro.fwu";
+    std::string usb(8192, '\0'), fpga(16u << 20, '\0');
+    for (std::size_t i = 0; i < usb.size(); ++i) usb[i] = static_cast<char>(i * 31 + 7);
+    for (std::size_t i = 0; i < fpga.size(); ++i) fpga[i] = static_cast<char>((i * 131) ^ (i >> 11));
+    WriteFwu(package, {{"Bootload.ini", ManifestText(3, {{"FPGABitSwap", "1"}, {"FPGAPowerON", "1"}})},
+                       {"USB.bin", usb},
+                       {"fpga.bin", fpga}});
+    sim::BenchSpec setup;
+    sim::InstrumentSpec velkaro;
+    velkaro.family = FamilyId::Velkaro;
+    velkaro.serial = "TV000001";
+    setup.instruments.push_back(velkaro);
+    NullOperator op;
+    NullDebug debug;
+    std::int64_t requests = 0;
+    for (auto _ : state) {
+        sim::SimulatedBench bench(setup, sim::RecorderSetup{.keep = false});
+        Context ctx{bench.driver(), bench.interfaces(), bench.clock(), debug, op, folder};
+        TTERVADevice2 upgrader(ctx);
+        upgrader.PackageFileName = package.string();
+        std::string message;
+        upgrader.Upgrade(message);
+        if (message != "Firmware upgrade successful!") state.SkipWithError(message.c_str());
+        requests += static_cast<std::int64_t>(bench.bench().recorder().total());
+    }
+    state.counters["requests"] = benchmark::Counter(static_cast<double>(requests), benchmark::Counter::kAvgIterations);
+    state.counters["requests/s"] = benchmark::Counter(static_cast<double>(requests), benchmark::Counter::kIsRate);
+    std::filesystem::remove_all(folder);
+}
+BENCHMARK(BM_VelkaroFullUpgrade16MiB)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime()->Iterations(2);
 
 }  // namespace
 
