@@ -48,6 +48,7 @@ class StageWatch final : public Clock {
 public:
     explicit StageWatch(Clock& inner) : inner_(inner) {}
     void sleep(std::uint32_t ms) override {
+        if (++sleeps == throwAtSleep) throw std::runtime_error("wait interrupted");
         if (device != nullptr) {
             const std::string stage = device->GetStageText();
             if (!stage.empty() && (stages.empty() || stages.back() != stage)) stages.push_back(stage);
@@ -59,6 +60,8 @@ public:
 
     TUSBDevice* device = nullptr;
     std::vector<std::string> stages;
+    int sleeps = 0;
+    int throwAtSleep = 0;  // the wait that throws, counted from 1; 0: none
 
 private:
     Clock& inner_;
@@ -279,6 +282,8 @@ INSTANTIATE_TEST_SUITE_P(
                    kTrail + "EEPROM Write", {}, false, 0},
         FailureRow{"EepromReadFails", {On("MEM_READ", 2, FaultAction::Fail, FaultSide::Read)},
                    "Error: " + kTrail + "EEPROM Read", kTrail + "EEPROM Read", {}, true, 0},
+        FailureRow{"IdentityRecordUnreadable", {On("MEM_READ", 2, FaultAction::Fail)}, "Error: " + kTrail + "EEPROM Read",
+                   kTrail + "EEPROM Read", Images{.usb = Pattern(8192, 3)}, false, 0},
         FailureRow{"EepromReadBackDiffers", {On("MEM_READ", 7, FaultAction::Corrupt)},
                    "Error: " + kTrail + "EEPROM verification failed", kTrail + "EEPROM verification failed", {}, true, 0},
         FailureRow{"StatusPollFails", {On("GET_STATUS", 3, FaultAction::Fail)}, "Error: " + kTrail + "ERASE problem",
@@ -393,6 +398,16 @@ private:
 };
 
 TEST(VelkaroSeveral, AnExceptionEndsTheRunWithErrorAndTheTrailSoFar) {
+    // A wait that throws: the first is the reopen's (the run ends "Error"), the second the
+    // flash procedure's own (its trail says "Exception").
+    for (const auto& [sleep, message] : {std::pair{1, std::string("Error")}, std::pair{2, "Error: " + kTrail + "Exception"}}) {
+        VelkaroWorld w(Velkaros({kOne}));
+        w.watch.throwAtSleep = sleep;
+        TTERVADevice2 upgrader(w.context);
+        EXPECT_EQ(w.Run(upgrader, Images{}), message);
+        EXPECT_EQ(w.instrument(kOne).erases(), 0u);
+        EXPECT_EQ(w.world.bench.bench().openHandles(), 0u);
+    }
     {
         VelkaroWorld w(Velkaros({kOne}));
         ThrowingTerva upgrader(w.context, 0);
@@ -409,7 +424,7 @@ TEST(VelkaroSeveral, AnExceptionEndsTheRunWithErrorAndTheTrailSoFar) {
     }
 }
 
-TEST(VelkaroSeveral, TheTotalCountsEveryByteTwice) {
+TEST(VelkaroUpgrade, ImagesAreReadWholeWithinTheirLimitsAndCountTwice) {
     VelkaroWorld w(Velkaros({kOne}));
     TTERVADevice2 upgrader(w.context);
     EXPECT_EQ(upgrader.GetTotalCount(), 0);
@@ -419,6 +434,21 @@ TEST(VelkaroSeveral, TheTotalCountsEveryByteTwice) {
     WriteFileBytes(fpga, std::string(3000, 2));
     ASSERT_TRUE(upgrader.PrepareImages(usb, fpga));
     EXPECT_EQ(upgrader.GetTotalCount(), 8000);
+
+    // The largest images the memories take, and one byte more; a folder in an image's place.
+    struct Row {
+        std::uintmax_t usbSize, fpgaSize;
+        bool prepared;
+    };
+    for (const Row& row : {Row{65536, 16u << 20, true}, Row{65537, 1, false}, Row{1, (16u << 20) + 1, false}}) {
+        std::filesystem::resize_file(usb, row.usbSize);
+        std::filesystem::resize_file(fpga, row.fpgaSize);
+        EXPECT_EQ(upgrader.PrepareImages(usb, fpga), row.prepared) << row.usbSize << " " << row.fpgaSize;
+        EXPECT_EQ(upgrader.GetTotalCount(), row.prepared ? 2 * static_cast<std::int64_t>(row.usbSize + row.fpgaSize) : 0);
+    }
+    const auto folder = w.world.folder.path() / "folder.bin";
+    std::filesystem::create_directory(folder);
+    EXPECT_FALSE(upgrader.PrepareImages(folder, fpga));
     EXPECT_EQ(w.world.bench.requests().size(), 0u);
 }
 
