@@ -241,7 +241,11 @@ TEST_P(VelkaroFailureTest, EndsWithItsMessageAndTrail) {
     EXPECT_EQ(w.world.bench.bench().openHandles(), 0u);
     EXPECT_EQ(w.instrument(kOne).erases(), row.erases);
     auto& tv = w.instrument(kOne);
-    EXPECT_EQ(std::equal(row.images.usb.begin(), row.images.usb.end(), tv.eeprom().begin()), row.eepromWritten);
+    // USB.bin from address 0 (an oversized image cannot be there whole).
+    const auto& eeprom = tv.eeprom();
+    const auto held = static_cast<std::ptrdiff_t>(std::min(row.images.usb.size(), eeprom.size()));
+    EXPECT_EQ(std::equal(row.images.usb.begin(), row.images.usb.end(), eeprom.begin(), eeprom.begin() + held),
+              row.eepromWritten);
     if (row.message == kSuccess) {
         EXPECT_TRUE(w.Holds(kOne, row.images));
         EXPECT_TRUE(tv.fpgaPower());
