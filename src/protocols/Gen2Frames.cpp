@@ -42,6 +42,47 @@ Frame MemWriteFrame(std::uint16_t address, const std::uint8_t* data, std::uint8_
 
 Frame FpgaPowerFrame(bool on) { return {Code(Gen2Request::FPGA_POWER), static_cast<std::uint8_t>(on ? 1 : 0)}; }
 
+WordFrame PackWordFrame(const Words& words) {
+    WordFrame frame{};
+    const std::uint32_t values[3] = {words.w0, words.w1, words.w2};
+    for (std::size_t w = 0; w < 3; ++w)
+        for (int b = 0; b < 4; ++b) frame[4 * w + b] = Byte(values[w], 24 - 8 * b);
+    return frame;
+}
+
+Words UnpackWordFrame(const WordFrame& frame) {
+    auto word = [&](std::size_t w) {
+        return std::uint32_t{frame[4 * w]} << 24 | std::uint32_t{frame[4 * w + 1]} << 16 |
+               std::uint32_t{frame[4 * w + 2]} << 8 | std::uint32_t{frame[4 * w + 3]};
+    };
+    return {word(0), word(1), word(2)};
+}
+
+Frame I2cWriteFrame(std::uint8_t address, const WordFrame& data) {
+    Frame frame(3 + kWordFrameSize);
+    frame[0] = Code(Gen2Request::I2C_WRITE);
+    frame[1] = address;
+    frame[2] = static_cast<std::uint8_t>(kWordFrameSize);
+    std::copy(data.begin(), data.end(), frame.begin() + 3);
+    return frame;
+}
+
+Frame I2cStartReadFrame(std::uint8_t address) {
+    return {Code(Gen2Request::I2C_START_READ), address, static_cast<std::uint8_t>(kWordFrameSize)};
+}
+
+Frame I2cPollFrame() { return {Code(Gen2Request::I2C_POLL)}; }
+
+bool DecodeI2cPollReply(const std::vector<std::uint8_t>& reply, WordFrame& data) {
+    if (reply.size() <= kWordFrameSize || reply[0] == 0) return false;
+    std::copy(reply.begin() + 1, reply.begin() + 1 + kWordFrameSize, data.begin());
+    return true;
+}
+
+void SwapWord(std::uint32_t& value) {
+    value = (value & 0xFFu) << 24 | (value & 0xFF00u) << 8 | (value >> 8 & 0xFF00u) | value >> 24;
+}
+
 std::uint32_t DecodeStatus(const std::vector<std::uint8_t>& reply, Gen2Status& status) {
     if (reply.size() < kStatusReplySize) return kReplyCheckFailed;
     status.Field0 = reply[0];

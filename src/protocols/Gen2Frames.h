@@ -72,6 +72,39 @@ std::vector<std::uint8_t> MemReadFrame(std::uint16_t address, std::uint8_t count
 std::vector<std::uint8_t> MemWriteFrame(std::uint16_t address, const std::uint8_t* data, std::uint8_t count);
 std::vector<std::uint8_t> FpgaPowerFrame(bool on);
 
+// The I2C bridge. Its frames carry 12 data bytes: three 32-bit words, each most significant
+// byte first (command word and two parameters out; three reply words back).
+inline constexpr std::size_t kWordFrameSize = 12;
+using WordFrame = std::array<std::uint8_t, kWordFrameSize>;
+struct Words {
+    std::uint32_t w0 = 0;
+    std::uint32_t w1 = 0;
+    std::uint32_t w2 = 0;
+    friend bool operator==(const Words&, const Words&) = default;
+};
+
+// The amplifier modules' bridge and its word commands.
+inline constexpr std::uint8_t kModuleBridgeAddress = 0x3F;
+enum class ModuleWordCommand : std::uint32_t {
+    WriteWord = 19,      // (slot, word): one word to a module
+    ReadWords = 20,      // (slot, 0xFFFFFFFF): up to 8 answer bytes from a module
+    SetSlotMask = 21,    // (mask, 0xFFFFFFFF)
+    QuerySlotMask = 23,  // (0xFFFFFFFF, 0xFFFFFFFF): the mask in reply word 0
+};
+
+WordFrame PackWordFrame(const Words& words);
+Words UnpackWordFrame(const WordFrame& frame);
+
+std::vector<std::uint8_t> I2cWriteFrame(std::uint8_t address, const WordFrame& data);
+std::vector<std::uint8_t> I2cStartReadFrame(std::uint8_t address);
+std::vector<std::uint8_t> I2cPollFrame();
+// An I2C_POLL reply is ready when it is longer than 12 bytes and byte 0 is not 0; then bytes
+// 1 to 12 are the data read. Returns whether it is ready; `data` is written only then.
+bool DecodeI2cPollReply(const std::vector<std::uint8_t>& reply, WordFrame& data);
+
+// Reverses the order of the four bytes of `value` in place.
+void SwapWord(std::uint32_t& value);
+
 // The status record, from reply bytes 0 to 4. Only `Busy` has a meaning the host relies on:
 // non-zero while the instrument is still erasing its flash.
 struct Gen2Status {

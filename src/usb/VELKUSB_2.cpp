@@ -90,6 +90,82 @@ std::uint32_t MEM_WRITE(const Context& ctx, Handle handle, std::uint16_t address
 
 std::uint32_t FPGA_POWER(const Context& ctx, Handle handle, bool on) { return Send(ctx, handle, FpgaPowerFrame(on)); }
 
+std::uint32_t I2C_WRITE(const Context& ctx, Handle handle, std::uint8_t address, const WordFrame& data) {
+    return Send(ctx, handle, I2cWriteFrame(address, data));
+}
+
+std::uint32_t I2C_START_READ(const Context& ctx, Handle handle, std::uint8_t address) {
+    return Send(ctx, handle, I2cStartReadFrame(address));
+}
+
+std::uint32_t I2C_POLL(const Context& ctx, Handle handle, Bytes& reply) {
+    return Exchange(ctx, handle, I2cPollFrame(), reply);
+}
+
+std::uint32_t I2cPoll(const Context& ctx, Handle handle, WordFrame& data, float limitSeconds) {
+    const std::int64_t frequency = ctx.clock.frequency();
+    const std::int64_t t0 = ctx.clock.counter();
+    for (;;) {
+        Bytes reply;
+        if (const auto code = I2C_POLL(ctx, handle, reply)) return code;
+        if (DecodeI2cPollReply(reply, data)) return 0;
+        const double elapsed = static_cast<double>(ctx.clock.counter() - t0) / static_cast<double>(frequency);
+        if (elapsed > limitSeconds) break;
+    }
+    ctx.debug.write("VKUSB: I2c timeout");
+    return kErrorTimeout;
+}
+
+namespace {
+
+// The word frame out, then the poll for its reply.
+std::uint32_t WordExchange(const Context& ctx, Handle handle, const Words& request, float limitSeconds,
+                           WordFrame& reply) {
+    if (const auto code = I2C_WRITE(ctx, handle, kModuleBridgeAddress, PackWordFrame(request))) return code;
+    return I2cPoll(ctx, handle, reply, limitSeconds);
+}
+
+}  // namespace
+
+std::uint32_t I2cWriteWords(const Context& ctx, Handle handle, std::uint32_t command, std::uint32_t p1,
+                            std::uint32_t p2) {
+    if (handle == kInvalidHandle) return kErrorInvalidHandle;
+    if (const auto code = I2C_WRITE(ctx, handle, kModuleBridgeAddress, PackWordFrame({command, p1, p2}))) return code;
+    WordFrame ignored{};
+    I2cPoll(ctx, handle, ignored, kI2cPollLimitSeconds);
+    return 0;
+}
+
+std::uint32_t I2cQueryWord(const Context& ctx, Handle handle, std::uint32_t command, std::uint32_t p1,
+                           std::uint32_t p2, float limitSeconds, std::uint32_t& w0) {
+    w0 = 0;
+    if (handle == kInvalidHandle) return kErrorInvalidHandle;
+    WordFrame reply{};
+    if (const auto code = WordExchange(ctx, handle, {command, p1, p2}, limitSeconds, reply)) return code;
+    w0 = UnpackWordFrame(reply).w0;
+    return 0;
+}
+
+std::uint32_t I2cQueryWords(const Context& ctx, Handle handle, std::uint32_t command, std::uint32_t p1,
+                            std::uint32_t p2, Words& words) {
+    words = {};
+    if (handle == kInvalidHandle) return kErrorInvalidHandle;
+    WordFrame reply{};
+    if (const auto code = WordExchange(ctx, handle, {command, p1, p2}, kI2cPollLimitSeconds, reply)) return code;
+    words = UnpackWordFrame(reply);
+    return 0;
+}
+
+std::uint32_t WriteModuleWord(const Context& ctx, Handle handle, std::uint32_t slot, std::uint32_t word) {
+    return I2cWriteWords(ctx, handle, static_cast<std::uint32_t>(ModuleWordCommand::WriteWord), slot, word);
+}
+
+std::uint32_t ReadModuleWords(const Context& ctx, Handle handle, std::uint32_t slot, Words& words) {
+    const auto code =
+        I2cQueryWords(ctx, handle, static_cast<std::uint32_t>(ModuleWordCommand::ReadWords), slot, 0xFFFFFFFFu, words);
+    return words.w0 > 8 ? kReplyCheckFailed : code;
+}
+
 std::uint32_t ReadSerialBlock(const Context& ctx, Handle handle, SerialBlock& block) {
     Bytes data;
     if (const auto code = MEM_READ(ctx, handle, kSerialBlockAddress, kSerialBlockSize, data)) return code;

@@ -53,6 +53,36 @@ std::uint32_t MEM_READ(const Context& ctx, Handle handle, std::uint16_t address,
 std::uint32_t MEM_WRITE(const Context& ctx, Handle handle, std::uint16_t address, const Bytes& data);
 std::uint32_t FPGA_POWER(const Context& ctx, Handle handle, bool on);
 
+std::uint32_t I2C_WRITE(const Context& ctx, Handle handle, std::uint8_t address, const WordFrame& data);
+std::uint32_t I2C_START_READ(const Context& ctx, Handle handle, std::uint8_t address);
+// One poll request; `reply` is the reply as received.
+std::uint32_t I2C_POLL(const Context& ctx, Handle handle, Bytes& reply);
+
+// Polls the bridge back to back, with no pause, until a reply is ready (0, `data` filled) or
+// more than `limitSeconds` have passed on the performance counter ("VKUSB: I2c timeout" on
+// the debugger output, kErrorTimeout). A failed exchange is returned at once.
+std::uint32_t I2cPoll(const Context& ctx, Handle handle, WordFrame& data, float limitSeconds);
+
+// The word exchange with the amplifier modules' bridge (kModuleBridgeAddress). An invalid
+// handle gives kErrorInvalidHandle before anything is sent.
+inline constexpr float kI2cPollLimitSeconds = 0.5f;
+// Writes the word frame and waits for its completion; the poll's outcome does not change the
+// result, which is 0 unless the write fails.
+std::uint32_t I2cWriteWords(const Context& ctx, Handle handle, std::uint32_t command, std::uint32_t p1,
+                            std::uint32_t p2);
+// Writes the word frame and polls with `limitSeconds`; on success `w0` is reply word 0. On
+// failure `w0` is 0.
+std::uint32_t I2cQueryWord(const Context& ctx, Handle handle, std::uint32_t command, std::uint32_t p1,
+                           std::uint32_t p2, float limitSeconds, std::uint32_t& w0);
+// As I2cQueryWord with the limit kI2cPollLimitSeconds and all three reply words (0 on failure).
+std::uint32_t I2cQueryWords(const Context& ctx, Handle handle, std::uint32_t command, std::uint32_t p1,
+                            std::uint32_t p2, Words& reply);
+// One word to the module in `slot` (word command 19).
+std::uint32_t WriteModuleWord(const Context& ctx, Handle handle, std::uint32_t slot, std::uint32_t word);
+// The module's next answer words (word command 20): w0 counts the valid bytes (at most 8) in
+// w1 and w2. A w0 above 8 gives kReplyCheckFailed. A failed query leaves all three words 0.
+std::uint32_t ReadModuleWords(const Context& ctx, Handle handle, std::uint32_t slot, Words& reply);
+
 using SerialBlock = std::array<std::uint8_t, kSerialBlockSize>;
 // The identity record; `block` is written only when the whole read succeeds.
 std::uint32_t ReadSerialBlock(const Context& ctx, Handle handle, SerialBlock& block);
