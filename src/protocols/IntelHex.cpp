@@ -1,5 +1,6 @@
 #include "IntelHex.h"
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <optional>
@@ -89,7 +90,7 @@ HexImage ReadHexImage(const std::filesystem::path& file, const HexImageLayout& l
     const std::string text = ReadWholeFile(file);
 
     HexImage image;
-    image.bytes.assign(layout.capacity, 0xFF);
+    image.bytes.assign(layout.capacity, layout.fill);
     std::uint32_t stream = 0;          // data bytes read so far under extended linear address 0
     std::uint32_t stored = 0;          // of those, the ones that reached the image
     std::uint32_t linearAddress = 0;   // upper 16 address bits of the following data records
@@ -163,6 +164,12 @@ HexImage ReadHexImage(const std::filesystem::path& file, const HexImageLayout& l
     }
     if (imageComplete) return finish(HexEnd::SegmentRecord);
     Refuse(debug, file, lineNumber, "no end-of-file record");
+}
+
+void LoadModuleHex(const std::filesystem::path& file, std::vector<std::uint8_t>& moduleImage, DebugOutput& debug) {
+    std::fill(moduleImage.begin(), moduleImage.end(), std::uint8_t{0});
+    HexImage image = ReadHexImage(file, ModuleImageLayout(static_cast<std::uint32_t>(moduleImage.size())), debug);
+    moduleImage = std::move(image.bytes);
 }
 
 }  // namespace rovenza

@@ -2,7 +2,8 @@
 // Intel HEX images for the boot-loader writers. The data bytes of the data records are
 // joined in file order into one stream; the first `windowStart` stream bytes (the memory
 // below the first programmed address) are dropped and the next `capacity` bytes form the
-// image. Bytes the file does not reach are 0xFF, the erased-flash value.
+// image. Bytes the file does not reach hold the layout's fill: 0xFF (the erased-flash value)
+// for the boot-loader images, 0 for a module image.
 //
 // Only records under extended linear address 0 form the stream. Records under a non-zero
 // extended linear address (PIC18 configuration and EEPROM bytes) lie outside the image and
@@ -35,12 +36,20 @@ struct HexImageLayout {
     std::uint32_t windowStart;
     std::uint32_t capacity;
     HexSegmentRecord segmentRecord;
+    std::uint8_t fill = 0xFF;
 };
 
 // USB microcontroller: 960 rows of 32 bytes from 0x0800.
 inline constexpr HexImageLayout kUsbImageLayout{2048, 30720, HexSegmentRecord::CompletesImage};
 // CAN microcontroller: 1,000 blocks of 64 bytes from 0x0600.
 inline constexpr HexImageLayout kCanImageLayout{1536, 64000, HexSegmentRecord::StopsReading};
+
+// An amplifier module: the image from module address 0x600, as long as the module type's
+// image buffer; a segment address record ends it as the end-of-file record does.
+inline constexpr std::uint32_t kModuleImageStart = 1536;
+constexpr HexImageLayout ModuleImageLayout(std::uint32_t capacity) {
+    return {kModuleImageStart, capacity, HexSegmentRecord::CompletesImage, 0x00};
+}
 
 // The file cannot be opened or read.
 class EInOutError : public std::runtime_error {
@@ -69,5 +78,12 @@ struct HexImage {
 // Reads `file` into an image of `layout`. Throws EInOutError when the file cannot be read and
 // EHexFormatError (after one line on `debug`) when the file is refused.
 HexImage ReadHexImage(const std::filesystem::path& file, const HexImageLayout& layout, DebugOutput& debug);
+
+// Loads a module image into `moduleImage`, whose length (the module type's) stays as it is:
+// the buffer is zeroed first, then holds the file's data stream less its first 1536 bytes;
+// stream bytes beyond the buffer are dropped. Throws as ReadHexImage does; a file with 1536
+// data bytes or fewer is refused (nothing would reach the module). After a throw the buffer
+// is all zeros.
+void LoadModuleHex(const std::filesystem::path& file, std::vector<std::uint8_t>& moduleImage, DebugOutput& debug);
 
 }  // namespace rovenza

@@ -1,6 +1,7 @@
 // Intel HEX images: the stream rules, the window, and what makes a file unusable.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <numeric>
 #include <sstream>
@@ -242,6 +243,84 @@ TEST_F(IntelHexTest, MalformedFilesAreRefusedWithFileLineAndReason) {
 
 TEST_F(IntelHexTest, MissingFileIsAnInputOutputError) {
     EXPECT_THROW(ReadHexImage(dir.path() / "missing.hex", kUsbImageLayout, debug), EInOutError);
+}
+
+// Module images: the buffer keeps the module type's length, is zeroed before every load and
+// takes the stream less its first 1536 bytes.
+class ModuleHexTest : public IntelHexTest {
+protected:
+    // A buffer as an earlier module left it.
+    std::vector<std::uint8_t> StaleImage(std::size_t length) { return std::vector<std::uint8_t>(length, 0xEE); }
+};
+
+TEST_F(ModuleHexTest, StreamFromModuleAddress0x600IntoAZeroedBuffer) {
+    const auto stream = Counting(1536 + 100);
+    const struct {
+        const char* what;
+        std::vector<std::uint8_t> data;
+        std::size_t length;
+        std::size_t stored;  // image bytes taken from the stream
+    } cases[] = {
+        {"100 image bytes", stream, 16384, 100},
+        {"one image byte", Counting(1537), 16384, 1},
+        {"exactly full", Counting(1536 + 16384), 16384, 16384},
+        {"more than the buffer holds", Counting(1536 + 16384 + 64), 16384, 16384},
+        {"a 32768-byte buffer", Counting(1536 + 16384 + 64), 32768, 16448},
+    };
+    for (const auto& c : cases) {
+        auto image = StaleImage(c.length);
+        LoadModuleHex(Write(HexFile(c.data)), image, debug);
+        ASSERT_EQ(image.size(), c.length) << c.what;
+        EXPECT_TRUE(std::equal(image.begin(), image.begin() + c.stored, c.data.begin() + 1536)) << c.what;
+        EXPECT_EQ(std::count(image.begin() + c.stored, image.end(), 0), static_cast<std::ptrdiff_t>(c.length - c.stored))
+            << c.what << ": the rest is zero";
+    }
+    EXPECT_TRUE(debug.lines.empty());
+}
+
+TEST_F(ModuleHexTest, SegmentAddressRecordEndsTheImage) {
+    auto image = StaleImage(16384);
+    const std::string text = WithoutEnd(HexFile(Counting(1536 + 8))) + Record(3, 0, {0, 0, 0, 0}) + "\r\n";
+    LoadModuleHex(Write(text), image, debug);
+    EXPECT_EQ(image[7], Counting(1544)[1543]);
+    EXPECT_EQ(image[8], 0);
+}
+
+TEST_F(ModuleHexTest, RefusedFilesLeaveAZeroedBuffer) {
+    const std::string good = HexFile(Counting(1536 + 64));
+    std::string badSum = good;
+    badSum[good.find('\n') - 2] = badSum[good.find('\n') - 2] == '0' ? '1' : '0';
+    const struct {
+        const char* what;
+        std::string text;
+        std::string reason;
+    } cases[] = {
+        {"exactly 1536 data bytes", HexFile(Counting(1536)), "no data byte reaches the image"},
+        {"fewer data bytes", HexFile(Counting(700)), "no data byte reaches the image"},
+        {"no data record", kEndRecord, "no data byte reaches the image"},
+        {"checksum", badSum, "checksum"},
+        {"no end-of-file record", WithoutEnd(good), "no end-of-file record"},
+        {"gap", WithoutEnd(good) + Record(0, 1536 + 65, {1}) + "\r\n" + kEndRecord, "does not continue"},
+        {"not a record", "junk\r\n" + good, "line 1"},
+    };
+    for (const auto& c : cases) {
+        debug.lines.clear();
+        auto image = StaleImage(16384);
+        EXPECT_THROW(LoadModuleHex(Write(c.text), image, debug), EHexFormatError) << c.what;
+        ASSERT_EQ(debug.lines.size(), 1u) << c.what;
+        EXPECT_NE(debug.lines[0].find(c.reason), std::string::npos) << c.what << ": " << debug.lines[0];
+        EXPECT_EQ(image, std::vector<std::uint8_t>(16384, 0)) << c.what;
+    }
+
+    auto image = StaleImage(32768);
+    EXPECT_THROW(LoadModuleHex(dir.path() / "PIC_STG.hex", image, debug), EInOutError);
+    EXPECT_EQ(image, std::vector<std::uint8_t>(32768, 0));
+}
+
+TEST_F(ModuleHexTest, BootLoaderImagesStillFillWithTheErasedValue) {
+    const auto image = Read(HexFile(Counting(2048 + 4)));
+    EXPECT_EQ(image.bytes[4], 0xFF);
+    EXPECT_EQ(image.bytes.back(), 0xFF);
 }
 
 }  // namespace
