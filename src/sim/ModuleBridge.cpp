@@ -167,24 +167,27 @@ AmplifierModule* ModuleBridge::reachable(std::uint32_t slot) {
     return &*modules_[slot];
 }
 
-void ModuleBridge::write(const Bytes& frame, std::int64_t nowUs, FaultPlan& faults) {
+std::optional<FaultAction> ModuleBridge::write(const Bytes& frame, std::int64_t nowUs, FaultPlan& faults) {
     reply_.reset();
-    if (frame.size() < 3u + kWordFrameLength || frame[1] != kBridgeAddress || frame[2] != kWordFrameLength) return;
+    if (frame.size() < 3u + kWordFrameLength || frame[1] != kBridgeAddress || frame[2] != kWordFrameLength)
+        return std::nullopt;
+    std::optional<FaultAction> struck;
     const std::uint32_t command = Word(frame, 3), first = Word(frame, 7), second = Word(frame, 11);
     std::array<std::uint32_t, 3> words{};
     switch (command) {
         case kWordWriteModule: {
             AmplifierModule* module = reachable(first);
-            if (!module) return;
+            if (!module) return std::nullopt;
             if (const auto body = module->feed(second)) {
                 const auto rule = faults.next(ModuleCommandName((*body)[0]), static_cast<int>(first) + 1);
+                if (rule) struck = rule->action;
                 module->execute(*body, rule);
             }
             break;
         }
         case kWordReadModule: {
             AmplifierModule* module = reachable(first);
-            if (!module || module->bridgeSilent()) return;
+            if (!module || module->bridgeSilent()) return std::nullopt;
             Bytes bytes = module->read(2 * 4);
             words[0] = module->takeCountOverflow() ? 9 : static_cast<std::uint32_t>(bytes.size());
             bytes.resize(2 * 4, 0);
@@ -200,10 +203,11 @@ void ModuleBridge::write(const Bytes& frame, std::int64_t nowUs, FaultPlan& faul
             words[0] = mask_;
             break;
         default:
-            return;
+            return std::nullopt;
     }
     reply_ = words;
     readyAtUs_ = nowUs + static_cast<std::int64_t>(latencyUs_);
+    return struck;
 }
 
 Bytes ModuleBridge::poll(std::int64_t nowUs) const {

@@ -125,8 +125,9 @@ class ModuleBridge {
 public:
     explicit ModuleBridge(const InstrumentSpec& setup);
 
-    // I2C_WRITE: the whole request frame (AD address 12 data).
-    void write(const Bytes& frame, std::int64_t nowUs, FaultPlan& faults);
+    // I2C_WRITE: the whole request frame (AD address 12 data). Returns the action of a fault
+    // rule that struck the module command the frame completed.
+    std::optional<FaultAction> write(const Bytes& frame, std::int64_t nowUs, FaultPlan& faults);
     // I2C_POLL's reply at `nowUs`.
     Bytes poll(std::int64_t nowUs) const;
     // The instrument left the bus: a reply being prepared is lost.

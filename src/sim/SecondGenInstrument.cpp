@@ -101,7 +101,8 @@ void SecondGenInstrument::act(Command command, const Bytes& p, std::int64_t nowU
             fpgaPower_ = p[1] != 0;
             break;
         case Command::I2cWrite:
-            if (bridge_) bridge_->write(p, nowUs, faults());
+            if (bridge_)
+                if (const auto struck = bridge_->write(p, nowUs, faults())) setInnerFault(ActionName(*struck));
             break;
         case Command::I2cStartRead:
             break;

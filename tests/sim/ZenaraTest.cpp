@@ -299,6 +299,10 @@ TEST(ZenaraFaults, ASlotRuleStrikesThatSlotAndCountsItsOccurrencesThere) {
             const std::uint8_t type = slots[i] == 0 ? 5 : 6;
             EXPECT_EQ(z.command(slots[i], 0xA7), Answer(row.struck[i] ? 31 : 0, {type}));
         }
+        // The I2C_WRITE that completed a struck frame carries the action in its record.
+        const auto writes = z.w.bench.select("write2", "I2C_WRITE");
+        EXPECT_EQ(std::count_if(writes.begin(), writes.end(), [](const auto& r) { return r.fault == "fail"; }),
+                  std::count(row.struck.begin(), row.struck.end(), 1));
     }
 }
 
