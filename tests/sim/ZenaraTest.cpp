@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 
 #include "sim/ModuleBridge.h"
 #include "support/BenchFixture.h"
@@ -306,18 +304,6 @@ TEST(ZenaraFaults, ASlotRuleStrikesThatSlotAndCountsItsOccurrencesThere) {
     }
 }
 
-Bytes ReadFile(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-
-std::vector<std::string> Lines(const std::filesystem::path& file) {
-    std::ifstream in(file);
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
-
 TEST(ZenaraDump, EachPopulatedSlotsFlashAndItsStateAreWritten) {
     Zenara z(ZenaraBench({1, std::nullopt, 7}, 0x05));
     ASSERT_EQ(z.command(2, 0x54), Answer(0));
@@ -329,13 +315,13 @@ TEST(ZenaraDump, EachPopulatedSlotsFlashAndItsStateAreWritten) {
         const auto file = folder / ("module" + std::to_string(slot + 1) + ".bin");
         EXPECT_EQ(std::filesystem::exists(file), slot == 0 || slot == 2) << file;
     }
-    const Bytes third = ReadFile(folder / "module3.bin");
+    const Bytes third = FileBytes(folder / "module3.bin");
     EXPECT_EQ(third, z.module(2).flash());
     ASSERT_EQ(third.size(), 0x8640u);
     EXPECT_EQ(Bytes(third.begin() + 0x8600, third.begin() + 0x8608), BlockData(0x8600));
-    EXPECT_EQ(ReadFile(folder / "module1.bin").size(), 0x4640u);
+    EXPECT_EQ(FileBytes(folder / "module1.bin").size(), 0x4640u);
 
-    const auto state = Lines(folder / "state.txt");
+    const auto state = FileLines(folder / "state.txt");
     for (const char* line : {"slotMask=5", "module1=1", "module1Programming=0", "module1Blocks=0", "module2=",
                              "module3=7", "module3Programming=1", "module3Blocks=8"})
         EXPECT_NE(std::find(state.begin(), state.end(), line), state.end()) << line;
