@@ -91,21 +91,24 @@ std::uint8_t AmplifierModule::block(const Bytes& payload, bool carryOut, bool& c
     return checksum;
 }
 
-void AmplifierModule::execute(const Bytes& body, const std::optional<FaultRule>& fault) {
+void AmplifierModule::execute(const Bytes& body, const std::optional<FaultRule>& fault, std::int64_t nowUs) {
     const std::uint8_t code = body[0];
     const Bytes payload(body.begin() + 1, body.end());
     const bool failed = fault && fault->action == FaultAction::Fail;
     std::uint8_t status = 0;
     Bytes data;
+    std::uint32_t workMs = 0;
     switch (code) {
         case kModuleTypeQuery:
             data.push_back(static_cast<std::uint8_t>(typeCode_));
             break;
         case kModuleEnterProgramming:
             if (!failed) programming_ = true;
+            workMs = kModuleModeWorkMs;
             break;
         case kModuleLeaveProgramming:
             if (!failed) programming_ = false;
+            workMs = kModuleModeWorkMs;
             break;
         case kModuleBlock: {
             const bool wellFormed = payload.size() == 2 + kModuleBlockData;
@@ -116,7 +119,10 @@ void AmplifierModule::execute(const Bytes& body, const std::optional<FaultRule>&
             bool checksumAnswer = false;
             std::uint8_t checksum = block(payload, !failed, checksumAnswer);
             if (fault && fault->action == FaultAction::BadChecksum) checksum ^= 0xFF;
-            if (checksumAnswer) data.push_back(checksum);
+            if (checksumAnswer) {
+                data.push_back(checksum);
+                workMs = kModuleGroupWorkMs;
+            }
             break;
         }
         default:
@@ -125,6 +131,7 @@ void AmplifierModule::execute(const Bytes& body, const std::optional<FaultRule>&
     }
     if (failed) status = (fault->code & 0xFF) != 0 ? static_cast<std::uint8_t>(fault->code & 0xFF) : kModuleStatusRefused;
     answer_ = AnswerFrame(status, data);
+    answerReadyAtUs_ = nowUs + static_cast<std::int64_t>(workMs) * 1000;
     bridgeSilent_ = false;
     countOverflow_ = false;
     if (!fault) return;
@@ -150,7 +157,8 @@ void AmplifierModule::execute(const Bytes& body, const std::optional<FaultRule>&
     }
 }
 
-Bytes AmplifierModule::read(std::size_t max) {
+Bytes AmplifierModule::read(std::size_t max, std::int64_t nowUs) {
+    if (nowUs < answerReadyAtUs_) return {};
     const std::size_t n = std::min(max, answer_.size());
     Bytes out(answer_.begin(), answer_.begin() + static_cast<std::ptrdiff_t>(n));
     answer_.erase(answer_.begin(), answer_.begin() + static_cast<std::ptrdiff_t>(n));
@@ -181,14 +189,14 @@ std::optional<FaultAction> ModuleBridge::write(const Bytes& frame, std::int64_t 
             if (const auto body = module->feed(second)) {
                 const auto rule = faults.next(ModuleCommandName((*body)[0]), static_cast<int>(first) + 1);
                 if (rule) struck = rule->action;
-                module->execute(*body, rule);
+                module->execute(*body, rule, nowUs);
             }
             break;
         }
         case kWordReadModule: {
             AmplifierModule* module = reachable(first);
             if (!module || module->bridgeSilent()) return std::nullopt;
-            Bytes bytes = module->read(2 * 4);
+            Bytes bytes = module->read(2 * 4, nowUs);
             words[0] = module->takeCountOverflow() ? 9 : static_cast<std::uint32_t>(bytes.size());
             bytes.resize(2 * 4, 0);
             words[1] = Word(bytes, 0);

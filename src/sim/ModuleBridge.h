@@ -22,7 +22,10 @@
 // Module. The module microcontroller gathers the bytes of the words it is sent into frames
 // A5 L code payload(L - 1) 5A; bytes before an A5 (the zero fill of a frame's last word) are
 // skipped, and a frame without its 5A end mark is dropped. Each command replaces the pending
-// answer with A5 L status payload(L - 1) 5A, ready at once:
+// answer with A5 L status payload(L - 1) 5A. The answer is ready at once, except where the
+// module works first: 0x54 and 0x53 (kModuleModeWorkMs) and a block that ends a group
+// (kModuleGroupWorkMs, writing the group); a read before then finds no bytes (count 0). The
+// host's waits after those commands (50 and 20 ms) cover the work.
 //   A7        status 0, payload the module's type code (a raw code as the bench file gives it).
 //   54        enters programming mode; status 0.
 //   50 block  (programming mode only, a 10-byte payload: address high, low, 8 data bytes)
@@ -81,6 +84,10 @@ inline constexpr std::uint32_t kModuleImageBase = 0x600;  // the blocks' first a
 inline constexpr std::uint32_t kModuleBlockData = 8;      // image bytes per block
 inline constexpr std::uint32_t kModuleGroupBlocks = 8;
 inline constexpr std::uint32_t kModuleGroupBytes = kModuleBlockData * kModuleGroupBlocks;
+// The module's own work before its answer is ready: entering or leaving programming mode, and
+// writing a group of eight blocks into its flash.
+inline constexpr std::uint32_t kModuleModeWorkMs = 30;
+inline constexpr std::uint32_t kModuleGroupWorkMs = 10;
 
 // "0x50": how the bench file names a module command.
 std::string ModuleCommandName(std::uint8_t code);
@@ -99,9 +106,10 @@ public:
     // a frame.
     std::optional<Bytes> feed(std::uint32_t word);
     // Carries out a frame's command (code and payload), shaped by `fault`.
-    void execute(const Bytes& body, const std::optional<FaultRule>& fault);
-    // The bridge reads up to `max` answer bytes (they are consumed).
-    Bytes read(std::size_t max);
+    void execute(const Bytes& body, const std::optional<FaultRule>& fault, std::int64_t nowUs);
+    // The bridge reads up to `max` answer bytes at `nowUs` (they are consumed); none while the
+    // module is still working on its command.
+    Bytes read(std::size_t max, std::int64_t nowUs);
     // "on": "read" faults of the pending answer.
     bool bridgeSilent() const { return bridgeSilent_; }
     bool takeCountOverflow() { return std::exchange(countOverflow_, false); }
@@ -113,6 +121,7 @@ private:
     Bytes flash_;
     Bytes received_;
     Bytes answer_;
+    std::int64_t answerReadyAtUs_ = 0;
     bool programming_ = false;
     bool bridgeSilent_ = false;
     bool countOverflow_ = false;

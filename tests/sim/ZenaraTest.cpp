@@ -67,9 +67,11 @@ Bytes BlockData(std::uint16_t address) {
 struct Zenara {
     explicit Zenara(const sim::BenchSpec& setup) : w(setup), h(w.raw.open2(ZenaraPath("ZN1"))) {}
 
-    // One command and its answer; nothing when a word or the answer went unanswered.
+    // One command and, after the host's wait for it (50 ms for 0x54 and 0x53, 20 ms for a
+    // block), its answer; nothing when a word or the answer went unanswered.
     std::optional<Bytes> command(std::uint32_t slot, std::uint8_t code, const Bytes& payload = {}) {
         if (!SendModuleFrame(w.raw, h, slot, code, payload)) return std::nullopt;
+        w.sleepMs(code == 0x54 || code == 0x53 ? 50 : code == 0x50 ? 20 : 0);
         return ReadModuleAnswer(w.raw, h, slot);
     }
     // The module's checksum answer after a group of eight blocks from `address`.
@@ -201,6 +203,37 @@ TEST(ZenaraModule, ProgrammingStoresTheBlocksAndAnswersEachGroupsChecksum) {
     EXPECT_EQ(z.command(0, 0x53), Answer(0));
     EXPECT_FALSE(z.module(0).programming());
     EXPECT_EQ(z.command(0, 0x42), Answer(1)) << "an unknown command";
+}
+
+TEST(ZenaraModule, AnAnswerIsReadyOnlyOnceTheModulesWorkIsDone) {
+    struct Row {
+        std::uint8_t code;
+        std::uint32_t blocksBefore;  // blocks of the group sent before this command
+        std::uint32_t workMs;
+        Bytes answer;
+    };
+    const Row rows[] = {
+        {0x54, 0, sim::kModuleModeWorkMs, Answer(0)},
+        {0x53, 0, sim::kModuleModeWorkMs, Answer(0)},
+        {0x50, 7, sim::kModuleGroupWorkMs, Answer(0, {GroupChecksum(0x600)})},
+        {0x50, 0, 0, Answer(0)},
+        {0xA7, 0, 0, Answer(0, {2})},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.code);
+        Zenara z(ZenaraBench({2}));
+        if (row.code == 0x50) ASSERT_EQ(z.command(0, 0x54), Answer(0));
+        for (std::uint16_t k = 0; k < row.blocksBefore; ++k)
+            ASSERT_TRUE(SendModuleFrame(z.w.raw, z.h, 0, 0x50, Block(0x600 + 8 * k, BlockData(0x600 + 8 * k))));
+        const std::uint16_t address = static_cast<std::uint16_t>(0x600 + 8 * row.blocksBefore);
+        ASSERT_TRUE(SendModuleFrame(z.w.raw, z.h, 0, row.code, row.code == 0x50 ? Block(address, BlockData(address)) : Bytes{}));
+        const std::int64_t sentUs = z.w.nowUs();
+        if (row.workMs > 0) {
+            EXPECT_EQ(ReadModuleAnswer(z.w.raw, z.h, 0), Bytes{}) << "still working";
+            z.w.sleepMs(row.workMs - static_cast<std::uint32_t>((z.w.nowUs() - sentUs) / 1000));
+        }
+        EXPECT_EQ(ReadModuleAnswer(z.w.raw, z.h, 0), row.answer);
+    }
 }
 
 TEST(ZenaraModule, AFrameWithoutItsEndMarkIsDroppedAndTheNextOneUnderstood) {
