@@ -72,7 +72,7 @@ public:
 
     FaultRule fault(const json& value, const std::string& field, FamilyId family) const {
         const int generation = ModelOf(family).generation;
-        checkKeys(value, field, {"request", "occurrence", "action", "code", "on", "length"});
+        checkKeys(value, field, {"request", "occurrence", "action", "code", "on", "length", "slot"});
         FaultRule rule;
         if (!value.contains("request")) error(field + ".request", "missing");
         const json& request = value["request"];
@@ -82,6 +82,10 @@ public:
             rule.request = code;
         } else {
             rule.request = text(request, field + ".request");
+            // A module command code: "0xa7" names the same command as "0xA7".
+            if (rule.request.size() == 4 && rule.request.starts_with("0x"))
+                for (std::size_t i = 2; i < 4; ++i)
+                    if (rule.request[i] >= 'a' && rule.request[i] <= 'f') rule.request[i] = static_cast<char>(rule.request[i] - 'a' + 'A');
         }
         if (value.contains("occurrence")) rule.occurrence = number(value["occurrence"], field + ".occurrence", 1);
         if (!value.contains("action")) error(field + ".action", "missing");
@@ -96,6 +100,11 @@ public:
             rule.on = on == "read" ? FaultSide::Read : FaultSide::Write;
         }
         if (value.contains("length")) rule.length = number(value["length"], field + ".length");
+        if (value.contains("slot")) {
+            const std::uint32_t slot = number(value["slot"], field + ".slot");
+            if (slot < 1 || slot > kModuleSlots) error(field + ".slot", "must be from 1 to 8");
+            rule.slot = static_cast<int>(slot);
+        }
         const auto problem = generation == 1 ? CheckFirstGenerationRule(rule)
                                              : CheckSecondGenerationRule(rule, family == FamilyId::Zenara);
         if (problem) error(field, *problem);
@@ -117,7 +126,7 @@ public:
 
     InstrumentSpec instrument(const json& value, const std::string& field) const {
         checkKeys(value, field, {"family", "serial", "mode", "faults", "modules", "restartMs", "bootResetMs",
-                                 "fpgaResetMs", "prmdMs", "eraseMs", "name", "arrivesMs"});
+                                 "fpgaResetMs", "prmdMs", "eraseMs", "name", "arrivesMs", "i2cLatencyUs", "slotMask"});
         InstrumentSpec setup;
         if (!value.contains("family")) error(field + ".family", "missing");
         setup.family = family(value["family"], field + ".family");
@@ -149,6 +158,15 @@ public:
         if (value.contains("fpgaResetMs")) setup.fpgaResetMs = number(value["fpgaResetMs"], field + ".fpgaResetMs");
         if (value.contains("prmdMs")) setup.prmdMs = number(value["prmdMs"], field + ".prmdMs");
         if (value.contains("eraseMs")) setup.eraseMs = number(value["eraseMs"], field + ".eraseMs");
+        for (const char* key : {"i2cLatencyUs", "slotMask"})
+            if (value.contains(key) && setup.family != FamilyId::Zenara)
+                error(field + "." + key, "only a Zenara instrument has the module bridge");
+        if (value.contains("i2cLatencyUs")) setup.i2cLatencyUs = number(value["i2cLatencyUs"], field + ".i2cLatencyUs");
+        if (value.contains("slotMask")) {
+            const std::uint32_t mask = number(value["slotMask"], field + ".slotMask");
+            if (mask > 0xFF) error(field + ".slotMask", "must be from 0 to 255");
+            setup.slotMask = static_cast<std::uint8_t>(mask);
+        }
         if (value.contains("arrivesMs")) setup.arrivesMs = number(value["arrivesMs"], field + ".arrivesMs");
         if (value.contains("name")) {
             setup.name = text(value["name"], field + ".name");

@@ -9,8 +9,10 @@
 //         "serial": "PC000001",               (1 to 8 letters, digits, '-' or '_'; unique)
 //         "mode": "firmware" | "bootloader",  (bootloader: first generation only)
 //         "faults": [ { "request": "READ_FLASH", "occurrence": 17, "action": "corrupt",
-//                       "code": 31, "on": "write" | "read", "length": 20 } ],
+//                       "code": 31, "on": "write" | "read", "length": 20,
+//                       "slot": 3 } ],         (slot: module commands such as "0x54" only)
 //         "modules": ["IEPE", 7, null, ...],  (Zenara only: up to 8 slots)
+//         "i2cLatencyUs": 700, "slotMask": 0, (Zenara only: the module bridge)
 //         "restartMs": 2500, "bootResetMs": 3000, "fpgaResetMs": 3000, "prmdMs": 1200,
 //         "eraseMs": 6000,
 //         "name": "IRIG-CLOCK",

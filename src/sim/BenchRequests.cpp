@@ -138,6 +138,7 @@ bool Bench::writeRequest(OpenHandle& handle, Request& request) {
     effect.corruptMemory = rule && rule->action == FaultAction::Corrupt && info.corruption == Corruption::Memory;
     effect.busy = rule && rule->action == FaultAction::Busy;
     instrument.receive(command, packet, time_.nowUs(), effect);
+    if (!instrument.innerFault().empty()) request.record.fault = instrument.innerFault();
     if (auto& pending = instrument.pending(); pending && rule) {
         if (rule->action == FaultAction::Corrupt && info.corruption == Corruption::ReplyByte &&
             info.corruptOffset < pending->bytes.size())

@@ -24,6 +24,8 @@ struct InstrumentSpec {
     std::uint32_t fpgaResetMs = kDefaultFpgaResetMs;  // "fpgaResetMs"
     std::uint32_t prmdMs = kDefaultPrmdMs;            // "prmdMs"
     std::uint32_t eraseMs = kDefaultEraseMs;          // "eraseMs": a full flash erase (second generation)
+    std::uint32_t i2cLatencyUs = kDefaultI2cLatencyUs; // "i2cLatencyUs": Zenara bridge reply time
+    std::uint8_t slotMask = 0;                        // "slotMask": Zenara slot mask at the start
     std::optional<std::string> name;                  // "name": the name-query answer
     std::optional<std::uint32_t> arrivesMs;           // "arrivesMs": plugged in this long after the start
 };

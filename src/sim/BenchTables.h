@@ -221,5 +221,9 @@ inline constexpr std::uint32_t kDefaultPrmdMs = 1200;       // IRIG programming-
 // Second generation: a full erase of the configuration flash (the host polls its status for
 // up to 20 s, then waits 10 s more before it writes).
 inline constexpr std::uint32_t kDefaultEraseMs = 6000;
+// Zenara: the I2C bridge's reply time (microseconds) from an I2C_WRITE: the 12 bytes out to a
+// module and 12 back at 400 kHz with addressing, about 0.7 ms. The host's first poll comes one
+// exchange (1 ms) after the write, so by default it finds the reply ready.
+inline constexpr std::uint32_t kDefaultI2cLatencyUs = 700;
 
 }  // namespace rovenza::sim

@@ -2,12 +2,27 @@
 
 namespace rovenza::sim {
 
-std::optional<FaultRule> FaultPlan::next(std::string_view request) {
-    auto it = counts_.find(request);
-    if (it == counts_.end()) it = counts_.emplace(std::string(request), 0).first;
-    const std::uint32_t n = ++it->second;
-    for (const auto& rule : rules_)
-        if (rule.request == request && (!rule.occurrence || *rule.occurrence == n)) return rule;
+namespace {
+
+std::uint32_t Count(std::map<std::string, std::uint32_t, std::less<>>& counts, std::string_view key) {
+    auto it = counts.find(key);
+    if (it == counts.end()) it = counts.emplace(std::string(key), 0).first;
+    return ++it->second;
+}
+
+std::string SlotKey(std::string_view request, int slot) { return std::string(request) + "@" + std::to_string(slot); }
+
+}  // namespace
+
+std::optional<FaultRule> FaultPlan::next(std::string_view request, std::optional<int> slot) {
+    const std::uint32_t n = Count(counts_, request);
+    const std::uint32_t inSlot = slot ? Count(counts_, SlotKey(request, *slot)) : 0;
+    for (const auto& rule : rules_) {
+        if (rule.request != request) continue;
+        if (rule.slot && rule.slot != slot) continue;
+        const std::uint32_t count = rule.slot ? inSlot : n;
+        if (!rule.occurrence || *rule.occurrence == count) return rule;
+    }
     return std::nullopt;
 }
 
@@ -68,6 +83,7 @@ bool IsModuleCommand(std::string_view request) {
 }  // namespace
 
 std::optional<std::string> CheckFirstGenerationRule(const FaultRule& rule) {
+    if (rule.slot) return "\"slot\" applies to module commands only";
     if (rule.action == FaultAction::Busy || rule.action == FaultAction::BadChecksum)
         return "action " + Quoted(ActionName(rule.action)) + " applies to second-generation instruments only";
     if (IsBusRequest(rule.request)) return CheckBusRule(rule);
@@ -79,8 +95,17 @@ std::optional<std::string> CheckSecondGenerationRule(const FaultRule& rule, bool
     if (IsModuleCommand(rule.request)) {
         if (!moduleSlots) return "module command " + rule.request + " applies to a Zenara instrument only";
         if (rule.action == FaultAction::Busy) return "action \"busy\" applies to GET_STATUS and FLASH_ERASE only";
+        if (rule.action == FaultAction::Vanish || rule.action == FaultAction::Never)
+            return "module command " + rule.request + " takes \"fail\", \"corrupt\", \"short\", \"timeout\" or \"badchecksum\", not " +
+                   Quoted(ActionName(rule.action));
+        if (rule.action == FaultAction::BadChecksum && rule.request != "0x50")
+            return "action \"badchecksum\" applies to module command 0x50 only";
+        if (rule.on == FaultSide::Read && rule.action != FaultAction::Timeout && rule.action != FaultAction::Corrupt)
+            return "on a module command \"on\": \"read\" takes \"timeout\" or \"corrupt\" only";
+        if (rule.slot && (*rule.slot < 1 || *rule.slot > kModuleSlots)) return "\"slot\" must be from 1 to 8";
         return std::nullopt;
     }
+    if (rule.slot) return "\"slot\" applies to module commands only";
     if (rule.action == FaultAction::BadChecksum) return "action \"badchecksum\" applies to module commands only";
     if (rule.action == FaultAction::Busy && rule.request != CommandName(Command::GetStatus) &&
         rule.request != CommandName(Command::FlashErase))

@@ -28,6 +28,7 @@ struct FaultRule {
     std::uint32_t code = kErrorGenFailure;   // "fail": the system error code
     FaultSide on = FaultSide::Write;
     std::optional<std::uint32_t> length{};   // "short": bytes kept (default: half the reply)
+    std::optional<int> slot{};               // module commands: the slot (1-8) struck; empty: every slot
 };
 
 class FaultPlan {
@@ -36,7 +37,9 @@ public:
     const std::vector<FaultRule>& rules() const { return rules_; }
 
     // Counts one more occurrence of `request` and returns the first rule that applies to it.
-    std::optional<FaultRule> next(std::string_view request);
+    // A module command also counts per slot (1-8): a rule with a slot matches that slot's
+    // occurrences, one without matches the instrument's.
+    std::optional<FaultRule> next(std::string_view request, std::optional<int> slot = std::nullopt);
     std::uint32_t occurrences(std::string_view request) const;
 
 private:
@@ -47,7 +50,9 @@ private:
 // Check that a rule can take effect on an instrument of the generation; return the reason it
 // cannot, or nothing. The second generation takes module commands ("0x50") only when it has
 // module slots, "busy" on GET_STATUS (that status reports Busy) and FLASH_ERASE (that erase
-// never ends), and "badchecksum" on module commands.
+// never ends); module commands take "fail", "corrupt", "short", "timeout" and, on 0x50,
+// "badchecksum"; "on": "read" only with "timeout" and "corrupt"; "slot" only on module
+// commands.
 std::optional<std::string> CheckFirstGenerationRule(const FaultRule& rule);
 std::optional<std::string> CheckSecondGenerationRule(const FaultRule& rule, bool moduleSlots);
 

@@ -41,6 +41,7 @@ std::string Instrument::devicePath() const {
 
 void Instrument::receive(Command command, const Bytes& packet, std::int64_t nowUs, const FaultEffect& effect) {
     pending_.reset();
+    innerFault_ = {};
     onTime(nowUs);
     act(command, packet, nowUs, effect);
 }

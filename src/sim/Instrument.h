@@ -73,6 +73,9 @@ public:
     virtual Command recognise(const Bytes& packet) const = 0;
     void receive(Command command, const Bytes& packet, std::int64_t nowUs, const FaultEffect& effect);
     std::optional<PendingReply>& pending() { return pending_; }
+    // The action of a fault rule that struck inside the instrument during the last receive
+    // (a module command on the Zenara bridge), for the request's record; empty if none.
+    std::string_view innerFault() const { return innerFault_; }
     // The last live handle on the instrument was closed.
     virtual void closed(std::int64_t /*nowUs*/) {}
 
@@ -82,6 +85,7 @@ public:
 
 protected:
     virtual void act(Command command, const Bytes& packet, std::int64_t nowUs, const FaultEffect& effect) = 0;
+    void setInnerFault(std::string_view action) { innerFault_ = action; }
     void reply(Command command, Bytes bytes, std::int64_t readyAtUs) {
         pending_ = PendingReply{command, std::move(bytes), readyAtUs};
     }
@@ -104,6 +108,7 @@ private:
     std::optional<std::int64_t> arrivesAtUs_;
     bool neverReturn_ = false;
     std::optional<PendingReply> pending_;
+    std::string_view innerFault_;
 };
 
 const FamilyModel& ModelOf(FamilyId id);

@@ -52,6 +52,7 @@ SecondGenInstrument::SecondGenInstrument(const InstrumentSpec& setup)
     Bytes old(kOldConfigurationEnd);
     for (std::uint32_t a = 0; a < kOldConfigurationEnd; ++a) old[a] = OldConfigurationByte(a);
     flash_.program(0, old);
+    if (family().id == FamilyId::Zenara) bridge_.emplace(setup);
 }
 
 Bytes SecondGenInstrument::status(bool reportBusy) const {
@@ -100,10 +101,13 @@ void SecondGenInstrument::act(Command command, const Bytes& p, std::int64_t nowU
             fpgaPower_ = p[1] != 0;
             break;
         case Command::I2cWrite:
+            if (bridge_)
+                if (const auto struck = bridge_->write(p, nowUs, faults())) setInnerFault(ActionName(*struck));
+            break;
         case Command::I2cStartRead:
             break;
         case Command::I2cPoll:
-            reply(command, Bytes{0x00}, nowUs);
+            reply(command, bridge_ ? bridge_->poll(nowUs) : Bytes{0x00}, nowUs);
             return;
         default:
             return;  // not a request of this instrument: no reply
@@ -131,6 +135,7 @@ void SecondGenInstrument::onLeave() {
     mode_ = 0;
     eepromRewritten_ = false;
     if (erase_ && erase_->hung) erase_.reset();
+    if (bridge_) bridge_->reset();
 }
 
 void SecondGenInstrument::writeState(std::ostream& out) const {
@@ -141,11 +146,16 @@ void SecondGenInstrument::writeState(std::ostream& out) const {
         << "erases=" << erases_ << '\n'
         << "eepromRewritten=" << (eepromRewritten_ ? 1 : 0) << '\n'
         << "fpgaBytes=" << flash_.extent() << '\n';
-    if (family().id != FamilyId::Zenara) return;
+    if (!bridge_) return;
+    out << "slotMask=" << static_cast<int>(bridge_->slotMask()) << '\n';
     for (int slot = 0; slot < kModuleSlots; ++slot) {
-        out << "module" << slot + 1 << '=';
+        const std::string key = "module" + std::to_string(slot + 1);
+        out << key << '=';
         if (modules_[slot]) out << *modules_[slot];
         out << '\n';
+        if (const auto& module = bridge_->modules()[slot])
+            out << key << "Programming=" << (module->programming() ? 1 : 0) << '\n'
+                << key << "Blocks=" << module->blocksStored() << '\n';
     }
 }
 
@@ -156,6 +166,10 @@ void SecondGenInstrument::dumpMemories(const std::filesystem::path& folder) cons
     flash_.writeTo(out);
     out.close();
     if (!out) throw std::runtime_error("cannot write " + file.string());
+    if (!bridge_) return;
+    for (int slot = 0; slot < kModuleSlots; ++slot)
+        if (const auto& module = bridge_->modules()[slot])
+            WriteBinaryFile(folder / ("module" + std::to_string(slot + 1) + ".bin"), module->flash());
 }
 
 }  // namespace rovenza::sim

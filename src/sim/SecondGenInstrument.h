@@ -22,8 +22,10 @@
 //                                (addresses wrap at 64 KiB).
 //   MEM_WRITE (A9 AH AL k data)  stores the k data bytes (as many as the frame holds); reply: A9.
 //   FPGA_POWER (AF on)           switches the FPGA's power; reply: AF.
-//   I2C_WRITE (AD ..), I2C_START_READ (B0 ..): reply: their code. I2C_POLL (B1): reply 00 (no
-//                                result ready; the module bridge is not modelled yet).
+//   I2C_WRITE (AD ..), I2C_START_READ (B0 ..): reply: their code. A Zenara instrument hands
+//                                I2C_WRITE to its module bridge (ModuleBridge.h), and I2C_POLL
+//                                (B1) answers the bridge's poll reply; on a Velkaro instrument
+//                                I2C_POLL answers 00 (nothing ready, ever).
 //   A frame shorter than its request's fixed part, or of another code, gets no reply.
 //
 // Restart: once MEM_WRITE has stored a byte in the EEPROM, closing the instrument's last
@@ -40,6 +42,7 @@
 
 #include "sim/ConfigFlash.h"
 #include "sim/Instrument.h"
+#include "sim/ModuleBridge.h"
 
 namespace rovenza::sim {
 
@@ -49,6 +52,8 @@ public:
 
     std::string_view pid() const override { return family().firmwarePid; }
     const std::array<std::optional<int>, kModuleSlots>& modules() const { return modules_; }
+    // The Zenara instrument's I2C bridge and its modules; nothing on a Velkaro instrument.
+    const std::optional<ModuleBridge>& bridge() const { return bridge_; }
 
     const Bytes& eeprom() const { return eeprom_; }
     const ConfigFlash& flash() const { return flash_; }
@@ -94,6 +99,7 @@ private:
 
     std::uint32_t restartMs_, eraseMs_;
     std::array<std::optional<int>, kModuleSlots> modules_;
+    std::optional<ModuleBridge> bridge_;
     Bytes eeprom_;
     ConfigFlash flash_;
     std::uint8_t mode_ = 0;

@@ -39,6 +39,11 @@
 //   - after MEM_WRITE changed its EEPROM, closing its handle restarts it: off the bus for
 //     restartMs (2500), handles opened before die (1167).
 //   - FLASH_ERASE keeps it busy for eraseMs (6000).
+//   - Zenara: the I2C bridge at 0x3F answers word frames i2cLatencyUs (700) after the
+//     I2C_WRITE; eight slots of amplifier modules from `modules`, gated by the slot mask
+//     (slotMask, 0 at the start); see ModuleBridge.h.
+//     bench.secondGen("ZN000001").bridge()->modules()[0]->flash();  // also typeCode(),
+//                                                                    // programming()
 //
 // Latency: every write, read and reset request waits latencyUs (500) of bench time first, so
 // one exchange costs 1 ms and polling loops end in bench time. Tests that count waits set 0.
@@ -65,6 +70,10 @@
 //   open     fail (code), timeout (1460), vanish (2, then gone), never.
 //   reappear vanish / never: the instrument stays away after that restart.
 //   enumerate fail: the instrument is listed with an empty path and detailError = code.
+//   module commands ("0x50", "0xA7", ...; Zenara; `slot` 1-8 strikes one slot and counts
+//            there): fail (status = code), corrupt (no A5 mark; on=read: a count of 9),
+//            short, timeout (no answer; on=read: the bridge never answers), badchecksum
+//            (0x50: a wrong group checksum). See ModuleBridge.h.
 #include <cstdint>
 #include <filesystem>
 #include <memory>

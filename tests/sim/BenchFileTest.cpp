@@ -45,8 +45,9 @@ TEST(BenchFile, TheContractExampleAndTheExtensionsParse) {
           "faults": [ { "request": "WRITE_FLASH", "action": "fail", "code": 0, "on": "read" },
                       { "request": "FPGA_WRITE", "action": "short", "length": 20 },
                       { "request": "reappear", "occurrence": 1, "action": "never" } ] },
-        { "family": "VKUSB Zenara - Modules", "serial": "ZN1", "modules": ["iepe"],
-          "faults": [ { "request": 80, "action": "badchecksum" }, { "request": "GET_STATUS", "action": "busy" } ] },
+        { "family": "VKUSB Zenara - Modules", "serial": "ZN1", "modules": ["iepe"], "i2cLatencyUs": 4000, "slotMask": 255,
+          "faults": [ { "request": 80, "action": "badchecksum" }, { "request": "GET_STATUS", "action": "busy" },
+                      { "request": "0xa7", "action": "timeout", "on": "read", "slot": 8 } ] },
         { "family": "Velkaro USB", "serial": "TV1", "restartMs": 17000, "eraseMs": 25000,
           "faults": [ { "request": "FLASH_ERASE", "action": "busy" }, { "request": "MEM_READ", "action": "short", "length": 0 },
                       { "request": "FLASH_WRITE", "action": "corrupt" }, { "request": "MEM_WRITE", "action": "never" },
@@ -62,6 +63,11 @@ TEST(BenchFile, TheContractExampleAndTheExtensionsParse) {
     const auto& zenara = setup.instruments[1];
     EXPECT_EQ(std::tuple(zenara.modules[0], zenara.modules[1]), std::tuple(1, std::optional<int>()));
     EXPECT_EQ(zenara.faults[0].request, "0x50");
+    EXPECT_EQ(std::tuple(zenara.i2cLatencyUs, zenara.slotMask), std::tuple(4000u, std::uint8_t{0xFF}));
+    EXPECT_EQ(std::tuple(zenara.faults[2].request, zenara.faults[2].slot, zenara.faults[2].on),
+              std::tuple("0xA7", std::optional<int>(8), FaultSide::Read));
+    EXPECT_EQ(std::tuple(contract.instruments[2].i2cLatencyUs, contract.instruments[2].slotMask, zenara.faults[0].slot),
+              std::tuple(700u, std::uint8_t{0}, std::optional<int>()));
     const auto& velkaro = setup.instruments[2];
     EXPECT_EQ(std::tuple(velkaro.restartMs, velkaro.eraseMs, velkaro.faults.size()), std::tuple(17000u, 25000u, 5u));
     EXPECT_EQ(ParseBench("{}", "virtual").instruments.size(), 0u);
@@ -75,6 +81,10 @@ std::string UlmoFault(const std::string& rule) { return Ulmo(R"(, "faults": [ {)
 std::string Velkaro(const std::string& rule) {
     return R"({"instruments": [ {"family": "Velkaro USB", "serial": "A", "faults": [ {)" + rule + "} ] } ]}";
 }
+std::string Zenara(const std::string& more) {
+    return R"({"instruments": [ {"family": "VKUSB Zenara - Modules", "serial": "A")" + more + "} ]}";
+}
+std::string ZenaraFault(const std::string& rule) { return Zenara(R"(, "faults": [ {)" + rule + "} ]"); }
 
 TEST(BenchFile, ErrorsNameTheField) {
     const std::pair<std::string, const char*> rows[] = {
@@ -120,6 +130,15 @@ TEST(BenchFile, ErrorsNameTheField) {
         {Velkaro(R"("request": 80, "action": "fail")"), "faults[0]: module command 0x50 applies to a Zenara instrument only"},
         {Velkaro(R"("request": "open", "action": "busy")"), "faults[0]: request \"open\" takes"},
         {Velkaro(R"("request": "open", "action": "corrupt")"), "faults[0]: request \"open\" has no reply"},
+        {Velkaro(R"("request": "MEM_READ", "action": "fail", "slot": 1)"), "faults[0]: \"slot\" applies to module commands only"},
+        {UlmoFault(R"("request": "CAN_FIRST", "action": "fail", "slot": 1)"), "faults[0]: \"slot\" applies to module commands only"},
+        {Ulmo(R"(, "i2cLatencyUs": 10)"), "instruments[0].i2cLatencyUs: only a Zenara instrument"},
+        {Zenara(R"(, "slotMask": 256)"), "instruments[0].slotMask: must be from 0 to 255"},
+        {ZenaraFault(R"("request": "0x54", "action": "fail", "slot": 9)"), "faults[0].slot: must be from 1 to 8"},
+        {ZenaraFault(R"("request": "0x54", "action": "fail", "slot": 0)"), "faults[0].slot: must be from 1 to 8"},
+        {ZenaraFault(R"("request": "0xA7", "action": "badchecksum")"), "faults[0]: action \"badchecksum\" applies to module command 0x50 only"},
+        {ZenaraFault(R"("request": "0x54", "action": "vanish")"), "faults[0]: module command 0x54 takes"},
+        {ZenaraFault(R"("request": "0x54", "action": "fail", "on": "read")"), "faults[0]: on a module command \"on\": \"read\" takes"},
     };
     for (const auto& [text, message] : rows) {
         SCOPED_TRACE(text);

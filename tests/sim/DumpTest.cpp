@@ -13,18 +13,6 @@ namespace {
 
 using sim::FamilyId;
 
-std::vector<std::string> Lines(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
-
-sim::Bytes ReadFile(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return sim::Bytes(std::istreambuf_iterator<char>(in), {});
-}
-
 TEST(BenchDump, RequestsLogHasOneLinePerDriverCall) {
     RawBench w(BenchOf({BenchInstrument(FamilyId::PowerController, "PC000001", true)}));
     const std::string path = FirstGenerationPath("0dac", "PC000001");
@@ -47,7 +35,7 @@ TEST(BenchDump, RequestsLogHasOneLinePerDriverCall) {
         "6.234\t" + path + "\tclose\t-\t\t\t0",
         "6.234\t\tread\t-\t\t\t6",
     };
-    EXPECT_EQ(Lines(dir.path() / "out" / "requests.log"), expected);
+    EXPECT_EQ(FileLines(dir.path() / "out" / "requests.log"), expected);
 }
 
 TEST(BenchDump, EachInstrumentGetsItsMemoriesAndState) {
@@ -76,14 +64,14 @@ TEST(BenchDump, EachInstrumentGetsItsMemoriesAndState) {
     }
     EXPECT_FALSE(std::filesystem::exists(dir.path() / "PC000001" / "fpga.bin"));
     EXPECT_FALSE(std::filesystem::exists(dir.path() / "PC000001" / "can.bin"));
-    EXPECT_EQ(ReadFile(dir.path() / "PC000001" / "program.bin"), w.bench.instrument("PC000001").program());
-    EXPECT_EQ(ReadFile(dir.path() / "PC000001" / "program.bin")[0x0800], 0x00);
-    EXPECT_EQ(ReadFile(dir.path() / "IC000001" / "fpga.bin")[0x40], 0xA7);
+    EXPECT_EQ(FileBytes(dir.path() / "PC000001" / "program.bin"), w.bench.instrument("PC000001").program());
+    EXPECT_EQ(FileBytes(dir.path() / "PC000001" / "program.bin")[0x0800], 0x00);
+    EXPECT_EQ(FileBytes(dir.path() / "IC000001" / "fpga.bin")[0x40], 0xA7);
 
-    const auto pcState = Lines(dir.path() / "PC000001" / "state.txt");
+    const auto pcState = FileLines(dir.path() / "PC000001" / "state.txt");
     for (const char* line : {"present=0", "mode=firmware", "pid=0DB0", "restarts=1"})
         EXPECT_NE(std::find(pcState.begin(), pcState.end(), line), pcState.end()) << line;
-    const auto irigState = Lines(dir.path() / "IC000001" / "state.txt");
+    const auto irigState = FileLines(dir.path() / "IC000001" / "state.txt");
     EXPECT_NE(std::find(irigState.begin(), irigState.end(), "programmingMode=1"), irigState.end());
 
     // A folder that cannot be made is an error, not a silent loss.
@@ -100,7 +88,7 @@ TEST(BenchDump, TheSecondGenerationsEepromFlashUpToItsHighestByteWrittenAndState
     RawBench w(BenchOf({velkaro, zenara}));
     TempDir dir;
     w.bench.dump(dir.path() / "before");
-    const sim::Bytes old = ReadFile(dir.path() / "before" / "TV000001" / "fpga.bin");
+    const sim::Bytes old = FileBytes(dir.path() / "before" / "TV000001" / "fpga.bin");
     ASSERT_EQ(old.size(), 0x40000u);  // the old configuration
     EXPECT_EQ(old[0x3FFFF], sim::SecondGenInstrument::OldConfigurationByte(0x3FFFF));
 
@@ -111,19 +99,19 @@ TEST(BenchDump, TheSecondGenerationsEepromFlashUpToItsHighestByteWrittenAndState
         ASSERT_TRUE(w.raw.exchange2(h, frame).ok);
     w.bench.dump(dir.path() / "after");
     const auto& tv = w.bench.secondGen("TV000001");
-    const sim::Bytes eeprom = ReadFile(dir.path() / "after" / "TV000001" / "eeprom.bin");
+    const sim::Bytes eeprom = FileBytes(dir.path() / "after" / "TV000001" / "eeprom.bin");
     EXPECT_EQ(eeprom, tv.eeprom());
     EXPECT_EQ(eeprom[0x10], 0x77);
-    const sim::Bytes fpga = ReadFile(dir.path() / "after" / "TV000001" / "fpga.bin");
+    const sim::Bytes fpga = FileBytes(dir.path() / "after" / "TV000001" / "fpga.bin");
     ASSERT_EQ(fpga.size(), 0x123457u);
     EXPECT_EQ(std::count(fpga.begin(), fpga.end(), 0xFF), 0x123457 - 2);
     EXPECT_EQ(std::tuple(fpga[0x100], fpga[0x123456]), std::tuple(0x12, 0x5A));
     EXPECT_EQ(tv.flash().pagesHeld(), 2u);  // 16 MiB of flash cost what was written
 
-    const auto state = Lines(dir.path() / "after" / "TV000001" / "state.txt");
+    const auto state = FileLines(dir.path() / "after" / "TV000001" / "state.txt");
     for (const char* line : {"mode=1", "fpgaPower=0", "busy=0", "erases=1", "eepromRewritten=1", "present=1"})
         EXPECT_NE(std::find(state.begin(), state.end(), line), state.end()) << line;
-    const auto zenaraState = Lines(dir.path() / "after" / "ZN000001" / "state.txt");
+    const auto zenaraState = FileLines(dir.path() / "after" / "ZN000001" / "state.txt");
     for (const char* line : {"module1=1", "module2=7", "module3=", "fpgaPower=1"})
         EXPECT_NE(std::find(zenaraState.begin(), zenaraState.end(), line), zenaraState.end()) << line;
 }
@@ -161,10 +149,10 @@ TEST(BenchDump, AStreamingRecorderWritesTheSameRequestsLogAndKeepsNothing) {
     kept.dump(dir.path() / "kept");
     streamed.dump(dir.path() / "live");
     streamed.dump(dir.path() / "elsewhere");
-    const auto expected = Lines(dir.path() / "kept" / "requests.log");
+    const auto expected = FileLines(dir.path() / "kept" / "requests.log");
     EXPECT_EQ(expected.size(), kept.requests().size());
-    EXPECT_EQ(Lines(dir.path() / "live" / "requests.log"), expected);
-    EXPECT_EQ(Lines(dir.path() / "elsewhere" / "requests.log"), expected);
+    EXPECT_EQ(FileLines(dir.path() / "live" / "requests.log"), expected);
+    EXPECT_EQ(FileLines(dir.path() / "elsewhere" / "requests.log"), expected);
 }
 
 }  // namespace

@@ -1,7 +1,11 @@
 #pragma once
 // A simulated bench on a virtual clock with a raw driver client, for the bench's own tests and
 // for tests that script a conversation by hand.
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
+#include <vector>
 
 #include "sim/SimulatedBench.h"
 #include "support/BenchRaw.h"
@@ -22,6 +26,18 @@ inline sim::BenchSpec BenchOf(std::initializer_list<sim::InstrumentSpec> instrum
     setup.latencyUs = 0;
     setup.instruments = instruments;
     return setup;
+}
+
+// A dumped file's lines, and its bytes (empty when it cannot be read).
+inline std::vector<std::string> FileLines(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+inline sim::Bytes FileBytes(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return sim::Bytes(std::istreambuf_iterator<char>(in), {});
 }
 
 struct RawBench {
