@@ -1,10 +1,10 @@
 #include "Families.h"
 
 #include "IRIGDevice.h"
-#include "NotBuiltDevice.h"
 #include "TERVADevice.h"
 #include "ULMODevice.h"
 #include "VK101PowConDevice.h"
+#include "VKZenaraModulDevice.h"
 #include "usb/VELKUSB_Enum.h"
 
 namespace rovenza {
@@ -28,8 +28,10 @@ std::unique_ptr<TUSBDevice> CreateUpgrader(int listPosition, const Context& ctx)
         return std::make_unique<TTERVADevice2>(ctx);
     case TVK101PowConDevice::kDeviceType:
         return std::make_unique<TVK101PowConDevice>(ctx);
+    case TVKZenaraModulDevice::kDeviceType:
+        return std::make_unique<TVKZenaraModulDevice>(ctx);
     default:
-        return std::make_unique<TNotBuiltDevice>(ctx, std::string(family.listText), family.deviceType);
+        return nullptr;
     }
 }
 

@@ -129,11 +129,10 @@ TEST_F(CliTest, FailuresExitWithOne) {
     EXPECT_EQ(unplugged.status, 1);
     EXPECT_EQ(unplugged.out, "Instrument is not connected.\n");
 
-    // The default bench's two second-generation instruments are both chosen; nothing is written.
-    const auto notBuilt = Run({"--simulate", "\\D", "VKUSB Zenara - Modules", "\\F", Vk101Package(), "\\U"});
-    EXPECT_EQ(notBuilt.status, 1);
-    EXPECT_EQ(notBuilt.out, "Programming \"VKUSB Zenara - Modules\" instruments is not available in this version: "
-                            "2 instruments chosen, nothing written.\n");
+    // A package of another family is refused once the instruments are open.
+    const auto wrongKind = Run({"--simulate", "\\D", "VKUSB Zenara - Modules", "\\F", Vk101Package(), "\\U"});
+    EXPECT_EQ(wrongKind.status, 1);
+    EXPECT_EQ(wrongKind.out, "Instrument or FWU file is not Zenara Module!\n");
     // A package without the Velkaro images is refused before anything is written.
     const auto corrupted = Run({"--simulate", "\\D", "Velkaro USB", "\\F", Vk101Package(), "\\U"});
     EXPECT_EQ(corrupted.status, 1);

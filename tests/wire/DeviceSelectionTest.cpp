@@ -3,7 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "devices/NotBuiltDevice.h"
+#include "devices/VKZenaraModulDevice.h"
 #include "support/BenchRaw.h"
 #include "support/BenchWorld.h"
 
@@ -153,17 +153,16 @@ TEST(DeviceSelection, SerialNumbersShowAsHexadecimalOrAsText) {
     EXPECT_THAT(world.op.deviceQuestions.at(0), ElementsAre("VKUSB SN: 4241", "VKUSB SN: TV000002"));
 }
 
-TEST(DeviceSelection, TheRunClosesEveryHandleAndWritesNothing) {
+TEST(DeviceSelection, AWrongPackageClosesEveryHandleAndWritesNothing) {
     BenchWorld world(Velkaros({"TV000001", "TV000002"}));
     world.op.deviceAnswer = std::vector<bool>{false, true};
-    TNotBuiltDevice family(world.context(), "VKUSB Zenara - Modules", 5);
-    const std::string message = world.Run(family, world.Package({{"Bootload.ini", "[Info]\r\nDeviceType=5\r\n"}}));
-    EXPECT_EQ(message,
-              "Programming \"VKUSB Zenara - Modules\" instruments is not available in this version: 1 instrument "
-              "chosen, nothing written.");
+    TVKZenaraModulDevice family(world.context());
+    const std::string message = world.Run(family, world.Package({{"Bootload.ini", "[Info]\r\nDeviceType=3\r\n"}}));
+    EXPECT_EQ(message, "Instrument or FWU file is not Zenara Module!");
     EXPECT_EQ(world.bench.bench().openHandles(), 0u);
     for (const auto& request : world.bench.select("write2"))
-        EXPECT_TRUE(request.command == "SET_MODE" || request.command == "MEM_READ") << request.command;
+        EXPECT_TRUE(request.command == "SET_MODE" || request.command == "MEM_READ" || request.command.rfind("I2C", 0) == 0)
+            << request.command;
 }
 
 }  // namespace
