@@ -17,8 +17,6 @@ constexpr int kStatusPolls = 200;
 constexpr std::uint32_t kAfterEraseMs = 10000;
 constexpr std::uint32_t kBeforeWriteMs = 1000;
 constexpr std::uint32_t kBeforeVerifyMs = 1000;
-constexpr std::uint32_t kReopenWaitMs = 4000;
-constexpr int kReopenAttempts = 11;
 
 // The whole file, when it exists, can be read, holds at least one byte and at most `limit`.
 bool ReadImage(const std::filesystem::path& path, std::size_t limit, std::vector<std::uint8_t>& image) {
@@ -161,11 +159,10 @@ bool TTERVADevice2::WriteFPGAFlash(Handle handle) {
 }
 
 bool TTERVADevice2::ReopenInstrument(std::size_t index) {
-    for (int attempt = 0; attempt < kReopenAttempts; ++attempt) {
-        ctx_.clock.sleep(kReopenWaitMs);
+    return ReopenAttempts([&]() -> std::optional<bool> {
         if (Open(DeviceNames[index])) return true;
-    }
-    return false;
+        return std::nullopt;
+    });
 }
 
 bool TTERVADevice2::UpgradeOne(std::size_t index, std::string& message, bool& failed) {

@@ -202,15 +202,22 @@ bool TUSBDevice::ManifestFits(std::string& message, std::string_view wrongKindMe
 }
 
 bool TUSBDevice::ReopenAfterRestart() {
-    constexpr std::uint32_t kReopenWaitMs = 4000;
-    constexpr int kAttempts = 11;
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        ctx_.clock.sleep(kReopenWaitMs);
+    return ReopenAttempts([this]() -> std::optional<bool> {
         switch (OpenNewPath(pathsBeforeRestart_, {firmwarePid_, kPidBootLoader})) {
             case Reopen::Opened: return true;
             case Reopen::Ambiguous: return false;
             case Reopen::NotYet: break;
         }
+        return std::nullopt;
+    });
+}
+
+bool TUSBDevice::ReopenAttempts(const std::function<std::optional<bool>()>& attempt) {
+    constexpr std::uint32_t kReopenWaitMs = 4000;
+    constexpr int kAttempts = 11;
+    for (int n = 0; n < kAttempts; ++n) {
+        ctx_.clock.sleep(kReopenWaitMs);
+        if (const std::optional<bool> done = attempt()) return *done;
     }
     return false;
 }

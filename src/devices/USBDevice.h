@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -125,6 +126,9 @@ protected:
     // After the microcontroller has restarted into its new firmware: up to 11 attempts, 4 s
     // apart, to open it again, by a path of the family that was not listed before the restart.
     bool ReopenAfterRestart();
+    // The reopen loop every family waits out a restart with: up to 11 attempts, each after
+    // 4 s. `attempt` returns true (opened), false (give up now) or nothing (try again).
+    bool ReopenAttempts(const std::function<std::optional<bool>()>& attempt);
     // Success means the new firmware runs: watches the interface walk (no request to the
     // instrument) for up to 30 s until `back` sees the instrument; otherwise the trail gets
     // "Not running the new firmware" and the result is false.

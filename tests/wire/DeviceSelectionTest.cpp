@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "devices/VKZenaraModulDevice.h"
-#include "support/BenchRaw.h"
+#include "support/BenchFixture.h"
 #include "support/BenchWorld.h"
 
 namespace rovenza {
@@ -12,14 +12,11 @@ namespace {
 
 using ::testing::ElementsAre;
 
+// With the bench's USB latency: a Zenara upgrader polls the module bridge, which only time
+// ends.
 sim::BenchSpec Velkaros(const std::vector<std::string>& serials) {
     sim::BenchSpec setup;
-    for (const auto& serial : serials) {
-        sim::InstrumentSpec instrument;
-        instrument.family = FamilyId::Velkaro;
-        instrument.serial = serial;
-        setup.instruments.push_back(instrument);
-    }
+    for (const auto& serial : serials) setup.instruments.push_back(BenchInstrument(FamilyId::Velkaro, serial));
     return setup;
 }
 
