@@ -32,7 +32,7 @@ constexpr std::string_view kUsage =
     "      Packs each FILE under its file name; with --device-type, adds a Bootload.ini with\n"
     "      [Info] DeviceType=N and, for --setting, [Settings] KEY=VALUE lines.\n"
     "  make-fwu --demo FAMILY OUT.fwu\n"
-    "      Writes a synthetic package for FAMILY: vk101, irig, ulmo or velkaro.\n";
+    "      Writes a synthetic package for FAMILY: vk101, irig, ulmo, velkaro or zenara.\n";
 
 struct UsageError {
     std::string text;
@@ -100,7 +100,7 @@ std::pair<std::string, std::vector<FwuMember>> Plan(const Options& o) {
         if (o.deviceType || !o.settings.empty()) throw UsageError{"--demo takes no --device-type or --setting"};
         if (o.positional.size() != 1) throw UsageError{"--demo needs exactly one output file"};
         auto members = rovenza::DemoPackageMembers(*o.demoFamily);
-        if (!members) throw UsageError{"unknown demo family \"" + *o.demoFamily + "\" (vk101, irig, ulmo or velkaro)"};
+        if (!members) throw UsageError{"unknown demo family \"" + *o.demoFamily + "\" (vk101, irig, ulmo, velkaro or zenara)"};
         return {o.positional.front(), std::move(*members)};
     }
     if (!o.settings.empty() && !o.deviceType) throw UsageError{"--setting needs --device-type"};

@@ -7,6 +7,41 @@
 
 namespace rovenza {
 
+namespace {
+
+// "BR", "iepe cnt" or "4": the code of a module type of the dialog's list.
+std::optional<int> ParseModuleType(const std::string& text) {
+    for (const auto& type : kModuleTypes)
+        if (AsciiUpper(text) == AsciiUpper(std::string(type.name))) return type.code;
+    if (text.size() == 1 && FindModuleType(text[0] - '0')) return text[0] - '0';
+    return std::nullopt;
+}
+
+// Takes one --module-type value into the options; returns the complaint, or nothing.
+std::optional<std::string> TakeModuleType(const std::string& value, CliOptions& o) {
+    std::optional<int>* target = &o.moduleType;
+    std::string type = value;
+    if (const std::size_t equals = value.find('='); equals != std::string::npos) {
+        const std::string slot = value.substr(0, equals);
+        if (slot.size() != 1 || slot[0] < '1' || slot[0] - '0' > kModuleSlots)
+            return "--module-type: slot \"" + slot + "\" is not one of 1 to " + std::to_string(kModuleSlots);
+        target = &o.slotModuleType[static_cast<std::size_t>(slot[0] - '1')];
+        type = value.substr(equals + 1);
+    }
+    const std::optional<int> code = ParseModuleType(type);
+    if (!code) {
+        std::string names;
+        for (const auto& known : kModuleTypes) names += (names.empty() ? "" : ", ") + std::string(known.name);
+        return "--module-type: \"" + type + "\" is not a module type (" + names + ", or a code 1 to " +
+               std::to_string(kModuleTypes.size()) + ")";
+    }
+    if (*target && **target != *code) return "--module-type: \"" + value + "\" contradicts an earlier one";
+    *target = code;
+    return std::nullopt;
+}
+
+}  // namespace
+
 std::string CliUsage() {
     std::string text =
         "Usage: rovenza-cli [options] [\\D FAMILY] [\\F PACKAGE] [\\U] [\\C]\n"
@@ -21,7 +56,10 @@ std::string CliUsage() {
         "                                numbers, as --list shows them (default: all attached)\n"
         "  --choose LIST                 when several instruments are attached: a comma-separated\n"
         "                                list of 1 and 0, one per instrument (default: all)\n"
-        "  --module-type N               module type to use where a module's type is unknown\n"
+        "  --module-type [SLOT=]TYPE     the type of a module that cannot tell its own, as the\n"
+        "                                module type dialog would be answered: TYPE a name of its\n"
+        "                                list (IEPE, MULTIMP, HV, BR, \"IEPE CNT\", LV) or a code\n"
+        "                                1 to 6; SLOT 1 to 8, or none for every slot (repeatable)\n"
         "  --list                        list the attached instruments and exit\n"
         "  --simulate[=BENCH]            use the simulated instrument bench (BENCH: a bench file)\n"
         "  --bench-dump DIR              write the bench's request log and memories to DIR at the end\n"
@@ -109,12 +147,12 @@ CliParse ParseCliArguments(const std::vector<std::string>& argsIn) {
                 o.select.push_back(serial);
                 start = comma + 1;
             }
-        } else if (arg == "--module-type" && hasValue) {
-            try {
-                o.moduleType = std::stoi(args[++i]);
-            } catch (...) {
-                parse.error = "--module-type takes a number";
+        } else if (arg == "--module-type" || arg.rfind("--module-type=", 0) == 0) {
+            if (arg == "--module-type" && !hasValue) {
+                parse.error = "--module-type needs a module type, such as BR or 3=IEPE";
+                break;
             }
+            parse.error = TakeModuleType(arg == "--module-type" ? args[++i] : arg.substr(14), o);
         } else if (arg == "--list") {
             o.list = true;
         } else if (arg == "--help" || arg == "-h") {

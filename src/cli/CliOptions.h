@@ -1,10 +1,12 @@
 #pragma once
 // The command line of the headless front end: the window's switches "\D", "\F", "\U", "\C"
 // and conventional long options beside them.
+#include <array>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "catalog/InstrumentCatalog.h"
 #include "frontend/World.h"
 
 namespace rovenza {
@@ -19,7 +21,10 @@ struct CliOptions {
     bool version = false;
     std::vector<bool> deviceChoice;  // --choose 1,0,1 (empty: all devices)
     std::vector<std::string> select;  // --select SERIAL[,SERIAL...] (empty: all devices)
-    std::optional<int> moduleType;   // --module-type N
+    // --module-type [SLOT=]TYPE: the type code to use where a module cannot tell its own, for
+    // every slot or for one slot (index from 0); a slot's own answer comes first.
+    std::optional<int> moduleType;
+    std::array<std::optional<int>, kModuleSlots> slotModuleType;
 };
 
 struct CliParse {

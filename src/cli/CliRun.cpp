@@ -42,7 +42,11 @@ public:
         checks.resize(items.size(), false);
         return checks;
     }
-    std::optional<int> chooseModuleType(int) override { return options_.moduleType; }
+    std::optional<int> chooseModuleType(int slot) override {
+        if (slot >= 0 && slot < kModuleSlots && options_.slotModuleType[static_cast<std::size_t>(slot)])
+            return options_.slotModuleType[static_cast<std::size_t>(slot)];
+        return options_.moduleType;
+    }
     void showMessage(const std::string& title, const std::string& text) override {
         err_ << (title.empty() ? std::string() : title + ": ") << text << '\n';
     }

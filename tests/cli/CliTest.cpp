@@ -60,7 +60,10 @@ TEST_F(CliTest, HelpVersionAndBadUsage) {
     EXPECT_THAT(help.out, HasSubstr("\"VK101 Power Controller\""));
     for (const auto& bad : std::vector<std::vector<std::string>>{
              {}, {"--bogus"}, {"\\D"}, {"\\D", "Toaster", "\\U"}, {"\\F"}, {"--bench-dump", "x", "\\U"},
-             {"--simulate=", "\\U"}, {"--choose", "1,x", "\\U"}}) {
+             {"--simulate=", "\\U"}, {"--choose", "1,x", "\\U"}, {"--module-type", "\\U"},
+             {"--module-type", "7", "\\U"}, {"--module-type", "0", "\\U"}, {"--module-type=9=BR", "\\U"},
+             {"--module-type", "0=BR", "\\U"}, {"--module-type", "Toaster", "\\U"}, {"--module-type", "2=", "\\U"},
+             {"--module-type", "3=HV", "--module-type", "3=LV", "\\U"}}) {
         const auto result = Run(bad);
         EXPECT_EQ(result.status, 2) << ::testing::PrintToString(bad);
         EXPECT_THAT(result.err, StartsWith("rovenza-cli: "));
@@ -197,6 +200,42 @@ TEST_F(CliTest, SelectChoosesSecondGenerationInstrumentsBySerial) {
     }
     // The first generation has no selection (yet).
     EXPECT_EQ(Run({"--simulate", "--select", "PC000001", "\\D", "VK101 Power Controller", "\\U"}).status, 2);
+}
+
+// The module type dialog answered from the command line: a slot's own answer first, then the
+// slot-less one; a slot left unanswered fails as if the dialog were closed.
+TEST_F(CliTest, ModuleTypesAnsweredPerSlot) {
+    const auto package = dir.path() / "zenara.fwu";
+    WriteFwu(package, *DemoPackageMembers(kDemoZenara));
+    const auto benchFile = dir.path() / "zenara.json";
+    std::ofstream(benchFile) << R"({ "instruments": [ { "family": "VKUSB Zenara - Modules", "serial": "ZN000001",
+        "modules": [ 0, 7, 200, "IEPE CNT", null, null, null, null ] } ] })";
+    const auto dump = dir.path() / "dump";
+    auto run = [&](std::vector<std::string> types) {
+        std::vector<std::string> args{"--simulate=" + benchFile.string(), "--bench-dump", dump.string(), "\\D",
+                                      "VKUSB Zenara - Modules", "\\F", package.string(), "\\U"};
+        args.insert(args.end(), types.begin(), types.end());
+        return Run(args);
+    };
+    const auto partly = run({"--module-type", "2=br", "--module-type=1=6"});
+    EXPECT_EQ(partly.status, 1);
+    EXPECT_EQ(partly.out, "Module 3, Module 5, Module 6, Module 7, Module 8 cannot be upgraded!\n");
+    const std::pair<int, int> expected[] = {{1, 6}, {2, 4}, {4, 5}};
+    for (const auto& [slot, type] : expected) {
+        const auto image = DemoModuleImage(type);
+        const auto flash = ReadFile(dump / "ZN000001" / ("module" + std::to_string(slot) + ".bin"));
+        ASSERT_GE(flash.size(), 0x600 + image.size() + 64) << slot;
+        EXPECT_TRUE(std::equal(image.begin(), image.end(), flash.begin() + 0x600)) << slot;
+        EXPECT_TRUE(std::all_of(flash.begin() + 0x600 + static_cast<std::ptrdiff_t>(image.size()),
+                                flash.begin() + 0x640 + static_cast<std::ptrdiff_t>(image.size()),
+                                [](std::uint8_t b) { return b == 0; })) << slot;
+    }
+    const auto all = run({"--module-type", "HV", "--module-type", "2=BR"});
+    EXPECT_EQ(all.out, "Module 5, Module 6, Module 7, Module 8 cannot be upgraded!\n");
+    const auto hv = DemoModuleImage(3);
+    const auto slot3 = ReadFile(dump / "ZN000001" / "module3.bin");
+    ASSERT_GE(slot3.size(), 0x600 + hv.size());
+    EXPECT_TRUE(std::equal(hv.begin(), hv.end(), slot3.begin() + 0x600));
 }
 
 TEST_F(CliTest, IrigClockAndUlmoEndToEnd) {
