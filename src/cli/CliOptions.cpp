@@ -153,6 +153,18 @@ CliParse ParseCliArguments(const std::vector<std::string>& argsIn) {
                 break;
             }
             parse.error = TakeModuleType(arg == "--module-type" ? args[++i] : arg.substr(14), o);
+        } else if (arg == "--json") {
+            o.json = true;
+        } else if (arg == "--quiet" || arg == "-q") {
+            o.quiet = true;
+        } else if (arg == "--verbose" || arg == "-v") {
+            o.verbose = true;
+        } else if (arg == "--inspect" || arg.rfind("--inspect=", 0) == 0) {
+            if (arg == "--inspect" && !hasValue) {
+                parse.error = "--inspect needs a package file";
+                break;
+            }
+            o.inspect = arg == "--inspect" ? args[++i] : arg.substr(10);
         } else if (arg == "--list") {
             o.list = true;
         } else if (arg == "--help" || arg == "-h") {
@@ -167,7 +179,8 @@ CliParse ParseCliArguments(const std::vector<std::string>& argsIn) {
         parse.error = "--select and --choose both choose the instruments: give one of them";
     if (!parse.error && !o.select.empty() && Family(static_cast<FamilyId>(o.family)).generation != 2)
         parse.error = "--select chooses among second-generation instruments (\"Velkaro USB\", \"VKUSB Zenara - Modules\")";
-    if (!parse.error && !o.upload && !o.list && !o.help && !o.version)
+    if (!parse.error && o.quiet && o.verbose) parse.error = "--quiet and --verbose contradict each other";
+    if (!parse.error && !o.upload && !o.list && !o.help && !o.version && !o.inspect)
         parse.error = "nothing to do: give \\U (or --upload) to run the upgrade, or --list";
     return parse;
 }

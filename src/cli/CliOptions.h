@@ -19,6 +19,10 @@ struct CliOptions {
     bool list = false;              // --list
     bool help = false;
     bool version = false;
+    bool json = false;              // --json: standard output is a stream of JSON objects
+    bool quiet = false;             // --quiet: only the final message
+    bool verbose = false;           // --verbose: the diagnostics as well
+    std::optional<std::string> inspect;  // --inspect PACKAGE
     std::vector<bool> deviceChoice;  // --choose 1,0,1 (empty: all devices)
     std::vector<std::string> select;  // --select SERIAL[,SERIAL...] (empty: all devices)
     // --module-type [SLOT=]TYPE: the type code to use where a module cannot tell its own, for
