@@ -103,6 +103,9 @@ bool Bench::writeRequest(OpenHandle& handle, Request& request) {
     handle.lastCommand = command;
     handle.readFault.reset();
     time_.waitUs(latencyUs_);
+    // A bridge poll is a USB round trip however small the bench's latency: a host polling for a
+    // reply that never becomes ready reaches its time-out instead of spinning at one instant.
+    if (command == Command::I2cPoll && latencyUs_ < kMinPollUs) time_.waitUs(kMinPollUs - latencyUs_);
     if (!alive(handle)) return fail(request, kErrorDeviceNotConnected);
 
     std::optional<FaultRule> rule;

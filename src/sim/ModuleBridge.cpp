@@ -118,9 +118,14 @@ void AmplifierModule::execute(const Bytes& body, const std::optional<FaultRule>&
             }
             bool checksumAnswer = false;
             std::uint8_t checksum = block(payload, !failed, checksumAnswer);
-            if (fault && fault->action == FaultAction::BadChecksum) checksum ^= 0xFF;
+            // A wrong checksum, or with a length of 2 or more the right one followed by zeros:
+            // an answer longer than the one byte a group's checksum takes.
+            const bool spoiled = fault && fault->action == FaultAction::BadChecksum;
+            const std::size_t answerBytes = spoiled ? std::max<std::size_t>(1, fault->length.value_or(1)) : 1;
+            if (spoiled && answerBytes == 1) checksum ^= 0xFF;
             if (checksumAnswer) {
                 data.push_back(checksum);
+                data.resize(answerBytes, 0x00);
                 workMs = kModuleGroupWorkMs;
             }
             break;

@@ -23,13 +23,15 @@ constexpr std::uint32_t kAllSlots = 0xFF;
 // A Zenara instrument "ZN1" with `modules` on a bench with the usual USB latency, so that
 // every exchange takes 1 ms of bench time.
 sim::BenchSpec ZenaraBench(std::array<std::optional<int>, 8> modules, std::uint8_t slotMask = kAllSlots,
-                           std::vector<FaultRule> faults = {}, std::uint32_t i2cLatencyUs = sim::kDefaultI2cLatencyUs) {
+                           std::vector<FaultRule> faults = {}, std::uint32_t i2cLatencyUs = sim::kDefaultI2cLatencyUs,
+                           std::uint32_t latencyUs = sim::kDefaultLatencyUs) {
     sim::InstrumentSpec zenara = BenchInstrument(FamilyId::Zenara, "ZN1");
     zenara.modules = modules;
     zenara.slotMask = slotMask;
     zenara.faults = std::move(faults);
     zenara.i2cLatencyUs = i2cLatencyUs;
     sim::BenchSpec setup;
+    setup.latencyUs = latencyUs;
     setup.instruments = {zenara};
     return setup;
 }
@@ -98,10 +100,13 @@ TEST(ZenaraBridge, APollIsNotReadyUntilTheBridgeLatencyHasPassedOnTheVirtualCloc
     struct Row {
         std::uint32_t i2cLatencyUs;
         int pollsUntilReady;  // each exchange takes 1 ms; the first poll comes 1 ms after the write
+        std::uint32_t latencyUs = sim::kDefaultLatencyUs;
     };
-    for (const Row row : {Row{0, 1}, Row{sim::kDefaultI2cLatencyUs, 1}, Row{1000, 1}, Row{1001, 2}, Row{5000, 5}}) {
+    // Without USB latency a poll still takes 125 us, so a reply 700 us away is seen at the sixth.
+    for (const Row row : {Row{0, 1}, Row{sim::kDefaultI2cLatencyUs, 1}, Row{1000, 1}, Row{1001, 2}, Row{5000, 5},
+                          Row{sim::kDefaultI2cLatencyUs, 6, 0}, Row{0, 1, 0}}) {
         SCOPED_TRACE(row.i2cLatencyUs);
-        Zenara z(ZenaraBench({1}, 0x05, {}, row.i2cLatencyUs));
+        Zenara z(ZenaraBench({1}, 0x05, {}, row.i2cLatencyUs, row.latencyUs));
         ASSERT_TRUE(z.w.raw.exchange2(z.h, I2cWordFrame(23, 0xFFFFFFFF, 0xFFFFFFFF)).ok);
         int polls = 0;
         std::optional<RawWords> words;

@@ -20,11 +20,24 @@ std::string ModuleHex(std::size_t imageLength, std::uint32_t seed) {
     return WriteIntelHex(stream);
 }
 
-std::vector<FwuMember> ModulePackage(bool withBr = true) {
-    std::vector<FwuMember> members{{"Bootload.ini", "[Info]\r\nDeviceType=5\r\n"},
-                                   {"PIC_IEPE.hex", ModuleHex(0x4000, 1)}};
-    if (withBr) members.push_back({"PIC_STG.hex", ModuleHex(0x8000, 4)});
+enum class Pkg { Full, WithoutBr, DeviceType3, BareIepe };
+
+// IEPE (16384 bytes) and BR (32768 bytes); a bare IEPE file holds only the 1536 bytes the
+// module never receives.
+std::vector<FwuMember> ModulePackage(Pkg kind = Pkg::Full) {
+    std::vector<FwuMember> members{
+        {"Bootload.ini", kind == Pkg::DeviceType3 ? "[Info]\r\nDeviceType=3\r\n" : "[Info]\r\nDeviceType=5\r\n"},
+        {"PIC_IEPE.hex", kind == Pkg::BareIepe ? WriteIntelHex(std::vector<std::uint8_t>(kModuleImageStart, 0xEE))
+                                               : ModuleHex(0x4000, 1)}};
+    if (kind != Pkg::WithoutBr) members.push_back({"PIC_STG.hex", ModuleHex(0x8000, 4)});
     return members;
+}
+
+// Whether a module's flash holds `image` from 0x600 followed by the closing group of zeros.
+bool HoldsImage(const std::vector<std::uint8_t>& flash, const std::vector<std::uint8_t>& image) {
+    const auto end = static_cast<std::ptrdiff_t>(0x600 + image.size());
+    return flash.size() >= 0x600 + image.size() + 64 && std::equal(image.begin(), image.end(), flash.begin() + 0x600) &&
+           std::all_of(flash.begin() + end, flash.begin() + end + 64, [](std::uint8_t b) { return b == 0; });
 }
 
 struct ZenaraRow {
@@ -32,9 +45,11 @@ struct ZenaraRow {
     std::array<std::optional<int>, kModuleSlots> modules;
     std::optional<int> operatorAnswer;  // the module type dialog's answer
     std::vector<sim::FaultRule> faults;
-    bool withBr;
+    Pkg package;
     std::string message;
     std::vector<int> programmed;  // slots (from 1) whose flash holds their image afterwards
+    std::vector<std::string> debug = {};    // the module channel's debugger lines for the populated slots
+    std::vector<int> leftProgramming = {};  // slots still in their programming mode afterwards
 };
 void PrintTo(const ZenaraRow& row, std::ostream* os) { *os << row.name; }
 
@@ -49,50 +64,88 @@ TEST_P(ZenaraUpgradeTest, UpgradesTheModulesItCan) {
     BenchWorld world(setup);
     world.op.moduleAnswer = row.operatorAnswer;
     TVKZenaraModulDevice upgrader(world.context());
-    EXPECT_EQ(world.Run(upgrader, world.Package(ModulePackage(row.withBr))), row.message);
+    EXPECT_EQ(world.Run(upgrader, world.Package(ModulePackage(row.package))), row.message);
     EXPECT_EQ(world.bench.bench().openHandles(), 0u);
 
     const auto& modules = world.bench.secondGen(kSerial).bridge()->modules();
     for (int slot = 1; slot <= kModuleSlots; ++slot) {
         const auto& module = modules[static_cast<std::size_t>(slot - 1)];
         if (!module) continue;
-        const bool programmed = std::find(row.programmed.begin(), row.programmed.end(), slot) != row.programmed.end();
-        const bool br = module->typeCode() == 4 || (programmed && module->typeCode() == 7);
-        const auto image = DemoImage(br ? 0x8000 : 0x4000, br ? 4 : 1);
-        const auto& flash = module->flash();
-        const bool holds = flash.size() >= 0x600 + image.size() + 64 &&
-                           std::equal(image.begin(), image.end(), flash.begin() + 0x600) &&
-                           std::all_of(flash.begin() + 0x600 + static_cast<std::ptrdiff_t>(image.size()),
-                                       flash.begin() + 0x640 + static_cast<std::ptrdiff_t>(image.size()),
-                                       [](std::uint8_t b) { return b == 0; });
-        EXPECT_EQ(holds, programmed) << "slot " << slot;
+        const auto has = [slot](const std::vector<int>& slots) {
+            return std::find(slots.begin(), slots.end(), slot) != slots.end();
+        };
+        const bool br = module->typeCode() == 4 || (has(row.programmed) && module->typeCode() == 7);
+        EXPECT_EQ(HoldsImage(module->flash(), DemoImage(br ? 0x8000 : 0x4000, br ? 4 : 1)), has(row.programmed))
+            << "slot " << slot;
+        EXPECT_EQ(module->programming(), has(row.leftProgramming)) << "slot " << slot;
     }
+    // Every empty slot's type query goes unanswered, is sent once more, and given up; the
+    // lines before those are the populated slots'.
+    std::vector<std::string> debug;
+    for (const auto& line : world.debug.lines)
+        if (line.find("VELKUSB_AMPL") != std::string::npos) debug.push_back(line);
+    if (row.package != Pkg::DeviceType3 && row.message != "Error - EXCEPTION") {
+        for (std::size_t slot = 0; slot < kModuleSlots && !row.modules[kModuleSlots - 1 - slot]; ++slot) {
+            ASSERT_GE(debug.size(), 2u);
+            EXPECT_EQ(debug.back(), "ERROR - VELKUSB_AMPL_SendReadCmd - A7");
+            debug.pop_back();
+            EXPECT_EQ(debug.back(), "Retransmit VELKUSB_AMPL_SendReadCmd - A7");
+            debug.pop_back();
+        }
+    }
+    EXPECT_EQ(debug, row.debug);
 }
 
 const std::optional<int> kEmpty;
-sim::FaultRule SlotRule(const char* command, int slot, sim::FaultAction action) {
-    sim::FaultRule rule{.request = command, .action = action};
+sim::FaultRule SlotRule(const char* command, int slot, sim::FaultAction action, std::uint32_t code = 31,
+                        std::optional<std::uint32_t> length = std::nullopt,
+                        std::optional<std::uint32_t> occurrence = std::nullopt) {
+    sim::FaultRule rule{.request = command, .occurrence = occurrence, .action = action, .code = code};
+    rule.length = length;
     rule.slot = slot;
     return rule;
 }
+const char* const kFrom3 = "Module 3, Module 4, Module 5, Module 6, Module 7, Module 8 cannot be upgraded!";
+const char* const kOneAndFrom3 =
+    "Module 1, Module 3, Module 4, Module 5, Module 6, Module 7, Module 8 cannot be upgraded!";
+const char* const kFrom2 = "Module 2, Module 3, Module 4, Module 5, Module 6, Module 7, Module 8 cannot be upgraded!";
 
 INSTANTIATE_TEST_SUITE_P(
     Slots, ZenaraUpgradeTest,
     ::testing::Values(
-        ZenaraRow{"TwoPopulated", {1, 4, kEmpty, kEmpty, kEmpty, kEmpty, kEmpty, kEmpty}, std::nullopt, {}, true,
-                  "Module 3, Module 4, Module 5, Module 6, Module 7, Module 8 cannot be upgraded!", {1, 2}},
-        ZenaraRow{"UnknownTypeAnsweredBr", {7, 1, kEmpty, kEmpty, kEmpty, kEmpty, kEmpty, kEmpty}, 4, {}, true,
-                  "Module 3, Module 4, Module 5, Module 6, Module 7, Module 8 cannot be upgraded!", {1, 2}},
+        ZenaraRow{"TwoPopulated", {1, 4, kEmpty, kEmpty, kEmpty, kEmpty, kEmpty, kEmpty}, std::nullopt, {}, Pkg::Full, kFrom3, {1, 2}},
+        ZenaraRow{"UnknownTypeAnsweredBr", {7, 1, kEmpty, kEmpty, kEmpty, kEmpty, kEmpty, kEmpty}, 4, {}, Pkg::Full, kFrom3, {1, 2}},
         ZenaraRow{"UnknownTypeNotAnswered", {7, 1, kEmpty, kEmpty, kEmpty, kEmpty, kEmpty, kEmpty}, std::nullopt, {},
-                  true, "Module 1, Module 3, Module 4, Module 5, Module 6, Module 7, Module 8 cannot be upgraded!", {2}},
+                  Pkg::Full, "Module 1, Module 3, Module 4, Module 5, Module 6, Module 7, Module 8 cannot be upgraded!", {2}},
         ZenaraRow{"WrongGroupChecksum", {1, 1, kEmpty, kEmpty, kEmpty, kEmpty, kEmpty, kEmpty}, std::nullopt,
-                  {SlotRule("0x50", 2, sim::FaultAction::BadChecksum)}, true,
-                  "Module 2, Module 3, Module 4, Module 5, Module 6, Module 7, Module 8 cannot be upgraded!", {1}},
+                  {SlotRule("0x50", 2, sim::FaultAction::BadChecksum)}, Pkg::Full, kFrom2, {1}, {}, {2}},
         // The image is loaded before the module enters its programming mode: a missing one ends
         // the run and leaves no module waiting.
-        ZenaraRow{"MissingImage", {1, 4, kEmpty, kEmpty, kEmpty, kEmpty, kEmpty, kEmpty}, std::nullopt, {}, false,
+        ZenaraRow{"MissingImage", {1, 4, kEmpty, kEmpty, kEmpty, kEmpty, kEmpty, kEmpty}, std::nullopt, {}, Pkg::WithoutBr,
                   "Error - EXCEPTION", {1}},
-        ZenaraRow{"AllEight", {1, 1, 1, 1, 1, 1, 1, 1}, std::nullopt, {}, true, "Firmware upgrade successful!",
+        // 1536 data bytes or fewer would program the module with zeros: refused the same way.
+        ZenaraRow{"BareImage", {1, 4, kEmpty, kEmpty, kEmpty, kEmpty, kEmpty, kEmpty}, std::nullopt, {}, Pkg::BareIepe,
+                  "Error - EXCEPTION", {}},
+        ZenaraRow{"PackageOfAnotherFamily", {1, 4, kEmpty, kEmpty, kEmpty, kEmpty, kEmpty, kEmpty}, std::nullopt, {},
+                  Pkg::DeviceType3, "Instrument or FWU file is not Zenara Module!", {}},
+        // A status other than 0 or 9 is neither sent again nor logged.
+        ZenaraRow{"EnterProgrammingRefused", {1, 4, kEmpty, kEmpty, kEmpty, kEmpty, kEmpty, kEmpty}, std::nullopt,
+                  {SlotRule("0x54", 1, sim::FaultAction::Fail)}, Pkg::Full, kOneAndFrom3, {2}},
+        ZenaraRow{"LeaveProgrammingRefused", {1, 4, kEmpty, kEmpty, kEmpty, kEmpty, kEmpty, kEmpty}, std::nullopt,
+                  {SlotRule("0x53", 2, sim::FaultAction::Fail)}, Pkg::Full, kFrom2, {1, 2}, {}, {2}},
+        // An answer of two bytes to a group is not its checksum, even when its first byte is.
+        ZenaraRow{"TwoByteChecksum", {1, 4, kEmpty, kEmpty, kEmpty, kEmpty, kEmpty, kEmpty}, std::nullopt,
+                  {SlotRule("0x50", 1, sim::FaultAction::BadChecksum, 31, 2)}, Pkg::Full, kOneAndFrom3, {2}, {},
+                  {1}},
+        // Status 9 once: the type query is sent again and the module upgraded.
+        ZenaraRow{"BusyOnceRetransmitted", {1, 4, kEmpty, kEmpty, kEmpty, kEmpty, kEmpty, kEmpty}, std::nullopt,
+                  {SlotRule("0xA7", 2, sim::FaultAction::Fail, 9, std::nullopt, 1)}, Pkg::Full, kFrom3, {1, 2},
+                  {"Retransmit VELKUSB_AMPL_SendReadCmd - A7"}},
+        // An acknowledgement of two valid bytes has no 0xA5 to go by: sent again, then given up.
+        ZenaraRow{"ShortAcknowledgement", {1, 4, kEmpty, kEmpty, kEmpty, kEmpty, kEmpty, kEmpty}, std::nullopt,
+                  {SlotRule("0x54", 1, sim::FaultAction::Short, 31, 2)}, Pkg::Full, kOneAndFrom3, {2},
+                  {"Retransmit VELKUSB_AMPL_SendCmd - 54", "ERROR - VELKUSB_AMPL_SendCmd - 54"}, {1}},
+        ZenaraRow{"AllEight", {1, 1, 1, 1, 1, 1, 1, 1}, std::nullopt, {}, Pkg::Full, "Firmware upgrade successful!",
                   {1, 2, 3, 4, 5, 6, 7, 8}}),
     [](const auto& info) { return std::string(info.param.name); });
 
