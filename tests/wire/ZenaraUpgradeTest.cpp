@@ -5,6 +5,8 @@
 
 #include "devices/VKZenaraModulDevice.h"
 #include "fwu/HexWriter.h"
+#include "protocols/Gen2Frames.h"
+#include "protocols/VELKUSB_ADC.h"
 #include "support/BenchWorld.h"
 
 namespace rovenza {
@@ -148,6 +150,105 @@ INSTANTIATE_TEST_SUITE_P(
         ZenaraRow{"AllEight", {1, 1, 1, 1, 1, 1, 1, 1}, std::nullopt, {}, Pkg::Full, "Firmware upgrade successful!",
                   {1, 2, 3, 4, 5, 6, 7, 8}}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The word commands of the recorded I2C_WRITE requests, in order.
+std::vector<Words> WordCommands(const std::vector<sim::RecordedRequest>& writes) {
+    std::vector<Words> words;
+    for (const auto& write : writes) {
+        WordFrame frame{};
+        if (write.sent.size() == 3 + frame.size()) std::copy(write.sent.begin() + 3, write.sent.end(), frame.begin());
+        words.push_back(UnpackWordFrame(frame));
+    }
+    return words;
+}
+
+// Where a run of word writes (command 19) carries `frame`, one word after the other, to the
+// module in slot index `slot`: the position of each run's first word.
+std::vector<std::size_t> FrameWrites(const std::vector<Words>& commands, std::uint32_t slot,
+                                     const std::vector<std::uint32_t>& frame) {
+    std::vector<std::size_t> found;
+    for (std::size_t i = 0; i + frame.size() <= commands.size(); ++i) {
+        std::size_t k = 0;
+        while (k < frame.size() && commands[i + k] == Words{19, slot, frame[k]}) ++k;
+        if (k == frame.size()) found.push_back(i);
+    }
+    return found;
+}
+
+// A 16384-byte image goes out in 2056 blocks: 256 groups of image and the closing group of
+// zeros. When the I2C_WRITE of one block fails, that module is given up at once and the run
+// goes on with the next slot.
+TEST(ZenaraUpgrade, BlocksOfAWholeImageAndAFailingBlockWrite) {
+    sim::BenchSpec setup = BenchWorld::One(FamilyId::Zenara, kSerial);
+    setup.latencyUs = sim::BenchSpec{}.latencyUs;
+    setup.instruments[0].modules = {1, 1, kEmpty, kEmpty, kEmpty, kEmpty, kEmpty, kEmpty};
+    const auto image = DemoImage(0x4000, 1);
+    auto blockWords = [&](std::uint32_t address) {
+        std::vector<std::uint8_t> block{static_cast<std::uint8_t>(address >> 8), static_cast<std::uint8_t>(address)};
+        for (std::uint32_t i = 0; i < 8; ++i) {
+            const std::uint32_t at = address - 0x600 + i;
+            block.push_back(at < image.size() ? image[at] : 0);
+        }
+        return ModuleCommandWords(0x50, block);
+    };
+    std::size_t failAt = 0;
+    {
+        BenchWorld world(setup);
+        TVKZenaraModulDevice upgrader(world.context());
+        ASSERT_EQ(world.Run(upgrader, world.Package(ModulePackage())), kFrom3);
+        const auto writes = WordCommands(world.bench.select("write2", "I2C_WRITE"));
+        for (std::uint32_t slot : {0u, 1u}) {
+            std::size_t blocks = 0;
+            for (std::uint32_t address = 0x600; address < 0x600 + 0x4000 + 64; address += 8)
+                blocks += FrameWrites(writes, slot, blockWords(address)).size();
+            EXPECT_EQ(blocks, 2056u) << "slot " << slot;
+            EXPECT_EQ(FrameWrites(writes, slot, blockWords(0x600 + 0x4000 + 64)).size(), 0u) << "nothing after";
+        }
+        // The second word of the second group's third block, to slot 1.
+        const auto struck = FrameWrites(writes, 0, blockWords(0x650));
+        ASSERT_EQ(struck.size(), 1u);
+        failAt = struck[0] + 2;
+    }
+    setup.instruments[0].faults = {{.request = "I2C_WRITE", .occurrence = static_cast<std::uint32_t>(failAt)}};
+    BenchWorld world(setup);
+    TVKZenaraModulDevice upgrader(world.context());
+    EXPECT_EQ(world.Run(upgrader, world.Package(ModulePackage())), kOneAndFrom3);
+    const auto writes = world.bench.select("write2", "I2C_WRITE");
+    EXPECT_EQ(writes[failAt - 1].fault, "fail");
+    // Nothing more reaches slot 1; slot 2 is upgraded whole.
+    const auto commands = WordCommands(writes);
+    for (std::size_t i = failAt; i < commands.size(); ++i) EXPECT_NE(commands[i].w1, 0u) << i;
+    const auto& modules = world.bench.secondGen(kSerial).bridge()->modules();
+    EXPECT_FALSE(HoldsImage(modules[0]->flash(), image));
+    EXPECT_TRUE(HoldsImage(modules[1]->flash(), image));
+}
+
+// Several instruments: the run is successful only when every one upgraded every module; the
+// failing one is named with its place in the run, whichever it is.
+TEST(ZenaraUpgrade, SeveralInstrumentsNameTheOneThatFailed) {
+    for (const std::size_t failing : {0u, 1u}) {
+        sim::BenchSpec setup = BenchWorld::One(FamilyId::Zenara, kSerial);
+        setup.latencyUs = sim::BenchSpec{}.latencyUs;
+        setup.instruments[0].modules = {1, 1, 1, 1, 1, 1, 1, 1};
+        setup.instruments.push_back(setup.instruments[0]);
+        setup.instruments[1].serial = "ZN000002";
+        setup.instruments[failing].faults = {SlotRule("0x54", 3, sim::FaultAction::Fail)};
+        BenchWorld world(setup);
+        TVKZenaraModulDevice upgrader(world.context());
+        const std::string place = "Device " + std::to_string(failing + 1) + "/2 - ";
+        EXPECT_EQ(world.Run(upgrader, world.Package(ModulePackage())), place + "Module 3 cannot be upgraded!");
+        ASSERT_EQ(world.op.deviceQuestions.size(), 1u);
+        EXPECT_EQ(world.op.deviceQuestions[0].size(), 2u);
+        EXPECT_EQ(upgrader.GetStageText(), "Device 2/2 - Uploading Module 8");
+        for (std::size_t i = 0; i < 2; ++i) {
+            const auto& modules = world.bench.secondGen(setup.instruments[i].serial).bridge()->modules();
+            for (std::size_t slot = 0; slot < kModuleSlots; ++slot) {
+                EXPECT_EQ(HoldsImage(modules[slot]->flash(), DemoImage(0x4000, 1)), i != failing || slot != 2)
+                    << "instrument " << i << " slot " << slot + 1;
+            }
+        }
+    }
+}
 
 TEST(ZenaraUpgrade, ProgressAndTheTypeQuestion) {
     sim::BenchSpec setup = BenchWorld::One(FamilyId::Zenara, kSerial);
