@@ -62,6 +62,7 @@ private slots:
     void chooseModuleTypeFromWorker();
     void powerControllerOnBench();
     void velkaroSelectionOnBench();
+    void zenaraModuleTypeOnBench();
 };
 
 void UploadTest::failureMessage_data() {
@@ -303,6 +304,48 @@ void UploadTest::velkaroSelectionOnBench() {
     }
     QCOMPARE(bench.secondGen("TV000002").eeprom()[0], sim::SecondGenInstrument::OldEepromByte(0));
     QCOMPARE(bench.secondGen("TV000002").erases(), std::uint32_t{0});
+}
+
+void UploadTest::zenaraModuleTypeOnBench() {
+    // Slot 1's module cannot tell its type and the operator names it "BR"; slot 2's cannot
+    // either and the operator closes the dialog: that slot alone is not upgraded.
+    sim::InstrumentSpec zenara = BenchInstrument(sim::FamilyId::Zenara, "ZN000001");
+    zenara.modules = {7, 0, 1, 1, 1, 1, 1, 1};
+    sim::SimulatedBench bench(BenchOf({zenara}));
+    TempDir packages;
+    const std::filesystem::path package = packages.path() / "zenara.fwu";
+    WriteFwu(package, *DemoPackageMembers(kDemoZenara));
+    QtOperator op;
+    QStringList labels;
+    WhenShown<TSelectModuleTypeForm> chooser([&](TSelectModuleTypeForm* form) {
+        labels << form->ModuleLabel->text();
+        form->ModuleTypeComboBox->setCurrentIndex(3);  // "BR"
+        if (labels.size() == 1) form->OKButton->click();
+        else form->close();
+    });
+    QString box;
+    WhenShown<QMessageBox> dismisser([&](QMessageBox* shown) {
+        box = shown->text();
+        shown->accept();
+    });
+    {
+        WindowFixture fixture({"\\D", "VKUSB Zenara - Modules", "\\F", package.string(), "\\U"}, &CreateUpgrader, &op,
+                              Backends{bench.driver(), bench.interfaces(), bench.clock()});
+        op.setOwner(&fixture.window());
+        fixture.show();
+        QVERIFY(fixture.waitForUpgrades());
+    }
+    QCOMPARE(labels, QStringList({"Module 1 cannot be detected!", "Module 2 cannot be detected!"}));
+    QCOMPARE(box, QStringLiteral("Module 2 cannot be upgraded!"));
+    QCOMPARE(bench.bench().openHandles(), std::size_t{0});
+    const auto& modules = bench.secondGen("ZN000001").bridge()->modules();
+    for (const auto& [slot, type, written] : {std::tuple{0, 4, true}, std::tuple{1, 1, false}, std::tuple{2, 1, true},
+                                              std::tuple{7, 1, true}}) {
+        const auto image = DemoModuleImage(type);
+        const auto& flash = modules[static_cast<std::size_t>(slot)]->flash();
+        QCOMPARE(flash.size() >= 0x600 + image.size() && std::equal(image.begin(), image.end(), flash.begin() + 0x600),
+                 written);
+    }
 }
 
 QTEST_MAIN(UploadTest)
