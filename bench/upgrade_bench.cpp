@@ -2,11 +2,14 @@
 // nothing there, so this measures the host's work plus the bench's models).
 #include <benchmark/benchmark.h>
 
+#include <sys/resource.h>
+
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "devices/TERVADevice.h"
+#include "devices/VKZenaraModulDevice.h"
 #include "devices/VK101PowConDevice.h"
 #include "fwu/DemoPackage.h"
 #include "fwu/FwuWriter.h"
@@ -30,6 +33,13 @@ class NullDebug final : public DebugOutput {
 public:
     void write(const std::string&) override {}
 };
+
+// The process's peak resident memory so far, in MiB (run one benchmark alone to read it).
+double PeakMiB() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_maxrss) / 1024.0;
+}
 
 void BM_Vk101FullUpgrade(benchmark::State& state) {
     const auto folder = std::filesystem::temp_directory_path() / "rovenza-bench";
@@ -89,6 +99,38 @@ void BM_VelkaroFullUpgrade16MiB(benchmark::State& state) {
     std::filesystem::remove_all(folder);
 }
 BENCHMARK(BM_VelkaroFullUpgrade16MiB)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime()->Iterations(2);
+
+// A Zenara instrument with all eight slots populated (every module type, BR twice), on the
+// bench's usual USB and bridge latency. The bench keeps no records.
+void BM_ZenaraFullUpgrade(benchmark::State& state) {
+    const auto folder = std::filesystem::temp_directory_path() / "rovenza-bench-zenara";
+    std::filesystem::create_directories(folder);
+    const auto package = folder / "zenara.fwu";
+    WriteFwu(package, *DemoPackageMembers(kDemoZenara));
+    sim::BenchSpec setup;
+    sim::InstrumentSpec zenara;
+    zenara.family = FamilyId::Zenara;
+    zenara.serial = "ZN000001";
+    zenara.modules = {1, 2, 3, 4, 5, 6, 4, 1};
+    setup.instruments.push_back(zenara);
+    NullOperator op;
+    NullDebug debug;
+    std::int64_t requests = 0;
+    for (auto _ : state) {
+        sim::SimulatedBench bench(setup, sim::RecorderSetup{.keep = false});
+        Context ctx{bench.driver(), bench.interfaces(), bench.clock(), debug, op, folder};
+        TVKZenaraModulDevice upgrader(ctx);
+        upgrader.PackageFileName = package.string();
+        std::string message;
+        upgrader.Upgrade(message);
+        if (message != "Firmware upgrade successful!") state.SkipWithError(message.c_str());
+        requests += static_cast<std::int64_t>(bench.bench().recorder().total());
+    }
+    state.counters["requests"] = benchmark::Counter(static_cast<double>(requests), benchmark::Counter::kAvgIterations);
+    state.counters["peakMiB"] = PeakMiB();
+    std::filesystem::remove_all(folder);
+}
+BENCHMARK(BM_ZenaraFullUpgrade)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
 
 }  // namespace
 
