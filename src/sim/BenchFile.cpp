@@ -72,7 +72,7 @@ public:
 
     FaultRule fault(const json& value, const std::string& field, FamilyId family) const {
         const int generation = ModelOf(family).generation;
-        checkKeys(value, field, {"request", "occurrence", "action", "code", "on", "length", "slot"});
+        checkKeys(value, field, {"request", "occurrence", "action", "code", "on", "length", "slot", "byte"});
         FaultRule rule;
         if (!value.contains("request")) error(field + ".request", "missing");
         const json& request = value["request"];
@@ -100,6 +100,7 @@ public:
             rule.on = on == "read" ? FaultSide::Read : FaultSide::Write;
         }
         if (value.contains("length")) rule.length = number(value["length"], field + ".length");
+        if (value.contains("byte")) rule.byte = number(value["byte"], field + ".byte");
         if (value.contains("slot")) {
             const std::uint32_t slot = number(value["slot"], field + ".slot");
             if (slot < 1 || slot > kModuleSlots) error(field + ".slot", "must be from 1 to 8");

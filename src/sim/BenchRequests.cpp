@@ -139,13 +139,14 @@ bool Bench::writeRequest(OpenHandle& handle, Request& request) {
 
     FaultEffect effect;
     effect.corruptMemory = rule && rule->action == FaultAction::Corrupt && info.corruption == Corruption::Memory;
+    if (effect.corruptMemory) effect.corruptByte = rule->byte;
     effect.busy = rule && rule->action == FaultAction::Busy;
     instrument.receive(command, packet, time_.nowUs(), effect);
     if (!instrument.innerFault().empty()) request.record.fault = instrument.innerFault();
     if (auto& pending = instrument.pending(); pending && rule) {
-        if (rule->action == FaultAction::Corrupt && info.corruption == Corruption::ReplyByte &&
-            info.corruptOffset < pending->bytes.size())
-            pending->bytes[info.corruptOffset] ^= 0x01;
+        const std::size_t at = rule->byte.value_or(info.corruptOffset);
+        if (rule->action == FaultAction::Corrupt && info.corruption == Corruption::ReplyByte && at < pending->bytes.size())
+            pending->bytes[at] ^= 0x01;
         if (rule->action == FaultAction::Short)
             pending->bytes.resize(std::min<std::size_t>(pending->bytes.size(),
                                                         rule->length.value_or(pending->bytes.size() / 2)));
@@ -157,6 +158,7 @@ bool Bench::readRequest(OpenHandle& handle, Request& request) {
     if (request.inSize != 8 || Le32(request.in) != kPipeRead) return fail(request, kErrorInvalidParameter);
     const std::uint32_t parameter = Le32(request.in + 4);
     request.record.command = std::string(CommandName(handle.lastCommand));
+    request.record.replyLimit = request.outSize;
     time_.waitUs(latencyUs_);
     if (!alive(handle)) return fail(request, kErrorDeviceNotConnected);
 

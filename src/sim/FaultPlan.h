@@ -29,6 +29,9 @@ struct FaultRule {
     FaultSide on = FaultSide::Write;
     std::optional<std::uint32_t> length{};   // "short": bytes kept (default: half the reply)
     std::optional<int> slot{};               // module commands: the slot (1-8) struck; empty: every slot
+    std::optional<std::uint32_t> byte{};     // "corrupt": the reply byte changed, or for a command that
+                                             // stores, the byte of its row or block (default: each
+                                             // command's own)
 };
 
 class FaultPlan {
@@ -41,6 +44,8 @@ public:
     // occurrences, one without matches the instrument's.
     std::optional<FaultRule> next(std::string_view request, std::optional<int> slot = std::nullopt);
     std::uint32_t occurrences(std::string_view request) const;
+    // Every request counted so far and how often; a module command also as "0x50@3" per slot.
+    const std::map<std::string, std::uint32_t, std::less<>>& counts() const { return counts_; }
 
 private:
     std::vector<FaultRule> rules_;

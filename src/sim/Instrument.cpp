@@ -12,8 +12,13 @@ const FamilyModel& ModelOf(FamilyId id) {
     throw std::logic_error("unknown instrument family");
 }
 
-void SpoilFlashWrite(Bytes& data) {
+void SpoilFlashWrite(Bytes& data, std::optional<std::uint32_t> at) {
     if (data.empty()) return;
+    if (at) {
+        std::uint8_t& b = data[std::min<std::size_t>(*at, data.size() - 1)];
+        b = b == 0 ? 0xFF : static_cast<std::uint8_t>(b & (b - 1));
+        return;
+    }
     const auto set = std::find_if(data.begin(), data.end(), [](std::uint8_t b) { return b != 0; });
     if (set == data.end())
         data[0] = 0xFF;

@@ -30,6 +30,7 @@ struct PendingReply {
 // What a fault rule does inside the instrument while it acts on a command.
 struct FaultEffect {
     bool corruptMemory = false;  // "corrupt" on a command that stores: one wrong byte is kept
+    std::optional<std::uint32_t> corruptByte{};  // which byte of the row or block (default: the command's own)
     bool busy = false;           // "busy": the status stays busy (second generation)
 };
 
@@ -115,7 +116,8 @@ const FamilyModel& ModelOf(FamilyId id);
 // A "corrupt" fault on a flash write: one bit that the block should keep is cleared. Flash
 // cannot set it again without an erase, so a repeated write of the block reads back wrong as
 // well. A block of zeros has no such bit: its first byte is left unwritten (0xFF) instead.
-void SpoilFlashWrite(Bytes& data);
+// With `at`, that byte of the block is the one spoilt (a zero byte is left unwritten).
+void SpoilFlashWrite(Bytes& data, std::optional<std::uint32_t> at = std::nullopt);
 // Writes `bytes` to `file`; throws std::runtime_error naming the file on failure.
 void WriteBinaryFile(const std::filesystem::path& file, const std::vector<std::uint8_t>& bytes);
 

@@ -146,7 +146,7 @@ void AmplifierModule::execute(const Bytes& body, const std::optional<FaultRule>&
             if (onRead)
                 countOverflow_ = true;
             else
-                answer_[0] = 0x00;
+                answer_[std::min<std::size_t>(fault->byte.value_or(0), answer_.size() - 1)] ^= 0xA5;
             break;
         case FaultAction::Short:
             answer_.resize(std::min<std::size_t>(answer_.size(), fault->length.value_or(answer_.size() - 1)));

@@ -32,7 +32,7 @@ Bytes HeaderAndRowOf(const Bytes& p, const Bytes& program, std::uint32_t address
 
 }  // namespace
 
-void PicInstrument::receiveBootLoader(Command command, const Bytes& p, std::int64_t nowUs, bool corruptMemory) {
+void PicInstrument::receiveBootLoader(Command command, const Bytes& p, std::int64_t nowUs, const FaultEffect& effect) {
     switch (command) {
         case Command::ReadFlash: {
             const auto h = ReadHeader(p);
@@ -42,7 +42,7 @@ void PicInstrument::receiveBootLoader(Command command, const Bytes& p, std::int6
         case Command::WriteFlash: {
             const auto h = ReadHeader(p);
             Bytes data(p.begin() + 5, p.begin() + 5 + static_cast<std::ptrdiff_t>(DataLength(p, h.len)));
-            if (corruptMemory) SpoilFlashWrite(data);
+            if (effect.corruptMemory) SpoilFlashWrite(data, effect.corruptByte);
             bool refused = false;
             for (std::size_t i = 0; i < data.size(); ++i) {
                 const std::uint32_t a = h.address + static_cast<std::uint32_t>(i);

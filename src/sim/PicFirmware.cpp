@@ -33,7 +33,7 @@ Bytes FirmwareReplyHead(std::uint8_t letter) { return Bytes{0x00, 0x02, 0x00, le
 
 }  // namespace
 
-void PicInstrument::receiveFirmware(Command command, const Bytes& p, std::int64_t nowUs, bool corruptMemory) {
+void PicInstrument::receiveFirmware(Command command, const Bytes& p, std::int64_t nowUs, const FaultEffect& effect) {
     switch (command) {
         case Command::GoBootLoader:
             restartInto(PicMode::BootLoader, nowUs, restartMs_);
@@ -46,13 +46,13 @@ void PicInstrument::receiveFirmware(Command command, const Bytes& p, std::int64_
             return;
         }
         default:
-            if (family().id == FamilyId::IrigClock) receiveIrig(command, p, nowUs, corruptMemory);
+            if (family().id == FamilyId::IrigClock) receiveIrig(command, p, nowUs, effect);
             if (family().id == FamilyId::Ulmo) receiveUlmo(command, p, nowUs);
             return;
     }
 }
 
-void PicInstrument::receiveIrig(Command command, const Bytes& p, std::int64_t nowUs, bool corruptMemory) {
+void PicInstrument::receiveIrig(Command command, const Bytes& p, std::int64_t nowUs, const FaultEffect& effect) {
     switch (command) {
         case Command::Prmd: {
             // Already in (or entering) programming mode: it answers once that is reached.
@@ -74,7 +74,7 @@ void PicInstrument::receiveIrig(Command command, const Bytes& p, std::int64_t no
             const std::uint32_t address = Address24(p);
             Bytes block(p.begin() + 7, p.begin() + 39);
             Bytes stored = block;
-            if (corruptMemory) stored[0] ^= 0x01;
+            if (effect.corruptMemory) stored[std::min<std::size_t>(effect.corruptByte.value_or(0), 31)] ^= 0x01;
             if (fpga_.size() < address + 32) fpga_.resize(address + 32, 0xFF);
             std::copy(stored.begin(), stored.end(), fpga_.begin() + address);
             Bytes out = FirmwareReplyHead(0x52);

@@ -37,9 +37,9 @@ std::string_view PicInstrument::friendlyName() const {
 
 void PicInstrument::act(Command command, const Bytes& packet, std::int64_t nowUs, const FaultEffect& effect) {
     if (mode_ == PicMode::BootLoader)
-        receiveBootLoader(command, packet, nowUs, effect.corruptMemory);
+        receiveBootLoader(command, packet, nowUs, effect);
     else
-        receiveFirmware(command, packet, nowUs, effect.corruptMemory);
+        receiveFirmware(command, packet, nowUs, effect);
 }
 
 void PicInstrument::restartInto(PicMode mode, std::int64_t nowUs, std::uint32_t delayMs) {

@@ -80,9 +80,9 @@ protected:
     void onLeave() override;
 
 private:
-    void receiveBootLoader(Command command, const Bytes& packet, std::int64_t nowUs, bool corruptMemory);
-    void receiveFirmware(Command command, const Bytes& packet, std::int64_t nowUs, bool corruptMemory);
-    void receiveIrig(Command command, const Bytes& packet, std::int64_t nowUs, bool corruptMemory);
+    void receiveBootLoader(Command command, const Bytes& packet, std::int64_t nowUs, const FaultEffect& effect);
+    void receiveFirmware(Command command, const Bytes& packet, std::int64_t nowUs, const FaultEffect& effect);
+    void receiveIrig(Command command, const Bytes& packet, std::int64_t nowUs, const FaultEffect& effect);
     void receiveUlmo(Command command, const Bytes& packet, std::int64_t nowUs);
     void restartInto(PicMode mode, std::int64_t nowUs, std::uint32_t delayMs);
 

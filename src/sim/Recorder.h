@@ -44,6 +44,7 @@ struct RecordedRequest {
     Bytes input;                  // the input record
     Bytes sent;                   // bytes carried to the instrument
     Bytes received;               // bytes returned to the caller
+    std::uint32_t replyLimit = 0;  // a read: the bytes the caller would take (its buffer's size)
     std::uint32_t result = 0;     // 0 for success, else the system error code
     std::string fault;            // the fault action that shaped this call, empty if none
 

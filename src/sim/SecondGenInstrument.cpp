@@ -74,7 +74,7 @@ void SecondGenInstrument::act(Command command, const Bytes& p, std::int64_t nowU
             return;
         case Command::FlashWrite: {
             Bytes data = DataOf(p, info.headerLength, p[4]);
-            if (effect.corruptMemory) SpoilFlashWrite(data);
+            if (effect.corruptMemory) SpoilFlashWrite(data, effect.corruptByte);
             if (!busy()) flash_.program(Address24(p), data);
             reply(command, flash_.read(Address24(p), std::min<std::size_t>(p[4], kMaxReply)), nowUs);
             return;
@@ -92,7 +92,8 @@ void SecondGenInstrument::act(Command command, const Bytes& p, std::int64_t nowU
         }
         case Command::MemWrite: {
             Bytes data = DataOf(p, info.headerLength, p[3]);
-            if (effect.corruptMemory && !data.empty()) data[0] ^= 0x01;
+            if (effect.corruptMemory && !data.empty())
+                data[std::min<std::size_t>(effect.corruptByte.value_or(0), data.size() - 1)] ^= 0x01;
             for (std::size_t i = 0; i < data.size(); ++i) eeprom_[(Address16(p) + i) % kEeprom2Size] = data[i];
             if (!data.empty()) eepromRewritten_ = true;
             break;
