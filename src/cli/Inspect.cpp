@@ -31,12 +31,12 @@ public:
 class ScratchFolder {
 public:
     ScratchFolder() {
-        std::random_device random;
+        std::random_device seed;
         std::error_code ec;
         const fs::path base = fs::temp_directory_path(ec);
         for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
             char name[32];
-            std::snprintf(name, sizeof name, "rovenza-inspect-%08x", random());
+            std::snprintf(name, sizeof name, "rovenza-inspect-%08x", seed());
             if (fs::create_directory(base / name, ec)) path_ = base / name;
         }
     }
