@@ -52,15 +52,20 @@ std::string CliUsage() {
         "  \\F PACKAGE, --file PACKAGE   the firmware package\n"
         "  \\U, --upload                 run the upgrade\n"
         "  \\C                           accepted for the window's sake; the command line always ends\n"
-        "  --select SERIAL[,SERIAL...]   upgrade the second-generation instruments of these serial\n"
-        "                                numbers, as --list shows them (default: all attached)\n"
+        "  --select SERIAL[,SERIAL...]   upgrade the instruments of these serial numbers, as --list\n"
+        "                                shows them (default: all attached; one serial number for a\n"
+        "                                first-generation family)\n"
         "  --choose LIST                 when several instruments are attached: a comma-separated\n"
         "                                list of 1 and 0, one per instrument (default: all)\n"
         "  --module-type [SLOT=]TYPE     the type of a module that cannot tell its own, as the\n"
         "                                module type dialog would be answered: TYPE a name of its\n"
         "                                list (IEPE, MULTIMP, HV, BR, \"IEPE CNT\", LV) or a code\n"
         "                                1 to 6; SLOT 1 to 8, or none for every slot (repeatable)\n"
-        "  --list                        list the attached instruments and exit\n"
+        "  --list                        list the attached instruments (exit status 4 when none)\n"
+        "  --inspect PACKAGE             show what an upgrade would find in PACKAGE, opening no\n"
+        "                                instrument (exit status 0 when it fits a family, 3 when it\n"
+        "                                cannot be read, 5 when it fits none)\n"
+        "  --json                        --list and --inspect in JSON\n"
         "  --simulate[=BENCH]            use the simulated instrument bench (BENCH: a bench file)\n"
         "  --bench-dump DIR              write the bench's request log and memories to DIR at the end\n"
         "  --speed N                     on the virtual-time bench, let N seconds of protocol waits\n"
@@ -85,7 +90,9 @@ CliParse ParseCliArguments(const std::vector<std::string>& argsIn) {
     auto family = [&](const std::string& name) {
         const int position = FindFamily(name);
         if (position < 0) {
-            parse.error = "unknown instrument family \"" + name + "\"";
+            std::string names;
+            for (const auto& known : kFamilies) names += (names.empty() ? "\"" : ", \"") + std::string(known.listText) + "\"";
+            parse.error = "unknown instrument family \"" + name + "\" (one of " + names + ")";
             return;
         }
         o.family = position;
@@ -113,7 +120,11 @@ CliParse ParseCliArguments(const std::vector<std::string>& argsIn) {
             o.upload = true;
         } else if (arg == "\\C") {
             // The command line ends when the upgrade ends anyway.
-        } else if (arg == "--choose" && hasValue) {
+        } else if (arg == "--choose") {
+            if (!hasValue) {
+                parse.error = "--choose needs a value, such as 1,0,1";
+                break;
+            }
             const std::string& list = args[++i];
             for (std::size_t p = 0; p < list.size(); ++p) {
                 if (list[p] == '1')
@@ -177,8 +188,9 @@ CliParse ParseCliArguments(const std::vector<std::string>& argsIn) {
     }
     if (!parse.error && !o.select.empty() && !o.deviceChoice.empty())
         parse.error = "--select and --choose both choose the instruments: give one of them";
-    if (!parse.error && !o.select.empty() && Family(static_cast<FamilyId>(o.family)).generation != 2)
-        parse.error = "--select chooses among second-generation instruments (\"Velkaro USB\", \"VKUSB Zenara - Modules\")";
+    if (!parse.error && o.select.size() > 1 && Family(static_cast<FamilyId>(o.family)).generation == 1)
+        parse.error = "--select takes one serial number for \"" + std::string(Family(static_cast<FamilyId>(o.family)).listText) +
+                      "\": its upgrade writes one instrument";
     if (!parse.error && o.quiet && o.verbose) parse.error = "--quiet and --verbose contradict each other";
     if (!parse.error && !o.upload && !o.list && !o.help && !o.version && !o.inspect)
         parse.error = "nothing to do: give \\U (or --upload) to run the upgrade, or --list";

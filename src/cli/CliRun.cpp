@@ -8,6 +8,9 @@
 #include <thread>
 
 #include "CliOptions.h"
+#include "ExitCodes.h"
+#include "Inspect.h"
+#include "ListTable.h"
 #include "devices/Families.h"
 #include "devices/USBDevice.h"
 #include "devices/USBDevice2.h"
@@ -56,45 +59,6 @@ private:
     std::ostream& err_;
 };
 
-// One line per attached instrument: the family (or, for a boot loader, which may belong to any
-// first-generation family, "boot loader"), its mode or serial, and its device path.
-void ListInstruments(const Context& ctx, std::ostream& out) {
-    std::vector<DeviceInterfaceEntry> entries;
-    if (ctx.interfaces.enumerate(kFirstGenerationClass, entries)) {
-        for (const auto& entry : entries) {
-            std::string pid;
-            ExtractPid(entry.path, pid);
-            std::string family = "unknown (" + (pid.empty() ? std::string("-") : pid) + ")";
-            if (pid == kPidBootLoader) family = "boot loader";
-            for (const auto& known : kFamilies)
-                if (!known.firmwarePid.empty() && pid == known.firmwarePid) family = std::string(known.listText);
-            out << family << '\t' << (pid == kPidBootLoader ? "bootloader" : "firmware") << '\t' << entry.path << '\n';
-        }
-    }
-    for (const auto& instrument : ListSecondGeneration(ctx))
-        out << (instrument.friendlyName.empty() ? std::string("second generation") : instrument.friendlyName) << '\t'
-            << (instrument.item.empty() ? std::string("not openable") : instrument.item) << '\t' << instrument.path
-            << '\n';
-}
-
-// Checks --select against the attached instruments before any of them is written: every
-// serial named must be attached. Returns the complaint, or nothing.
-std::optional<std::string> CheckSelection(const Context& ctx, const std::vector<std::string>& select) {
-    std::vector<std::string> attached;
-    for (const auto& instrument : ListSecondGeneration(ctx))
-        if (!instrument.item.empty()) attached.push_back(instrument.item.substr(kSerialItemPrefix.size()));
-    for (const auto& serial : select) {
-        const bool found = std::any_of(attached.begin(), attached.end(),
-                                       [&](const std::string& a) { return AsciiUpper(a) == AsciiUpper(serial); });
-        if (found) continue;
-        std::string names;
-        for (const auto& a : attached) names += (names.empty() ? "" : ", ") + a;
-        return "no attached instrument has the serial number \"" + serial + "\" (attached: " +
-               (names.empty() ? std::string("none") : names) + ")";
-    }
-    return std::nullopt;
-}
-
 // Runs the upgrade on a worker thread and reports progress on `err` while it runs.
 std::string RunUpgrade(TUSBDevice& upgrader, std::ostream& err) {
     std::string message = std::string(kMsgError);
@@ -138,9 +102,10 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         return 0;
     }
     if (options.version) {
-        out << ROVENZA_VERSION << '\n';
+        out << "rovenza-cli " << ROVENZA_VERSION << '\n';
         return 0;
     }
+    if (options.inspect) return RunInspect(*options.inspect, options.json, out);
 
     CliOperator op(options, err);
     std::unique_ptr<World> world;
@@ -152,9 +117,20 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     }
 
     int status = 0;
-    if (options.list) ListInstruments(world->context(), out);
+    if (options.list) {
+        const auto attached = ListAttached(world->context());
+        if (options.json)
+            out << InstrumentsJson(attached) << '\n';
+        else
+            WriteInstrumentTable(attached, out);
+        if (attached.empty()) status = kExitNoInstrument;
+    }
+    // A first-generation upgrade sees the chosen instrument alone.
+    const int generation = Family(static_cast<FamilyId>(options.family)).generation;
+    Context chosen = world->context();
+    if (generation == 1) chosen.firstGenerationSerials = options.select;
     if (options.upload && !options.select.empty()) {
-        if (auto complaint = CheckSelection(world->context(), options.select)) {
+        if (auto complaint = CheckSelection(ListAttached(world->context(), generation), generation, options.select)) {
             err << "rovenza-cli: " << *complaint << '\n';
             try {
                 world->finish();
@@ -165,7 +141,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         }
     }
     if (options.upload) {
-        auto upgrader = CreateUpgrader(options.family, world->context());
+        auto upgrader = CreateUpgrader(options.family, chosen);
         upgrader->PackageFileName = options.packageFile;
         const std::string message = RunUpgrade(*upgrader, err);
         upgrader.reset();  // closes any handle still open before the bench is dumped

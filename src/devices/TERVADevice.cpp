@@ -18,8 +18,9 @@ constexpr std::uint32_t kAfterEraseMs = 10000;
 constexpr std::uint32_t kBeforeWriteMs = 1000;
 constexpr std::uint32_t kBeforeVerifyMs = 1000;
 
-// The whole file, when it exists, can be read, holds at least one byte and at most `limit`.
-bool ReadImage(const std::filesystem::path& path, std::size_t limit, std::vector<std::uint8_t>& image) {
+}  // namespace
+
+bool TTERVADevice2::ReadRawImage(const std::filesystem::path& path, std::size_t limit, std::vector<std::uint8_t>& image) {
     std::error_code ec;
     if (!std::filesystem::is_regular_file(path, ec)) return false;
     const auto size = std::filesystem::file_size(path, ec);
@@ -32,8 +33,6 @@ bool ReadImage(const std::filesystem::path& path, std::size_t limit, std::vector
     return in.gcount() == static_cast<std::streamsize>(image.size()) && in.peek() == std::ifstream::traits_type::eof();
 }
 
-}  // namespace
-
 TTERVADevice2::TTERVADevice2(const Context& ctx) : TUSBDevice2(ctx) { DeviceTypeCode = kDeviceType; }
 
 TTERVADevice2::~TTERVADevice2() { TUSBDevice2::Close(""); }
@@ -43,8 +42,8 @@ bool TTERVADevice2::PrepareImages(const std::filesystem::path& usbPath, const st
     usbImage_.clear();
     fpgaImage_.clear();
     std::vector<std::uint8_t> usb, fpga;
-    if (WriteUSBImage && !ReadImage(usbPath, kEepromImageLimit, usb)) return false;
-    if (WriteFPGAImage && !ReadImage(fpgaPath, kFlashImageLimit, fpga)) return false;
+    if (WriteUSBImage && !ReadRawImage(usbPath, kEepromImageLimit, usb)) return false;
+    if (WriteFPGAImage && !ReadRawImage(fpgaPath, kFlashImageLimit, fpga)) return false;
     usbImage_ = std::move(usb);
     fpgaImage_ = std::move(fpga);
     ImageBytes = static_cast<std::int32_t>(usbImage_.size() + fpgaImage_.size());

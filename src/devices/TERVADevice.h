@@ -40,6 +40,9 @@ public:
     // Reads both images whole (those that will be written). False, with nothing kept, when one
     // is missing, cannot be read, is empty or is larger than its memory.
     bool PrepareImages(const std::filesystem::path& usbPath, const std::filesystem::path& fpgaPath);
+    // One image: the whole file, when it exists, can be read, holds at least one byte and at
+    // most `limit`.
+    static bool ReadRawImage(const std::filesystem::path& path, std::size_t limit, std::vector<std::uint8_t>& image);
     // Writes the prepared EEPROM image 16 bytes a frame and reads it back; the instrument's
     // identity record stays as it was. False with the trail's entry on the first failure.
     bool WriteUSBEEPROM(Handle handle);

@@ -34,14 +34,12 @@ void TULMODevice::Upgrade(std::string& message) {
 }
 
 HexImage TULMODevice::ReadCanImage() {
-    HexImage image = ReadWorkImage(kUlmoCanHexName, kCanImageLayout);
-    if (image.end != HexEnd::EndOfFile) {
-        const std::string reason =
-            "Intel HEX file " + WorkFile(kUlmoCanHexName).string() + ": segment record, the CAN image is not sent";
-        ctx_.debug.write(reason);
-        throw EHexFormatError(reason);
+    try {
+        return ReadCanHexImage(WorkFile(kUlmoCanHexName), ctx_.debug);
+    } catch (const EInOutError& e) {
+        ctx_.debug.write(e.what());
+        throw;
     }
-    return image;
 }
 
 bool TULMODevice::WriteDataToCAN(const HexImage& image) {

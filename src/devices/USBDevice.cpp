@@ -57,6 +57,9 @@ bool TUSBDevice::OpenFirstGeneration(std::initializer_list<std::string_view> pid
         // to another family and is never opened for this one.
         const FirstGenerationListing listing = ListFirstGeneration(ctx_);
         const bool onlyBootLoader = listing.size() == 1 && listing.withPid(kPidBootLoader).size() == 1;
+        // A walk restricted to a chosen instrument opens its boot loader by its own path.
+        if (!ctx_.firstGenerationSerials.empty())
+            return onlyBootLoader && OpenPath(listing.paths.front(), listing.paths.front());
         if (listing.size() != 0 && !onlyBootLoader) return false;
         return OpenPath(std::string(kFixedDevicePath), onlyBootLoader ? listing.paths.front() : "");
     } catch (...) {
@@ -93,7 +96,8 @@ TUSBDevice::Reopen TUSBDevice::OpenNewPath(const std::vector<std::string>& befor
             }
             if (fresh.size() == 1) return OpenPath(fresh.front(), fresh.front()) ? Reopen::Opened : Reopen::NotYet;
         }
-        if (listing.size() == 0 && OpenPath(std::string(kFixedDevicePath), "")) return Reopen::Opened;
+        if (listing.size() == 0 && ctx_.firstGenerationSerials.empty() && OpenPath(std::string(kFixedDevicePath), ""))
+            return Reopen::Opened;
     } catch (...) {
     }
     return Reopen::NotYet;

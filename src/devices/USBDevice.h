@@ -93,14 +93,16 @@ protected:
     std::filesystem::path WorkFile(std::string_view name) const;
     // Open of the first-generation families: the first path of the first identifier that
     // lists any, else the fixed device path when the walk lists no instrument or only one boot
-    // loader. Leaves nothing in the trail.
+    // loader (with a walk restricted to chosen instruments: that boot loader's own path). Leaves
+    // nothing in the trail.
     bool OpenFirstGeneration(std::initializer_list<std::string_view> pids);
     // Opens `path` as the first handle; `listedAs` is the interface path the walk shows for
     // the instrument it reaches (the fixed path stands for a listed one, or for none).
     bool OpenPath(const std::string& path, const std::string& listedAs);
     // After a restart: opens the one path that the walk lists now under the first of `pids`
     // that has any, and did not list in `before`. When the walk lists nothing at all, the fixed
-    // path is tried (a driver that lists no interface). Never guesses between two new paths.
+    // path is tried (a driver that lists no interface), unless the walk is restricted to chosen
+    // instruments. Never guesses between two new paths.
     enum class Reopen { Opened, NotYet, Ambiguous };
     Reopen OpenNewPath(const std::vector<std::string>& before, std::initializer_list<std::string_view> pids);
     // How a family's run ends: the message an exception leaves, and when the trail joins a

@@ -2,6 +2,8 @@
 // Everything an upgrade reaches of the outside world, handed to every upgrader. Each test
 // builds its own context, so tests do not share a driver, a clock or a folder.
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "Clock.h"
 #include "DebugOutput.h"
@@ -24,6 +26,11 @@ struct Context {
     std::filesystem::path programFolder;
     // The command trace of the first-generation channel, or nothing when it is off.
     CommandTrace* trace = nullptr;
+    // When not empty, the first-generation walk lists only the instruments whose device path
+    // carries one of these serial numbers (ASCII case ignored), and the fixed device path, which
+    // may reach any instrument, is never opened: an upgrade then sees the chosen instrument
+    // alone. Empty: every instrument, as the window sees them.
+    std::vector<std::string> firstGenerationSerials{};
 };
 
 // The folder that holds the running executable (falls back to the current folder).

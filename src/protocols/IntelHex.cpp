@@ -81,7 +81,17 @@ std::optional<std::string> DecodeRecord(const std::string& line, Record& record)
     if (lineNumber > 0) text << ", line " << lineNumber;
     text << ": " << reason;
     debug.write(text.str());
-    throw EHexFormatError(text.str());
+    throw EHexFormatError(text.str(), lineNumber, reason);
+}
+
+// Counts a data record of `count` bytes loading at `address` in the reading's summary.
+void Note(HexImage& image, std::uint32_t address, std::uint32_t count) {
+    if (count == 0) return;
+    ++image.dataRecords;
+    if (!image.ranges.empty() && image.ranges.back().first + image.ranges.back().length == address)
+        image.ranges.back().length += count;
+    else
+        image.ranges.push_back({address, count});
 }
 
 }  // namespace
@@ -105,6 +115,7 @@ HexImage ReadHexImage(const std::filesystem::path& file, const HexImageLayout& l
                    "no data byte reaches the image (stream positions " + std::to_string(layout.windowStart) +
                        " to " + std::to_string(layout.windowStart + layout.capacity - 1) + ")");
         image.end = end;
+        image.storedBytes = stored;
         return std::move(image);
     };
 
@@ -127,6 +138,7 @@ HexImage ReadHexImage(const std::filesystem::path& file, const HexImageLayout& l
                 Refuse(debug, file, lineNumber, "data record after a segment address record");
             if (linearAddress != 0) {
                 image.droppedBytes += record.count;
+                Note(image, linearAddress << 16 | record.address, record.count);
                 break;
             }
             // The stream continues where the previous record under address 0 ended, also after
@@ -135,6 +147,7 @@ HexImage ReadHexImage(const std::filesystem::path& file, const HexImageLayout& l
                 Refuse(debug, file, lineNumber,
                        "data record at address " + std::to_string(record.address) +
                            " does not continue the image at " + std::to_string(stream));
+            Note(image, record.address, record.count);
             for (std::uint8_t byte : record.data) {
                 if (stream >= layout.windowStart) {
                     const std::uint32_t offset = stream - layout.windowStart;
@@ -143,6 +156,7 @@ HexImage ReadHexImage(const std::filesystem::path& file, const HexImageLayout& l
                         ++stored;
                     } else {
                         ++image.droppedBytes;
+                        ++image.overrunBytes;
                     }
                 }
                 ++stream;
@@ -170,6 +184,17 @@ void LoadModuleHex(const std::filesystem::path& file, std::vector<std::uint8_t>&
     std::fill(moduleImage.begin(), moduleImage.end(), std::uint8_t{0});
     HexImage image = ReadHexImage(file, ModuleImageLayout(static_cast<std::uint32_t>(moduleImage.size())), debug);
     moduleImage = std::move(image.bytes);
+}
+
+HexImage ReadCanHexImage(const std::filesystem::path& file, DebugOutput& debug) {
+    HexImage image = ReadHexImage(file, kCanImageLayout, debug);
+    if (image.end != HexEnd::EndOfFile) {
+        const std::string reason = "segment record, the CAN image is not sent";
+        const std::string text = "Intel HEX file " + file.string() + ": " + reason;
+        debug.write(text);
+        throw EHexFormatError(text, 0, reason);
+    }
+    return image;
 }
 
 }  // namespace rovenza

@@ -60,7 +60,16 @@ public:
 // The file is not a well-formed image; the message names the file, the line and the reason.
 class EHexFormatError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    explicit EHexFormatError(const std::string& message, std::size_t line = 0, std::string reason = {})
+        : std::runtime_error(message), line_(line), reason_(reason.empty() ? message : std::move(reason)) {}
+    // The line the refusal names (from 1), or 0 when it names none.
+    std::size_t line() const { return line_; }
+    // The reason alone, without the file and the line.
+    const std::string& reason() const { return reason_; }
+
+private:
+    std::size_t line_;
+    std::string reason_;
 };
 
 enum class HexEnd {
@@ -68,11 +77,23 @@ enum class HexEnd {
     SegmentRecord,   // a type-2 or type-3 record ended the reading
 };
 
+// Consecutive data bytes by load address (the extended linear address included).
+struct HexRange {
+    std::uint32_t first = 0;
+    std::uint32_t length = 0;
+    friend bool operator==(const HexRange&, const HexRange&) = default;
+};
+
 struct HexImage {
     std::vector<std::uint8_t> bytes;  // exactly the layout's capacity
     HexEnd end = HexEnd::EndOfFile;
     std::uint32_t droppedBytes = 0;   // data bytes beyond the capacity or under a non-zero extended
                                       // linear address
+    // What the reading saw, for reports; the image does not depend on it.
+    std::uint32_t overrunBytes = 0;   // of the dropped bytes, those beyond the capacity
+    std::uint32_t storedBytes = 0;    // data bytes that reached the image
+    std::uint32_t dataRecords = 0;    // data records carrying at least one byte
+    std::vector<HexRange> ranges;     // where those records load, adjacent records joined
 };
 
 // Reads `file` into an image of `layout`. Throws EInOutError when the file cannot be read and
@@ -85,5 +106,10 @@ HexImage ReadHexImage(const std::filesystem::path& file, const HexImageLayout& l
 // data bytes or fewer is refused (nothing would reach the module). After a throw the buffer
 // is all zeros.
 void LoadModuleHex(const std::filesystem::path& file, std::vector<std::uint8_t>& moduleImage, DebugOutput& debug);
+
+// The CAN microcontroller's image: ReadHexImage with kCanImageLayout, and a file whose reading
+// a segment address record stopped is refused as well (EHexFormatError, after one line on
+// `debug`): the CAN image carries none, so it is not sent.
+HexImage ReadCanHexImage(const std::filesystem::path& file, DebugOutput& debug);
 
 }  // namespace rovenza

@@ -1,9 +1,10 @@
-// The bench dump: requests.log and, per instrument, a folder named by its serial with its
-// memories and state.txt.
+// The bench dump: requests.log; per instrument, a folder named by its serial with its memories
+// and state.txt; and bench.json, a bench file that starts the instruments as they are now.
 #include <fstream>
 #include <stdexcept>
 
 #include "Bench.h"
+#include "BenchFile.h"
 
 namespace rovenza::sim {
 
@@ -31,16 +32,24 @@ void Bench::dump(const std::filesystem::path& dir) {
 
     recorder_.writeLog(dir / "requests.log");
 
+    BenchSpec now;
+    now.latencyUs = latencyUs_;
     for (const auto& instrument : instruments_) {
         const auto folder = dir / instrument->serial();
         std::filesystem::create_directories(folder, ec);
         if (ec) throw std::runtime_error("cannot create " + folder.string() + ": " + ec.message());
-        instrument->dumpMemories(folder);
+        InstrumentSpec spec = instrument->startingSpec();
+        for (const auto& name : instrument->dumpMemories(folder)) spec.memoryFiles[name] = instrument->serial() + "/" + name + ".bin";
+        now.instruments.push_back(std::move(spec));
         const auto stateFile = folder / "state.txt";
         auto state = OpenText(stateFile);
         instrument->writeState(state);
         Finish(state, stateFile);
     }
+    const auto benchFile = dir / "bench.json";
+    auto bench = OpenText(benchFile);
+    bench << BenchFileText(now);
+    Finish(bench, benchFile);
 }
 
 }  // namespace rovenza::sim

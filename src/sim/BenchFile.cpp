@@ -1,6 +1,7 @@
 #include "BenchFile.h"
 
 #include "sim/Instrument.h"
+#include "sim/ModuleBridge.h"
 
 #include <nlohmann/json.hpp>
 
@@ -27,7 +28,7 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
 
 class Parser {
 public:
-    explicit Parser(std::string origin) : origin_(std::move(origin)) {}
+    Parser(std::string origin, std::filesystem::path folder) : origin_(std::move(origin)), folder_(std::move(folder)) {}
 
     [[noreturn]] void error(const std::string& field, const std::string& what) const {
         throw BenchFileError(origin_ + ": " + field + ": " + what);
@@ -52,6 +53,46 @@ public:
             value.get<std::int64_t>() > std::numeric_limits<std::uint32_t>::max())
             error(field, "must be a whole number from " + std::to_string(min) + " to 4294967295");
         return static_cast<std::uint32_t>(value.get<std::int64_t>());
+    }
+
+    bool flag(const json& value, const std::string& field) const {
+        if (!value.is_boolean()) error(field, "must be true or false");
+        return value.get<bool>();
+    }
+
+    // The size a memory's file must have (0: any size up to the configuration flash's), or
+    // nothing when the instrument has no such memory.
+    static std::optional<std::uint32_t> MemorySize(const InstrumentSpec& setup, const std::string& name) {
+        const int generation = ModelOf(setup.family).generation;
+        if (name == "program" && generation == 1) return kProgramSize;
+        if (name == "eeprom") return generation == 1 ? kEepromSize : kEeprom2Size;
+        if (name == "can" && setup.family == FamilyId::Ulmo) return kCanFlashSize;
+        if (name == "fpga" && (setup.family == FamilyId::IrigClock || generation == 2)) return 0;
+        for (int slot = 0; slot < kModuleSlots; ++slot)
+            if (name == "module" + std::to_string(slot + 1) && setup.modules[static_cast<std::size_t>(slot)])
+                return ModuleFlashSize(*setup.modules[static_cast<std::size_t>(slot)]);
+        return std::nullopt;
+    }
+
+    void memories(const json& value, const std::string& field, InstrumentSpec& setup) const {
+        if (!value.is_object()) error(field, "must be an object");
+        for (const auto& [name, file] : value.items()) {
+            if (!name.empty() && name[0] == '_') continue;
+            const std::string at = field + "." + name;
+            const std::optional<std::uint32_t> size = MemorySize(setup, name);
+            if (!size) error(at, "not a memory of this instrument");
+            const std::string fileName = text(file, at);
+            std::ifstream in(folder_ / fileName, std::ios::binary);
+            std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+            if (!in.is_open() || in.bad()) error(at, "\"" + fileName + "\" cannot be read");
+            if (*size != 0 && bytes.size() != *size)
+                error(at, "\"" + fileName + "\" must hold " + std::to_string(*size) + " bytes, not " +
+                              std::to_string(bytes.size()));
+            if (bytes.size() > kConfigFlashSize)
+                error(at, "\"" + fileName + "\" holds more than " + std::to_string(kConfigFlashSize) + " bytes");
+            setup.memories[name] = std::move(bytes);
+            setup.memoryFiles[name] = fileName;
+        }
     }
 
     FamilyId family(const json& value, const std::string& field) const {
@@ -127,7 +168,8 @@ public:
 
     InstrumentSpec instrument(const json& value, const std::string& field) const {
         checkKeys(value, field, {"family", "serial", "mode", "faults", "modules", "restartMs", "bootResetMs",
-                                 "fpgaResetMs", "prmdMs", "eraseMs", "name", "arrivesMs", "i2cLatencyUs", "slotMask"});
+                                 "fpgaResetMs", "prmdMs", "eraseMs", "name", "arrivesMs", "i2cLatencyUs", "slotMask",
+                                 "present", "fpgaPower", "memories"});
         InstrumentSpec setup;
         if (!value.contains("family")) error(field + ".family", "missing");
         setup.family = family(value["family"], field + ".family");
@@ -169,6 +211,12 @@ public:
             setup.slotMask = static_cast<std::uint8_t>(mask);
         }
         if (value.contains("arrivesMs")) setup.arrivesMs = number(value["arrivesMs"], field + ".arrivesMs");
+        if (value.contains("present")) setup.present = flag(value["present"], field + ".present");
+        if (value.contains("fpgaPower")) {
+            if (generation != 2) error(field + ".fpgaPower", "only a second-generation instrument has the FPGA switch");
+            setup.fpgaPower = flag(value["fpgaPower"], field + ".fpgaPower");
+        }
+        if (value.contains("memories")) memories(value["memories"], field + ".memories", setup);
         if (value.contains("name")) {
             setup.name = text(value["name"], field + ".name");
             if (setup.name->size() > 60) error(field + ".name", "at most 60 characters");
@@ -199,11 +247,13 @@ public:
 
 private:
     std::string origin_;
+    std::filesystem::path folder_;  // memory files are named relative to it
 };
 
 }  // namespace
 
-BenchSpec ParseBench(std::string_view text, std::string_view defaultClock, const std::string& origin) {
+BenchSpec ParseBench(std::string_view text, std::string_view defaultClock, const std::string& origin,
+                     const std::filesystem::path& folder) {
     json root;
     try {
         root = json::parse(text.begin(), text.end());
@@ -211,7 +261,7 @@ BenchSpec ParseBench(std::string_view text, std::string_view defaultClock, const
         throw BenchFileError(origin + ": not valid JSON: " + e.what());
     }
     if (!root.is_object()) throw BenchFileError(origin + ": must hold one JSON object");
-    return Parser(origin).bench(root, defaultClock);
+    return Parser(origin, folder).bench(root, defaultClock);
 }
 
 BenchSpec LoadBenchFile(const std::filesystem::path& file, std::string_view defaultClock) {
@@ -220,7 +270,48 @@ BenchSpec LoadBenchFile(const std::filesystem::path& file, std::string_view defa
     std::ostringstream text;
     text << in.rdbuf();
     if (in.bad()) throw BenchFileError(file.string() + ": cannot be read");
-    return ParseBench(text.str(), defaultClock, file.string());
+    return ParseBench(text.str(), defaultClock, file.string(), file.parent_path());
+}
+
+std::string BenchFileText(const BenchSpec& setup) {
+    nlohmann::ordered_json root;
+    root["_comment"] = "The bench as a run left it; memories are files beside this one.";
+    if (setup.latencyUs != kDefaultLatencyUs) root["latencyUs"] = setup.latencyUs;
+    root["instruments"] = nlohmann::ordered_json::array();
+    for (const InstrumentSpec& instrument : setup.instruments) {
+        nlohmann::ordered_json entry;
+        const FamilyModel& model = ModelOf(instrument.family);
+        entry["family"] = model.listText;
+        entry["serial"] = instrument.serial;
+        entry["mode"] = instrument.bootLoader ? "bootloader" : "firmware";
+        if (!instrument.present) entry["present"] = false;
+        if (model.generation == 2 && !instrument.fpgaPower) entry["fpgaPower"] = false;
+        if (instrument.family == FamilyId::Zenara) {
+            auto& modules = entry["modules"] = nlohmann::ordered_json::array();
+            for (const auto& code : instrument.modules) {
+                const ModuleTypeEntry* type = code ? FindModuleType(*code) : nullptr;
+                modules.push_back(type ? nlohmann::ordered_json(type->name)
+                                       : code ? nlohmann::ordered_json(*code) : nlohmann::ordered_json());
+            }
+            if (instrument.i2cLatencyUs != kDefaultI2cLatencyUs) entry["i2cLatencyUs"] = instrument.i2cLatencyUs;
+            if (instrument.slotMask != 0) entry["slotMask"] = instrument.slotMask;
+        }
+        if (instrument.restartMs != kDefaultRestartMs) entry["restartMs"] = instrument.restartMs;
+        if (instrument.bootResetMs != kDefaultBootResetMs) entry["bootResetMs"] = instrument.bootResetMs;
+        if (instrument.fpgaResetMs != kDefaultFpgaResetMs) entry["fpgaResetMs"] = instrument.fpgaResetMs;
+        if (instrument.prmdMs != kDefaultPrmdMs) entry["prmdMs"] = instrument.prmdMs;
+        if (instrument.eraseMs != kDefaultEraseMs) entry["eraseMs"] = instrument.eraseMs;
+        if (instrument.name) entry["name"] = *instrument.name;
+        if (instrument.arrivesMs) entry["arrivesMs"] = *instrument.arrivesMs;
+        if (!instrument.memoryFiles.empty()) {
+            auto& memories = entry["memories"] = nlohmann::ordered_json::object();
+            for (std::string_view name : kMemoryNames)
+                if (const auto file = instrument.memoryFiles.find(std::string(name)); file != instrument.memoryFiles.end())
+                    memories[std::string(name)] = file->second;
+        }
+        root["instruments"].push_back(std::move(entry));
+    }
+    return root.dump(2) + "\n";
 }
 
 BenchSpec DefaultBench() {

@@ -16,7 +16,12 @@
 //         "restartMs": 2500, "bootResetMs": 3000, "fpgaResetMs": 3000, "prmdMs": 1200,
 //         "eraseMs": 6000,
 //         "name": "IRIG-CLOCK",
-//         "arrivesMs": 1000 } ] }             (extensions, see BenchSpec.h)
+//         "arrivesMs": 1000,
+//         "present": false,                   (unplugged until plugged in)
+//         "fpgaPower": false,                 (second generation: the FPGA switched off)
+//         "memories": { "program": "PC000001/program.bin", ... } } ] }
+//                                             (extensions, see BenchSpec.h; memory files are
+//                                              named relative to the bench file's folder)
 //
 // Keys beginning with '_' are comments. Any other unknown key, a wrong type or value, is an
 // error naming the field, such as "instruments[0].faults[1].action: unknown action \"explode\"".
@@ -34,8 +39,14 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// `origin` names the text in error messages (the file name).
-BenchSpec ParseBench(std::string_view text, std::string_view defaultClock, const std::string& origin = "bench");
+// `origin` names the text in error messages (the file name); memory files are read relative to
+// `folder` (the current folder when it is empty).
+BenchSpec ParseBench(std::string_view text, std::string_view defaultClock, const std::string& origin = "bench",
+                     const std::filesystem::path& folder = {});
 BenchSpec LoadBenchFile(const std::filesystem::path& file, std::string_view defaultClock);
+
+// A bench file that sets up `setup` again: its instruments with their memories as the files
+// `memoryFiles` names, without fault rules and clock. Fields at their defaults are left out.
+std::string BenchFileText(const BenchSpec& setup);
 
 }  // namespace rovenza::sim

@@ -26,8 +26,14 @@ void SpoilFlashWrite(Bytes& data, std::optional<std::uint32_t> at) {
         *set = static_cast<std::uint8_t>(*set & (*set - 1));
 }
 
-Instrument::Instrument(const InstrumentSpec& setup) : serial_(setup.serial), family_(ModelOf(setup.family)) {
+Instrument::Instrument(const InstrumentSpec& setup)
+    : setup_(setup), serial_(setup.serial), family_(ModelOf(setup.family)) {
+    setup_.faults.clear();
+    setup_.memories.clear();
+    setup_.memoryFiles.clear();
+    setup_.arrivesMs.reset();
     for (const auto& rule : setup.faults) faults_.add(rule);
+    if (!setup.present) present_ = false;  // unplugged: back only when plugged in
     if (setup.arrivesMs) {
         // Plugged in later: off the bus until then, as if it had never been there.
         present_ = false;
@@ -86,6 +92,12 @@ void Instrument::reconnect() {
     returnAtUs_.reset();
     neverReturn_ = false;
     present_ = true;
+}
+
+InstrumentSpec Instrument::startingSpec() const {
+    InstrumentSpec spec = setup_;
+    spec.present = present_ || (returnAtUs_ && !neverReturn_) || arrivesAtUs_;
+    return spec;
 }
 
 void Instrument::writeState(std::ostream& out) const {

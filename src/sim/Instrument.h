@@ -80,9 +80,14 @@ public:
     // The last live handle on the instrument was closed.
     virtual void closed(std::int64_t /*nowUs*/) {}
 
-    // state.txt lines and the memory files of the dump.
+    // state.txt lines and the memory files of the dump: each memory as "<name>.bin", its name
+    // one of kMemoryNames; returns the names written.
     virtual void writeState(std::ostream& out) const;
-    virtual void dumpMemories(const std::filesystem::path& folder) const = 0;
+    virtual std::vector<std::string> dumpMemories(const std::filesystem::path& folder) const = 0;
+    // The bench file entry that starts the instrument as it stands now, but for its memories
+    // (the caller names the dump's files) and its fault rules (left out): its set-up with its
+    // present mode, and "present" false when it is off the bus and nothing brings it back.
+    virtual InstrumentSpec startingSpec() const;
 
 protected:
     virtual void act(Command command, const Bytes& packet, std::int64_t nowUs, const FaultEffect& effect) = 0;
@@ -99,6 +104,7 @@ protected:
 private:
     void leave();
 
+    InstrumentSpec setup_;  // without its memories, fault rules and arrival
     std::string serial_;
     const FamilyModel& family_;
     FaultPlan faults_;

@@ -16,16 +16,6 @@ void PutWord(Bytes& bytes, std::uint32_t word) {
     for (int shift = 24; shift >= 0; shift -= 8) bytes.push_back(static_cast<std::uint8_t>(word >> shift));
 }
 
-// Bytes of flash a module of `typeCode` holds: its boot area, its image and the closing group.
-std::uint32_t ModuleFlashSize(int typeCode) {
-    std::uint32_t image = 0;
-    if (const ModuleTypeEntry* type = FindModuleType(typeCode))
-        image = type->imageLength;
-    else
-        for (const auto& entry : kModuleTypes) image = std::max(image, entry.imageLength);
-    return kModuleImageBase + image + kModuleGroupBytes;
-}
-
 Bytes AnswerFrame(std::uint8_t status, const Bytes& payload) {
     Bytes frame{kFrameStart, static_cast<std::uint8_t>(payload.size() + 1), status};
     frame.insert(frame.end(), payload.begin(), payload.end());
@@ -34,6 +24,15 @@ Bytes AnswerFrame(std::uint8_t status, const Bytes& payload) {
 }
 
 }  // namespace
+
+std::uint32_t ModuleFlashSize(int typeCode) {
+    std::uint32_t image = 0;
+    if (const ModuleTypeEntry* type = FindModuleType(typeCode))
+        image = type->imageLength;
+    else
+        for (const auto& entry : kModuleTypes) image = std::max(image, entry.imageLength);
+    return kModuleImageBase + image + kModuleGroupBytes;
+}
 
 std::string ModuleCommandName(std::uint8_t code) {
     char name[8];
@@ -45,8 +44,9 @@ std::uint8_t AmplifierModule::OldModuleByte(std::uint32_t address) {
     return static_cast<std::uint8_t>((address * 7 + 0x3C) ^ (address >> 7));
 }
 
-AmplifierModule::AmplifierModule(int typeCode) : typeCode_(typeCode), flash_(ModuleFlashSize(typeCode)) {
+AmplifierModule::AmplifierModule(int typeCode, const Bytes* flash) : typeCode_(typeCode), flash_(ModuleFlashSize(typeCode)) {
     for (std::uint32_t a = 0; a < flash_.size(); ++a) flash_[a] = OldModuleByte(a);
+    if (flash) std::copy_n(flash->begin(), std::min(flash->size(), flash_.size()), flash_.begin());
 }
 
 std::optional<Bytes> AmplifierModule::feed(std::uint32_t word) {
@@ -171,8 +171,11 @@ Bytes AmplifierModule::read(std::size_t max, std::int64_t nowUs) {
 }
 
 ModuleBridge::ModuleBridge(const InstrumentSpec& setup) : latencyUs_(setup.i2cLatencyUs), mask_(setup.slotMask) {
-    for (int slot = 0; slot < kModuleSlots; ++slot)
-        if (setup.modules[slot]) modules_[slot].emplace(*setup.modules[slot]);
+    for (int slot = 0; slot < kModuleSlots; ++slot) {
+        const auto flash = setup.memories.find("module" + std::to_string(slot + 1));
+        if (setup.modules[slot])
+            modules_[slot].emplace(*setup.modules[slot], flash == setup.memories.end() ? nullptr : &flash->second);
+    }
 }
 
 AmplifierModule* ModuleBridge::reachable(std::uint32_t slot) {

@@ -89,12 +89,16 @@ inline constexpr std::uint32_t kModuleGroupBytes = kModuleBlockData * kModuleGro
 inline constexpr std::uint32_t kModuleModeWorkMs = 30;
 inline constexpr std::uint32_t kModuleGroupWorkMs = 10;
 
+// Bytes of flash a module of `typeCode` holds: its boot area, its image and the closing group.
+std::uint32_t ModuleFlashSize(int typeCode);
+
 // "0x50": how the bench file names a module command.
 std::string ModuleCommandName(std::uint8_t code);
 
 class AmplifierModule {
 public:
-    explicit AmplifierModule(int typeCode);
+    // `flash`: the flash's starting contents (the "old firmware" where it ends early).
+    explicit AmplifierModule(int typeCode, const Bytes* flash = nullptr);
 
     int typeCode() const { return typeCode_; }
     bool programming() const { return programming_; }

@@ -25,6 +25,12 @@ PicInstrument::PicInstrument(const InstrumentSpec& setup)
     for (std::uint32_t a = 0; a < kBootBlockEnd; ++a) program_[a] = BootBlockByte(a);
     for (std::uint32_t a = kBootBlockEnd; a < kOldFirmwareEnd; ++a) program_[a] = OldFirmwareByte(a);
     if (family().id == FamilyId::Ulmo) can_.assign(kCanFlashSize, 0xFF);
+    for (const auto& [name, bytes] : setup.memories) {
+        if (name == "program") program_ = bytes;
+        if (name == "eeprom") eeprom_ = bytes;
+        if (name == "fpga") fpga_ = bytes;
+        if (name == "can") can_ = bytes;
+    }
 }
 
 std::string_view PicInstrument::pid() const {
@@ -62,11 +68,21 @@ void PicInstrument::writeState(std::ostream& out) const {
         out << "canBlocks=" << canBlocks_ << '\n' << "canFinishes=" << canFinishes_ << '\n';
 }
 
-void PicInstrument::dumpMemories(const std::filesystem::path& folder) const {
-    WriteBinaryFile(folder / "program.bin", program_);
-    WriteBinaryFile(folder / "eeprom.bin", eeprom_);
-    if (family().id == FamilyId::IrigClock) WriteBinaryFile(folder / "fpga.bin", fpga_);
-    if (family().id == FamilyId::Ulmo) WriteBinaryFile(folder / "can.bin", can_);
+std::vector<std::string> PicInstrument::dumpMemories(const std::filesystem::path& folder) const {
+    std::vector<std::string> names{"program", "eeprom"};
+    if (family().id == FamilyId::IrigClock) names.push_back("fpga");
+    if (family().id == FamilyId::Ulmo) names.push_back("can");
+    for (const auto& name : names) {
+        const Bytes& memory = name == "program" ? program_ : name == "eeprom" ? eeprom_ : name == "fpga" ? fpga_ : can_;
+        WriteBinaryFile(folder / (name + ".bin"), memory);
+    }
+    return names;
+}
+
+InstrumentSpec PicInstrument::startingSpec() const {
+    InstrumentSpec spec = Instrument::startingSpec();
+    spec.bootLoader = mode_ == PicMode::BootLoader;
+    return spec;
 }
 
 }  // namespace rovenza::sim

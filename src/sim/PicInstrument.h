@@ -50,7 +50,7 @@ public:
     // firmware" OldFirmwareByte() from 0x0800 to 0x5FFF; 0xFF above), 256-byte EEPROM (all
     // 0x00 at start, so the host's 0xFF at 0xFF shows), the IRIG clock's FPGA configuration
     // store (empty at start, grows to the highest byte written; unwritten bytes 0xFF), the
-    // ULMO's 64 KiB CAN flash (0xFF at start).
+    // ULMO's 64 KiB CAN flash (0xFF at start). The set-up's "memories" replace those starts.
     Bytes& program() { return program_; }
     const Bytes& program() const { return program_; }
     Bytes& eeprom() { return eeprom_; }
@@ -68,7 +68,8 @@ public:
     Command recognise(const Bytes& packet) const override { return Recognise(family().id, mode_, packet); }
 
     void writeState(std::ostream& out) const override;
-    void dumpMemories(const std::filesystem::path& folder) const override;
+    std::vector<std::string> dumpMemories(const std::filesystem::path& folder) const override;
+    InstrumentSpec startingSpec() const override;
 
     // Initial memory contents: a recognisable boot loader and an "old firmware".
     static std::uint8_t BootBlockByte(std::uint32_t address);

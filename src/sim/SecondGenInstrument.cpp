@@ -45,13 +45,16 @@ SecondGenInstrument::SecondGenInstrument(const InstrumentSpec& setup)
       eraseMs_(setup.eraseMs),
       modules_(setup.modules),
       eeprom_(kEeprom2Size),
-      flash_(kConfigFlashSize) {
+      flash_(kConfigFlashSize),
+      fpgaPower_(setup.fpgaPower) {
     for (std::uint32_t a = 0; a < kEeprom2Size; ++a) eeprom_[a] = OldEepromByte(a);
     const Bytes record = IdentityRecord(serial());
     std::copy(record.begin(), record.end(), eeprom_.begin() + kIdentityAddress);
     Bytes old(kOldConfigurationEnd);
     for (std::uint32_t a = 0; a < kOldConfigurationEnd; ++a) old[a] = OldConfigurationByte(a);
-    flash_.program(0, old);
+    if (const auto eeprom = setup.memories.find("eeprom"); eeprom != setup.memories.end()) eeprom_ = eeprom->second;
+    const auto flash = setup.memories.find("fpga");
+    flash_.program(0, flash == setup.memories.end() ? old : flash->second);
     if (family().id == FamilyId::Zenara) bridge_.emplace(setup);
 }
 
@@ -160,17 +163,29 @@ void SecondGenInstrument::writeState(std::ostream& out) const {
     }
 }
 
-void SecondGenInstrument::dumpMemories(const std::filesystem::path& folder) const {
+std::vector<std::string> SecondGenInstrument::dumpMemories(const std::filesystem::path& folder) const {
+    std::vector<std::string> names{"eeprom", "fpga"};
     WriteBinaryFile(folder / "eeprom.bin", eeprom_);
     const auto file = folder / "fpga.bin";
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
     flash_.writeTo(out);
     out.close();
     if (!out) throw std::runtime_error("cannot write " + file.string());
-    if (!bridge_) return;
-    for (int slot = 0; slot < kModuleSlots; ++slot)
-        if (const auto& module = bridge_->modules()[slot])
-            WriteBinaryFile(folder / ("module" + std::to_string(slot + 1) + ".bin"), module->flash());
+    if (!bridge_) return names;
+    for (int slot = 0; slot < kModuleSlots; ++slot) {
+        if (const auto& module = bridge_->modules()[slot]) {
+            names.push_back("module" + std::to_string(slot + 1));
+            WriteBinaryFile(folder / (names.back() + ".bin"), module->flash());
+        }
+    }
+    return names;
+}
+
+InstrumentSpec SecondGenInstrument::startingSpec() const {
+    InstrumentSpec spec = Instrument::startingSpec();
+    spec.fpgaPower = fpgaPower_;
+    if (bridge_) spec.slotMask = bridge_->slotMask();
+    return spec;
 }
 
 }  // namespace rovenza::sim

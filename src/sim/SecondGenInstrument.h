@@ -36,7 +36,7 @@
 // Memories at the start: the EEPROM holds an "old firmware" (OldEepromByte) with the identity
 // record at 0x1E00 (IdentityRecord: the serial in bytes 10-17, zero-padded); the flash holds
 // an "old configuration" (OldConfigurationByte) below 0x40000 and 0xFF above. The FPGA is
-// powered.
+// powered. The set-up's "memories" and "fpgaPower" replace those starts.
 #include <array>
 #include <optional>
 
@@ -71,7 +71,8 @@ public:
     void closed(std::int64_t nowUs) override;
 
     void writeState(std::ostream& out) const override;
-    void dumpMemories(const std::filesystem::path& folder) const override;
+    std::vector<std::string> dumpMemories(const std::filesystem::path& folder) const override;
+    InstrumentSpec startingSpec() const override;
 
     // Initial memory contents.
     static std::uint8_t OldEepromByte(std::uint32_t address);
@@ -103,7 +104,7 @@ private:
     Bytes eeprom_;
     ConfigFlash flash_;
     std::uint8_t mode_ = 0;
-    bool fpgaPower_ = true;
+    bool fpgaPower_;
     bool eepromRewritten_ = false;
     std::optional<Erase> erase_;
     std::uint32_t erases_ = 0;

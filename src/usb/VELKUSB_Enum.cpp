@@ -8,6 +8,15 @@ namespace {
 
 enum class Report { MessageBox, DebugOutput };
 
+// Whether the walk shows the interface of `path` (see Context::firstGenerationSerials).
+bool Walked(const Context& ctx, const std::string& path) {
+    if (ctx.firstGenerationSerials.empty()) return true;
+    const std::string serial = AsciiUpper(DevicePathSerial(path));
+    for (const auto& chosen : ctx.firstGenerationSerials)
+        if (!serial.empty() && AsciiUpper(chosen) == serial) return true;
+    return false;
+}
+
 // The interface walk over the first-generation class, keeping the paths whose identifier
 // equals `wanted`.
 void CollectByPid(const Context& ctx, const std::string& wanted, Report report, std::vector<std::string>& paths) {
@@ -23,7 +32,7 @@ void CollectByPid(const Context& ctx, const std::string& wanted, Report report, 
             continue;  // its path is empty and carries no identifier
         }
         std::string pid;
-        if (ExtractPid(entry.path, pid) && pid == wanted) paths.push_back(entry.path);
+        if (ExtractPid(entry.path, pid) && pid == wanted && Walked(ctx, entry.path)) paths.push_back(entry.path);
     }
 }
 
@@ -49,15 +58,25 @@ bool ExtractPid(const std::string& path, std::string& pid) {
     return true;
 }
 
+std::string DevicePathSerial(const std::string& path) {
+    const auto first = path.find('#');
+    const auto second = first == std::string::npos ? first : path.find('#', first + 1);
+    if (second == std::string::npos) return {};
+    const auto third = path.find('#', second + 1);
+    if (third == std::string::npos) return {};
+    return path.substr(second + 1, third - second - 1);
+}
+
 FirstGenerationListing ListFirstGeneration(const Context& ctx) {
     FirstGenerationListing listing;
     std::vector<DeviceInterfaceEntry> entries;
     if (!ctx.interfaces.enumerate(kFirstGenerationClass, entries)) return listing;
     for (const auto& entry : entries) {
-        if (entry.detailError != 0 || entry.path.empty())
-            ++listing.unreadable;
-        else
+        if (entry.detailError != 0 || entry.path.empty()) {
+            if (ctx.firstGenerationSerials.empty()) ++listing.unreadable;
+        } else if (Walked(ctx, entry.path)) {
             listing.paths.push_back(entry.path);
+        }
     }
     return listing;
 }

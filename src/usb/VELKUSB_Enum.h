@@ -12,6 +12,10 @@ namespace rovenza {
 // The text between "PID_" and the next "#" of the upper-cased path.
 bool ExtractPid(const std::string& path, std::string& pid);
 
+// The serial number part of a device path: the text between its second and third "#"
+// ("\\?\usb#vid_1234&pid_0db0#PC000001#{...}" gives "PC000001"); empty when there is none.
+std::string DevicePathSerial(const std::string& path);
+
 // How a failed interface-detail query is reported: "Error " and the system code in decimal.
 std::string DetailErrorText(std::uint32_t code);
 

@@ -5,6 +5,8 @@
 #include <fstream>
 #include <sstream>
 
+#include <nlohmann/json.hpp>
+
 #include "CliRun.h"
 #include "fwu/DemoPackage.h"
 #include "frontend/World.h"
@@ -54,37 +56,86 @@ protected:
 };
 
 TEST_F(CliTest, HelpVersionAndBadUsage) {
-    EXPECT_EQ(Run({"--version"}).out, "5.4\n");
+    EXPECT_EQ(Run({"--version"}).out, "rovenza-cli 5.4\n");
     const auto help = Run({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_THAT(help.out, HasSubstr("\"VK101 Power Controller\""));
-    for (const auto& bad : std::vector<std::vector<std::string>>{
-             {}, {"--bogus"}, {"\\D"}, {"\\D", "Toaster", "\\U"}, {"\\F"}, {"--bench-dump", "x", "\\U"},
-             {"--simulate=", "\\U"}, {"--choose", "1,x", "\\U"}, {"--module-type", "\\U"},
-             {"--module-type", "7", "\\U"}, {"--module-type", "0", "\\U"}, {"--module-type=9=BR", "\\U"},
-             {"--module-type", "0=BR", "\\U"}, {"--module-type", "Toaster", "\\U"}, {"--module-type", "2=", "\\U"},
-             {"--module-type", "3=HV", "--module-type", "3=LV", "\\U"}}) {
+    const std::pair<std::vector<std::string>, std::string> rows[] = {
+        {{}, "nothing to do"}, {{"--bogus"}, "unknown argument \"--bogus\""}, {{"\\D"}, "\\D needs a family name"},
+        {{"\\D", "Toaster", "\\U"},
+         "unknown instrument family \"Toaster\" (one of \"IRIG Clock\", \"ULMO\", \"Velkaro USB\", "
+         "\"VK101 Power Controller\", \"VKUSB Zenara - Modules\")"},
+        {{"--device=toaster", "\\U"}, "(one of \"IRIG Clock\""}, {{"\\F"}, "\\F needs a package file"},
+        {{"--bench-dump", "x", "\\U"}, "--bench-dump needs --simulate"}, {{"--bench-dump"}, "--bench-dump needs a folder"},
+        {{"--trace"}, "--trace needs a file"}, {{"--speed"}, "--speed needs a number"},
+        {{"--program-folder"}, "--program-folder needs a folder"}, {{"--inspect"}, "--inspect needs a package file"},
+        {{"\\U", "--choose"}, "--choose needs a value"}, {{"\\U", "--select"}, "--select needs a serial number"},
+        {{"--simulate=", "\\U"}, "--simulate= needs a bench file"}, {{"--choose", "1,x", "\\U"}, "list of 1 and 0"},
+        {{"--module-type", "\\U"}, ""}, {{"\\U", "--module-type"}, "--module-type needs a module type"},
+        {{"--module-type", "7", "\\U"}, ""}, {{"--module-type", "0", "\\U"}, ""}, {{"--module-type=9=BR", "\\U"}, ""},
+        {{"--module-type", "0=BR", "\\U"}, ""}, {{"--module-type", "Toaster", "\\U"}, ""},
+        {{"--module-type", "2=", "\\U"}, ""}, {{"--module-type", "3=HV", "--module-type", "3=LV", "\\U"}, "contradicts"}};
+    for (const auto& [bad, complaint] : rows) {
         const auto result = Run(bad);
         EXPECT_EQ(result.status, 2) << ::testing::PrintToString(bad);
-        EXPECT_THAT(result.err, StartsWith("rovenza-cli: "));
+        EXPECT_THAT(result.err, StartsWith("rovenza-cli: ")) << ::testing::PrintToString(bad);
+        EXPECT_THAT(result.err, HasSubstr(complaint)) << ::testing::PrintToString(bad);
     }
     const auto benchFile = dir.path() / "bad.json";
     std::ofstream(benchFile) << "{ \"instruments\": [ { \"family\": \"Toaster\" } ] }";
     EXPECT_EQ(Run({"--simulate=" + benchFile.string(), "--list"}).status, 2);
 }
 
-TEST_F(CliTest, ListShowsTheDefaultBench) {
-    const auto result = Run({"--simulate", "--list"});
-    EXPECT_EQ(result.status, 0);
-    EXPECT_THAT(result.out, HasSubstr("VK101 Power Controller\tfirmware\t\\\\?\\usb#vid_1234&pid_0db0#PC000001#"));
-    EXPECT_THAT(result.out, HasSubstr("IRIG Clock\tfirmware\t"));
-    // Second-generation instruments show the serial of their identity record, as the
-    // selection dialog does.
-    EXPECT_THAT(result.out, HasSubstr("Velkaro USB\tVKUSB SN: TV000001\t"));
-    EXPECT_THAT(result.out, HasSubstr("VKUSB Zenara - Modules\tVKUSB SN: ZN000001\t"));
-    EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), 5);
+TEST_F(CliTest, ListShowsTheInstrumentsAsATableOrAsJson) {
+    const struct {
+        const char* family;
+        const char* serial;
+        int generation;
+        const char* pid;
+    } expected[] = {{"VK101 Power Controller", "PC000001", 1, "0DB0"}, {"IRIG Clock", "IC000001", 1, "0DAE"},
+                    {"ULMO", "UL000001", 1, "0DAD"}, {"Velkaro USB", "TV000001", 2, "0E10"},
+                    {"VKUSB Zenara - Modules", "ZN000001", 2, "0E11"}};
+    const auto table = Run({"--simulate", "--list"});
+    EXPECT_EQ(table.status, 0);
+    // Columns stand two or more blanks apart.
+    std::vector<std::vector<std::string>> rows;
+    std::istringstream lines(table.out);
+    for (std::string line; std::getline(lines, line);) {
+        rows.emplace_back();
+        for (std::size_t at = 0; at < line.size();) {
+            const std::size_t gap = std::min(line.find("  ", at), line.size());
+            rows.back().push_back(line.substr(at, gap - at));
+            at = line.find_first_not_of(' ', gap);
+        }
+    }
+    ASSERT_EQ(rows.size(), 6u) << table.out;
+    EXPECT_EQ(rows[0], (std::vector<std::string>{"FAMILY", "SERIAL", "MODE", "GENERATION", "PATH"}));
+
+    const auto json = Run({"--simulate", "--list", "--json"});
+    EXPECT_EQ(json.status, 0);
+    const nlohmann::json list = nlohmann::json::parse(json.out);
+    ASSERT_EQ(list.size(), 5u);
+    for (std::size_t i = 0; i < 5; ++i) {
+        const auto& e = expected[i];
+        std::string pid = e.pid;
+        std::transform(pid.begin(), pid.end(), pid.begin(), [](char c) { return static_cast<char>(std::tolower(c)); });
+        const std::string path = "\\\\?\\usb#vid_1234&pid_" + pid + "#" + e.serial + "#";
+        ASSERT_EQ(rows[i + 1].size(), 5u) << table.out;
+        // Second-generation instruments show the serial of their identity record, as the
+        // selection dialog does.
+        EXPECT_EQ(std::vector<std::string>(rows[i + 1].begin(), rows[i + 1].end() - 1),
+                  (std::vector<std::string>{e.family, e.serial, "firmware", std::to_string(e.generation)}));
+        EXPECT_THAT(rows[i + 1].back(), StartsWith(path));
+        EXPECT_EQ(list[i].size(), 6u) << list[i];
+        EXPECT_EQ(std::tuple(list[i]["family"], list[i]["generation"], list[i]["pid"], list[i]["mode"], list[i]["serial"]),
+                  std::tuple(e.family, e.generation, e.pid, "firmware", e.serial));
+        EXPECT_EQ(list[i]["path"], rows[i + 1].back());
+    }
     // Without the bench there is no instrument at all.
-    EXPECT_EQ(Run({"--list"}).out, "");
+    const auto none = Run({"--list"});
+    EXPECT_EQ(std::tuple(none.status, none.out), std::tuple(4, "No instruments found.\n"));
+    const auto noneJson = Run({"--list", "--json"});
+    EXPECT_EQ(std::tuple(noneJson.status, noneJson.out), std::tuple(4, "[]\n"));
 }
 
 TEST_F(CliTest, SimulatedUpgradeSucceedsWithProgressAndDump) {
@@ -198,8 +249,6 @@ TEST_F(CliTest, SelectChoosesSecondGenerationInstrumentsBySerial) {
              {"--select", "TV000001", "--choose", "1,0,1", "\\U"}, {"--select", "", "\\U"}, {"--select"}}) {
         EXPECT_EQ(run(bad).first.status, 2) << ::testing::PrintToString(bad);
     }
-    // The first generation has no selection (yet).
-    EXPECT_EQ(Run({"--simulate", "--select", "PC000001", "\\D", "VK101 Power Controller", "\\U"}).status, 2);
 }
 
 // The module type dialog answered from the command line: a slot's own answer first, then the

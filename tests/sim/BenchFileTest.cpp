@@ -5,6 +5,7 @@
 
 #include "sim/BenchFile.h"
 #include "sim/SimulatedBench.h"
+#include "support/BenchFixture.h"
 #include "support/TempDir.h"
 
 namespace rovenza {
@@ -139,6 +140,13 @@ TEST(BenchFile, ErrorsNameTheField) {
         {ZenaraFault(R"("request": "0xA7", "action": "badchecksum")"), "faults[0]: action \"badchecksum\" applies to module command 0x50 only"},
         {ZenaraFault(R"("request": "0x54", "action": "vanish")"), "faults[0]: module command 0x54 takes"},
         {ZenaraFault(R"("request": "0x54", "action": "fail", "on": "read")"), "faults[0]: on a module command \"on\": \"read\" takes"},
+        {Ulmo(R"(, "present": 1)"), "instruments[0].present: must be true or false"},
+        {Ulmo(R"(, "fpgaPower": false)"), "instruments[0].fpgaPower: only a second-generation instrument"},
+        {Ulmo(R"(, "memories": [])"), "instruments[0].memories: must be an object"},
+        {Ulmo(R"(, "memories": {"fpga": "fpga.bin"})"), "instruments[0].memories.fpga: not a memory of this instrument"},
+        {Ulmo(R"(, "memories": {"program": 7})"), "instruments[0].memories.program: must be a text"},
+        {Ulmo(R"(, "memories": {"program": "no/such.bin"})"), "instruments[0].memories.program: \"no/such.bin\" cannot be read"},
+        {Zenara(R"(, "modules": ["IEPE"], "memories": {"module2": "m.bin"})"), "memories.module2: not a memory"},
     };
     for (const auto& [text, message] : rows) {
         SCOPED_TRACE(text);
@@ -147,6 +155,51 @@ TEST(BenchFile, ErrorsNameTheField) {
             ADD_FAILURE() << "accepted";
         } catch (const BenchFileError& e) {
             EXPECT_NE(std::string(e.what()).find(message), std::string::npos) << e.what();
+        }
+    }
+}
+
+// "memories" start an instrument with the contents of files named relative to the bench file.
+TEST(BenchFile, MemoriesComeFromFilesBesideTheBenchFile) {
+    TempDir dir;
+    std::filesystem::create_directory(dir.path() / "A");
+    const struct {
+        const char* family;
+        const char* memory;
+        std::size_t size;
+        const char* error;  // empty: accepted
+    } rows[] = {
+        {"ULMO", "program", 32768, ""}, {"ULMO", "eeprom", 256, ""}, {"ULMO", "can", 65536, ""},
+        {"ULMO", "program", 100, "memories.program: \"A/program.bin\" must hold 32768 bytes, not 100"},
+        {"IRIG Clock", "fpga", 96, ""}, {"Velkaro USB", "eeprom", 65536, ""}, {"Velkaro USB", "fpga", 5, ""},
+        {"Velkaro USB", "eeprom", 256, "must hold 65536 bytes, not 256"},
+        {"Velkaro USB", "program", 32768, "memories.program: not a memory of this instrument"},
+        {"VKUSB Zenara - Modules", "module1", 0x600 + 0x4000 + 64, ""},
+        {"VKUSB Zenara - Modules", "module1", 0x600 + 0x8000 + 64, "must hold 17984 bytes, not 34368"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.family) + " " + row.memory);
+        sim::Bytes bytes(row.size);
+        for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 31 + 7);
+        const std::string file = std::string("A/") + row.memory + ".bin";
+        std::ofstream(dir.path() / file, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                                 static_cast<std::streamsize>(bytes.size()));
+        // Only a Zenara instrument has module slots.
+        const std::string modules = std::string(row.family).starts_with("VKUSB") ? R"("modules": ["IEPE"], )" : "";
+        const auto bench = dir.path() / "bench.json";
+        std::ofstream(bench) << R"({"instruments": [ {"family": ")" << row.family << R"(", "serial": "A", )" << modules
+                             << R"("memories": {")" << row.memory << R"(": ")" << file << R"("} } ]})";
+        try {
+            sim::SimulatedBench simulated(sim::LoadBenchFile(bench, "virtual"));
+            EXPECT_STREQ(row.error, "");
+            sim::Instrument* instrument = simulated.bench().find("A");
+            std::filesystem::create_directory(dir.path() / "dump");
+            const auto dumped = instrument->dumpMemories(dir.path() / "dump");
+            EXPECT_NE(std::find(dumped.begin(), dumped.end(), row.memory), dumped.end());
+            EXPECT_EQ(FileBytes(dir.path() / "dump" / (std::string(row.memory) + ".bin")), bytes);
+        } catch (const BenchFileError& e) {
+            EXPECT_NE(std::string(row.error), "") << e.what();
+            EXPECT_NE(std::string(e.what()).find(row.error), std::string::npos) << e.what();
         }
     }
 }

@@ -241,6 +241,63 @@ TEST_F(IntelHexTest, MalformedFilesAreRefusedWithFileLineAndReason) {
     ExpectRefused(segment + "\r\n" + Record(0, 2112, {1}) + "\r\n", "line 68: empty line");
 }
 
+// What a report shows of a reading: the data records, where they load, and where their bytes went.
+TEST_F(IntelHexTest, TheReadingsSummaryCountsRecordsRangesAndDroppedBytes) {
+    const std::string config = Record(4, 0, {0x00, 0x30}) + "\r\n" + Record(0, 0, {0x12, 0x34, 0x56}) + "\r\n";
+    const std::string eeprom = Record(4, 0, {0x00, 0xF0}) + "\r\n" + Record(0, 0, {1, 2}) + "\r\n";
+    const std::string low = Record(4, 0, {0x00, 0x00}) + "\r\n";
+    const auto program = Counting(2048 + 96);
+    const std::string firstRun = WithoutEnd(HexFile({program.begin(), program.begin() + 2080}));
+    const std::string secondRun = Record(0, 2080, {program.begin() + 2080, program.end()}) + "\r\n";
+    const struct {
+        const char* what;
+        std::string text;
+        HexImageLayout layout;
+        std::uint32_t records, stored, overrun, dropped;
+        std::vector<HexRange> ranges;
+    } rows[] = {
+        {"past the capacity", HexFile(Counting(32768 + 10)), kUsbImageLayout, 1025, 30720, 10, 10, {{0, 32778}}},
+        {"PIC18 configuration and EEPROM", WithoutEnd(HexFile(Counting(4096))) + config + eeprom + kEndRecord,
+         kUsbImageLayout, 130, 2048, 0, 5, {{0, 4096}, {0x300000, 3}, {0xF00000, 2}}},
+        {"high records between two runs", firstRun + config + low + secondRun + kEndRecord, kUsbImageLayout, 67, 96, 0, 3,
+         {{0, 2080}, {0x300000, 3}, {2080, 64}}},
+        {"empty data records", Record(0, 0, {}) + "\r\n" + HexFile(Counting(1600)), ModuleImageLayout(0x4000), 50, 64, 0, 0,
+         {{0, 1600}}},
+    };
+    for (const auto& row : rows) {
+        const HexImage image = Read(row.text, row.layout);
+        EXPECT_EQ(std::tuple(image.dataRecords, image.storedBytes, image.overrunBytes, image.droppedBytes),
+                  std::tuple(row.records, row.stored, row.overrun, row.dropped))
+            << row.what;
+        EXPECT_EQ(image.ranges, row.ranges) << row.what;
+    }
+
+    // A refusal carries its line and reason apart from the message.
+    std::string badSum = HexFile(Counting(2048 + 256));
+    std::size_t fifth = 0;
+    for (int n = 0; n < 5; ++n) fifth = badSum.find('\n', fifth) + 1;
+    badSum[fifth - 3] = badSum[fifth - 3] == '0' ? '1' : '0';
+    try {
+        Read(badSum);
+        ADD_FAILURE() << "accepted";
+    } catch (const EHexFormatError& e) {
+        EXPECT_EQ(std::tuple(e.line(), e.reason()), std::tuple(5u, "checksum mismatch"));
+    }
+}
+
+TEST_F(IntelHexTest, TheCanImageRefusesASegmentRecord) {
+    const auto bytes = Counting(1536 + 64);
+    EXPECT_EQ(ReadCanHexImage(Write(HexFile(bytes)), debug).bytes[0], bytes[1536]);
+    debug.lines.clear();
+    try {
+        ReadCanHexImage(Write(WithoutEnd(HexFile(bytes)) + Record(2, 0, {0x10, 0x00}) + "\r\n"), debug);
+        ADD_FAILURE() << "accepted";
+    } catch (const EHexFormatError& e) {
+        EXPECT_EQ(std::tuple(e.line(), e.reason()), std::tuple(0u, "segment record, the CAN image is not sent"));
+        EXPECT_EQ(debug.lines, std::vector<std::string>{e.what()});
+    }
+}
+
 TEST_F(IntelHexTest, MissingFileIsAnInputOutputError) {
     EXPECT_THROW(ReadHexImage(dir.path() / "missing.hex", kUsbImageLayout, debug), EInOutError);
 }
