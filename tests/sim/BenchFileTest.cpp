@@ -51,7 +51,7 @@ TEST(BenchFile, TheContractExampleAndTheExtensionsParse) {
                       { "request": "0xa7", "action": "timeout", "on": "read", "slot": 8 } ] },
         { "family": "Velkaro USB", "serial": "TV1", "restartMs": 17000, "eraseMs": 25000,
           "faults": [ { "request": "FLASH_ERASE", "action": "busy" }, { "request": "MEM_READ", "action": "short", "length": 0 },
-                      { "request": "FLASH_WRITE", "action": "corrupt" }, { "request": "MEM_WRITE", "action": "never" },
+                      { "request": "FLASH_WRITE", "action": "corrupt", "byte": 63 }, { "request": "MEM_WRITE", "action": "never" },
                       { "request": "open", "occurrence": 2, "action": "fail", "code": 5 } ] } ] })",
                                            "real");
     EXPECT_EQ(std::tuple(setup.clock, setup.latencyUs), std::tuple("real", 125u));
@@ -71,6 +71,8 @@ TEST(BenchFile, TheContractExampleAndTheExtensionsParse) {
               std::tuple(700u, std::uint8_t{0}, std::optional<int>()));
     const auto& velkaro = setup.instruments[2];
     EXPECT_EQ(std::tuple(velkaro.restartMs, velkaro.eraseMs, velkaro.faults.size()), std::tuple(17000u, 25000u, 5u));
+    EXPECT_EQ(std::tuple(velkaro.faults[2].byte, velkaro.faults[0].byte),
+              std::tuple(std::optional<std::uint32_t>(63), std::optional<std::uint32_t>()));
     EXPECT_EQ(ParseBench("{}", "virtual").instruments.size(), 0u);
 }
 

@@ -445,7 +445,7 @@ std::vector<Sweep> Sweeps() {
         {"IrigClock", FamilyId::IrigClock, {BenchInstrument(FamilyId::IrigClock, "IC000001")}, {true}},
         {"Ulmo", FamilyId::Ulmo, {BenchInstrument(FamilyId::Ulmo, "UL000001")}, {true}},
         {"Velkaro", FamilyId::Velkaro, {tv("TV000001")}, {true}},
-        {"Zenara", FamilyId::Zenara, {Zenara("ZN000001")}, {true}, 2000, 10},
+        {"Zenara", FamilyId::Zenara, {Zenara("ZN000001")}, {true}, 2000, 6},
         // Several instruments: the first of two of the same family is the one upgraded; a mixed
         // bench leaves the other families alone; the second generation upgrades the chosen ones.
         {"TwoVk101", FamilyId::PowerController, {pc("PC000001"), pc("PC000002")}, {true, false}, 500},
@@ -454,7 +454,7 @@ std::vector<Sweep> Sweeps() {
          {false, true, false}, 500},
         {"ThreeVelkaroTwoChosen", FamilyId::Velkaro, {tv("TV000001"), tv("TV000002"), tv("TV000003")},
          {true, false, true}, 500},
-        {"TwoZenara", FamilyId::Zenara, {Zenara("ZN000001"), Zenara("ZN000002")}, {true, true}, 200, 5},
+        {"TwoZenara", FamilyId::Zenara, {Zenara("ZN000001"), Zenara("ZN000002")}, {true, true}, 200, 3},
     };
 }
 

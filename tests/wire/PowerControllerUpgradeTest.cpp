@@ -39,8 +39,10 @@ protected:
     std::string DemoPackage() { return world.Package(*DemoPackageMembers(kDemoVk101)); }
     std::string Run() { return world.Run(upgrader, DemoPackage()); }
     void Fault(const std::string& request, std::uint32_t occurrence, FaultAction action,
-               FaultSide on = FaultSide::Write) {
-        world.bench.addFault(kSerial, {.request = request, .occurrence = occurrence, .action = action, .on = on});
+               FaultSide on = FaultSide::Write, std::optional<std::uint32_t> byte = std::nullopt) {
+        sim::FaultRule rule{.request = request, .occurrence = occurrence, .action = action, .on = on};
+        rule.byte = byte;
+        world.bench.addFault(kSerial, rule);
     }
     bool ProgramUnchanged() { return world.bench.instrument(kSerial).program() == oldProgram; }
     bool BootBlockUntouched() {
@@ -164,6 +166,7 @@ struct Fault {
     std::uint32_t occurrence;
     FaultAction action;
     FaultSide on = FaultSide::Write;
+    std::optional<std::uint32_t> byte{};  // "corrupt": which byte of the reply or row
 };
 
 struct FailureRow {
@@ -183,7 +186,7 @@ class PowerControllerFailureTest : public PowerControllerUpgradeTest,
 
 TEST_P(PowerControllerFailureTest, EndsWithItsTrailAndLeavesNoHandleOpen) {
     const FailureRow& row = GetParam();
-    for (const auto& fault : row.faults) Fault(fault.request, fault.occurrence, fault.action, fault.on);
+    for (const auto& fault : row.faults) Fault(fault.request, fault.occurrence, fault.action, fault.on, fault.byte);
     EXPECT_EQ(Run(), row.message);
     EXPECT_EQ(upgrader.ErrorTrail, row.trail);
     EXPECT_EQ(world.Writes("ERASE_FLASH"), row.erases);
@@ -216,6 +219,12 @@ INSTANTIATE_TEST_SUITE_P(
         FailureRow{"EepromFails", {{"WRITE_EEDATA", 1, FaultAction::Fail}},
                    "Error: " + Trail({"WRITE_EEDATA", "WriteDataToUSBPic"}), Trail({"WRITE_EEDATA", "WriteDataToUSBPic"}), 480},
         FailureRow{"RowRepeatedOnce", {{"READ_FLASH", 17, FaultAction::Corrupt}}, kSuccess, Trail({"WRITE_FLASH2"}), 480},
+        // The row's last byte is compared too: in the read-back reply (5 + 31) and in flash.
+        FailureRow{"RowsLastByteReadWrong", {{"READ_FLASH", 17, FaultAction::Corrupt, FaultSide::Write, 36}}, kSuccess,
+                   Trail({"WRITE_FLASH2"}), 480},
+        FailureRow{"FlashKeepsAWrongLastByte", {{"WRITE_FLASH", 4, FaultAction::Corrupt, FaultSide::Write, 31}},
+                   "Error: " + Trail({"WRITE_FLASH2", "Verification failed", "WriteDataToUSBPic"}),
+                   Trail({"WRITE_FLASH2", "Verification failed", "WriteDataToUSBPic"}), 2},
         FailureRow{"RowDiffersTwice", {{"READ_FLASH", 17, FaultAction::Corrupt}, {"READ_FLASH", 18, FaultAction::Corrupt}},
                    "Error: " + Trail({"WRITE_FLASH2", "Verification failed", "WriteDataToUSBPic"}),
                    Trail({"WRITE_FLASH2", "Verification failed", "WriteDataToUSBPic"}), 9},
