@@ -15,6 +15,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <map>
 #include <mutex>
@@ -517,6 +518,15 @@ protected:
 
         auto points = Points(sweep, clean);
         const std::size_t all = points.size();
+        // ROVENZA_SWEEP_SHARD=k/n runs every n-th point from the k-th, so that a long sweep
+        // shares the cores.
+        if (const char* shard = std::getenv("ROVENZA_SWEEP_SHARD"); shard && full) {
+            const std::size_t k = std::strtoul(shard, nullptr, 10);
+            const std::size_t n = std::max<std::size_t>(1, std::strtoul(std::strchr(shard, '/') ? std::strchr(shard, '/') + 1 : "1", nullptr, 10));
+            std::vector<std::pair<std::size_t, FaultRule>> mine;
+            for (std::size_t i = k; i < points.size(); i += n) mine.push_back(points[i]);
+            points = std::move(mine);
+        }
         if (!full) {
             std::vector<std::pair<std::size_t, FaultRule>> sample;
             const std::size_t stride = std::max<std::size_t>(1, all / sweep.sampled);
