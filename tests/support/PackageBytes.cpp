@@ -42,9 +42,10 @@ std::string BuildRawZip(const std::vector<RawZipMember>& members) {
         Append(shared, static_cast<std::uint32_t>(m.name.size()), 2);
 
         Append(central, 0x02014B50, 4);
-        Append(central, 20, 2);  // version made by
+        Append(central, m.madeBy, 2);
         central += shared;
-        Append(central, 0, 2 + 2 + 2 + 2 + 4);  // extra, comment, disk, attributes: none
+        Append(central, 0, 2 + 2 + 2 + 2);  // extra, comment, disk, internal attributes: none
+        Append(central, m.externalAttributes, 4);
         Append(central, static_cast<std::uint32_t>(out.size()), 4);
         central += m.name;
 
@@ -84,6 +85,16 @@ std::size_t MemberDataOffset(const std::string& zip, std::string_view name) {
             return at + 30 + nameLength + GetLe16(zip, at + 28);
     }
     throw std::runtime_error("no local header for member " + std::string(name));
+}
+
+std::size_t CentralHeaderOffset(const std::string& zip, std::string_view name) {
+    const std::string_view signature("PK\x01\x02", 4);
+    for (std::size_t at = zip.find(signature); at != std::string::npos && at + 46 <= zip.size();
+         at = zip.find(signature, at + 1)) {
+        const std::size_t nameLength = GetLe16(zip, at + 28);
+        if (nameLength == name.size() && zip.compare(at + 46, nameLength, name) == 0) return at;
+    }
+    throw std::runtime_error("no central header for member " + std::string(name));
 }
 
 std::string ReadFileBytes(const std::filesystem::path& path) {

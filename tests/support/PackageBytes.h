@@ -19,6 +19,10 @@ struct RawZipMember {
     std::uint16_t flags = 0;
     std::optional<std::uint32_t> crc{};               // default: CRC-32 of `data`
     std::optional<std::uint32_t> uncompressedSize{};  // default: data.size()
+    // The central header's "version made by" (high byte: the system, 3 for Unix) and external
+    // attributes (for Unix, the file mode in the high 16 bits: 0120777 << 16 marks a link).
+    std::uint16_t madeBy = 20;
+    std::uint32_t externalAttributes = 0;
 };
 
 // Local headers with their data, the central directory, the end-of-central-directory record.
@@ -30,6 +34,8 @@ void PutLe32(std::string& bytes, std::size_t offset, std::uint32_t value);
 // Offset of the data of the member stored as `name`, after its local header, name and extra
 // field (throws std::runtime_error when there is no such member).
 std::size_t MemberDataOffset(const std::string& zip, std::string_view name);
+// Offset of the central header of the member stored as `name` (throws likewise).
+std::size_t CentralHeaderOffset(const std::string& zip, std::string_view name);
 
 std::string ReadFileBytes(const std::filesystem::path& path);
 void WriteFileBytes(const std::filesystem::path& path, std::string_view bytes);
