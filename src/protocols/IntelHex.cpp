@@ -87,6 +87,14 @@ std::optional<std::string> DecodeRecord(const std::string& line, Record& record)
 }  // namespace
 
 HexImage ReadHexImage(const std::filesystem::path& file, const HexImageLayout& layout, DebugOutput& debug) {
+    // Measured before it is opened: only a regular file has a size, and opening a FIFO would
+    // wait for a writer.
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(file, ec);
+    if (ec) throw EInOutError("Cannot open file " + file.string());
+    if (size > kMaxHexFileSize)
+        Refuse(debug, file, 0, std::to_string(size) + " bytes, more than the " + std::to_string(kMaxHexFileSize) +
+                                   " an image file may hold");
     const std::string text = ReadWholeFile(file);
 
     HexImage image;

@@ -19,8 +19,10 @@
 #include "fwu/DemoPackage.h"
 #include "fwu/FwuWriter.h"
 #include "fwu/HexWriter.h"
+#include "package/BootloadIni.h"
 #include "package/UNZDLL.h"
 #include "package/WorkFolder.h"
+#include "protocols/IntelHex.h"
 #include "support/PackageBytes.h"
 #include "support/StreamZip.h"
 #include "support/TempDir.h"
@@ -152,26 +154,30 @@ const RepeatedDeflate& Zeros(std::uint64_t count) {
     return it->second;
 }
 
-// An Intel HEX file that holds `hex`'s image, then `lines` records (`line` each) under extended
-// linear address 1, which never reach the image, then its end-of-file record.
+const std::string kHexEnd = ":00000001FF\r\n";
+const std::string kDroppedDataLine = ":10000000" + std::string(32, '0') + "F0\r\n";  // 16 bytes
+
+// The HEX file `hex` without its end-of-file record, then an extended linear address 1: data
+// records after it never reach the image.
+std::string HexUpToDroppedData(const std::string& hex) {
+    return hex.substr(0, hex.size() - kHexEnd.size()) + ":020000040001F9\r\n";
+}
+
+// `hex` with `lines` copies of `line` that never reach the image, deflated.
 RepeatedDeflate HexWithDroppedLines(const std::string& hex, const std::string& line, std::uint64_t lines) {
-    const std::string end = ":00000001FF\r\n";
-    const std::string head = hex.substr(0, hex.size() - end.size()) + ":020000040001F9\r\n";
     constexpr std::uint64_t kPerChunk = 10000;
     std::string chunk;
     for (std::uint64_t i = 0; i < kPerChunk; ++i) chunk += line;
     std::string tail;
     for (std::uint64_t i = 0; i < lines % kPerChunk; ++i) tail += line;
-    return DeflateRepeated(head, chunk, lines / kPerChunk, tail + end);
+    return DeflateRepeated(HexUpToDroppedData(hex), chunk, lines / kPerChunk, tail + kHexEnd);
 }
-const std::string kDroppedDataLine = ":10000000" + std::string(32, '0') + "F0\r\n";  // 16 bytes, dropped
 
-// The text of a HEX file just over `limit` bytes, its image `hex`'s.
+// `hex` made just longer than `limit` bytes by data that never reaches the image.
 std::string HexOver(const std::string& hex, std::uint64_t limit) {
-    const std::string end = ":00000001FF\r\n";
-    std::string text = hex.substr(0, hex.size() - end.size()) + ":020000040001F9\r\n";
-    while (text.size() + end.size() <= limit) text += kDroppedDataLine;
-    return text + end;
+    std::string text = HexUpToDroppedData(hex);
+    while (text.size() + kHexEnd.size() <= limit) text += kDroppedDataLine;
+    return text + kHexEnd;
 }
 
 std::vector<FwuMember> Demo(std::string_view family) { return *DemoPackageMembers(family); }
@@ -186,25 +192,6 @@ std::vector<FwuMember> Replaced(std::vector<FwuMember> members, const std::strin
     for (FwuMember& m : members)
         if (m.name == name) m.bytes = std::move(bytes);
     return members;
-}
-
-// A central header for `name` copied from `from`, pointing at `offset`, added to `zip`'s
-// central directory (the archive has no comment).
-std::string WithCentralEntry(std::string zip, const std::string& from, const std::string& name, std::uint32_t offset) {
-    const std::size_t at = CentralHeaderOffset(from, name);
-    std::string header = from.substr(at, 46 + name.size());
-    PutLe32(header, 42, offset);
-    const std::size_t end = zip.size() - 22;
-    zip.insert(end, header);
-    const std::size_t eocd = zip.size() - 22;
-    const auto le16 = [&](std::size_t p) {
-        return static_cast<std::uint16_t>(static_cast<unsigned char>(zip[p]) | static_cast<unsigned char>(zip[p + 1]) << 8);
-    };
-    const auto le32 = [&](std::size_t p) { return le16(p) | static_cast<std::uint32_t>(le16(p + 2)) << 16; };
-    PutLe16(zip, eocd + 8, static_cast<std::uint16_t>(le16(eocd + 8) + 1));
-    PutLe16(zip, eocd + 10, static_cast<std::uint16_t>(le16(eocd + 10) + 1));
-    PutLe32(zip, eocd + 12, static_cast<std::uint32_t>(le32(eocd + 12) + header.size()));
-    return zip;
 }
 
 fs::path Raw(const Sandbox& sb, const std::string& bytes) {
@@ -224,8 +211,8 @@ struct Row {
     std::string family;
     std::function<fs::path(const Sandbox&)> make;  // writes the package (and readies the work folder)
     std::string expected;
-    std::vector<std::string> extra = {};                // further arguments
-    std::function<void(const Sandbox&)> check = {};     // what else must hold afterwards
+    std::string reason = {};                          // in the debugger output (standard error)
+    std::function<void(const Sandbox&)> check = {};  // what else must hold afterwards
 };
 
 struct Measured {
@@ -252,15 +239,15 @@ void RunRow(const Row& row, int watchdogSeconds) {
     Sandbox sb;
     const fs::path package = row.make(sb);
     const auto before = Snapshot(sb);
-    std::vector<std::string> command{ROVENZA_CLI_PATH, "--program-folder", sb.program.string(), "--simulate", "\\D",
-                                     row.family,        "\\F",              package.string(),     "\\U"};
-    command.insert(command.end(), row.extra.begin(), row.extra.end());
+    const std::vector<std::string> command{ROVENZA_CLI_PATH, "--program-folder", sb.program.string(), "--simulate",
+                                           "\\D", row.family, "\\F", package.string(), "\\U"};
     const MeasuredRun run = RunMeasured(command, sb.root, watchdogSeconds);
     Table().push_back({row.what, run.timedOut ? "(killed by the watchdog)" : LastLine(run.out), run.seconds, run.peakKiB});
 
     EXPECT_FALSE(run.timedOut) << "still running after " << watchdogSeconds << " s";
     EXPECT_EQ(run.signal, 0) << run.err;
     EXPECT_EQ(LastLine(run.out), row.expected) << run.err;
+    EXPECT_NE(run.err.find(row.reason), std::string::npos) << row.reason << " not in:\n" << run.err.substr(0, 4000);
     EXPECT_EQ(SnapshotChanges(before, Snapshot(sb)), "");
     if (row.check) row.check(sb);
 }
@@ -288,28 +275,28 @@ std::vector<Row> TraversalRows() {
              return Raw(sb, BuildRawZip(Plus(Vk101("a/b/../../../Bootload.ini", "../../pic_USB.hex"),
                                              {Stored("../decoy.txt", "overwritten")})));
          },
-         kSuccess, {}, overwritten},
+         kSuccess, "", overwritten},
         {"traversal: absolute names into the sandbox", kVk101,
          [](const Sandbox& sb) {
              return Raw(sb, BuildRawZip(Plus(Vk101((sb.program / "Bootload.ini").string(), (sb.root / "pic_USB.hex").string()),
                                              {Stored((sb.packages / "decoy.txt").string(), "overwritten")})));
          },
-         kSuccess, {}, overwritten},
+         kSuccess, "", overwritten},
         {"traversal: drive letters C:\\x, D:x, Z:..\\x", kVk101,
          [](const Sandbox& sb) {
              return Raw(sb, BuildRawZip(Plus(Vk101("C:\\Bootload.ini", "D:pic_USB.hex"),
                                              {Stored("Z:..\\decoy.txt", "overwritten")})));
          },
-         kSuccess, {}, overwritten},
+         kSuccess, "", overwritten},
         {"traversal: backslashes ..\\..\\x and \\\\server\\share\\x", kVk101,
          [](const Sandbox& sb) {
              return Raw(sb, BuildRawZip(Plus(Vk101("..\\..\\Bootload.ini", "\\\\server\\share\\pic_USB.hex"),
                                              {Stored("..\\decoy.txt", "overwritten")})));
          },
-         kSuccess, {}, overwritten},
+         kSuccess, "", overwritten},
         {"traversal: sub/D:x (a drive inside the name)", kVk101,
          [](const Sandbox& sb) { return Raw(sb, BuildRawZip(Plus(Vk101(), {Stored("sub/D:decoy.txt", "x")}))); },
-         kNoPackage},
+         kNoPackage, "file name \"D:decoy.txt\" holds a ':'"},
     };
 }
 
@@ -323,7 +310,7 @@ std::vector<Row> LinkRows() {
              return Raw(sb, BuildRawZip(Plus(Vk101(), {Link("escape", sb.root.string()),
                                                        Stored("escape/decoy.txt", "overwritten")})));
          },
-         kSuccess, {},
+         kSuccess, "",
          [noLinkInWork](const Sandbox& sb) {
              noLinkInWork(sb);
              EXPECT_EQ(ReadFileBytes(sb.work / "escape"), sb.root.string());
@@ -335,13 +322,13 @@ std::vector<Row> LinkRows() {
                                                Link("pic_USB.hex", (sb.packages / "real.hex").string())};
              return Raw(sb, BuildRawZip(members));
          },
-         kException, {}, noLinkInWork},
+         kException, "line 1: line does not start with ':'", noLinkInWork},
         {"work folder: Temp is a link to the package folder", kVk101,
          [](const Sandbox& sb) {
              fs::create_directory_symlink(sb.packages, sb.work);
              return Raw(sb, BuildRawZip(Vk101()));
          },
-         kNoPackage, {}, [](const Sandbox& sb) { EXPECT_TRUE(fs::is_symlink(sb.work)); }},
+         kNoPackage, "is a link or not a folder", [](const Sandbox& sb) { EXPECT_TRUE(fs::is_symlink(sb.work)); }},
         {"work folder: links in it to files and a folder outside", kVk101,
          [](const Sandbox& sb) {
              fs::create_directories(sb.work);
@@ -350,7 +337,7 @@ std::vector<Row> LinkRows() {
              fs::create_directory_symlink(sb.root, sb.work / "up");
              return Raw(sb, BuildRawZip(Vk101()));
          },
-         kSuccess, {}, noLinkInWork},
+         kSuccess, "", noLinkInWork},
         {"work folder: hard links in it to files outside", kVk101,
          [](const Sandbox& sb) {
              fs::create_directories(sb.work);
@@ -366,13 +353,20 @@ std::vector<Row> LinkRows() {
              return Raw(sb, BuildRawZip({Deflated("pic_USB.hex", Vk101Hex())}));
          },
          "Instrument or FWU file is not VK101!"},
+        {"work folder: a FIFO as pic_USB.hex, the package without one", kVk101,
+         [](const Sandbox& sb) {
+             fs::create_directories(sb.work);
+             if (mkfifo((sb.work / "pic_USB.hex").c_str(), 0600) != 0) throw std::runtime_error("mkfifo failed");
+             return Raw(sb, BuildRawZip({Stored("Bootload.ini", ManifestText(4))}));
+         },
+         kException, "Cannot open file"},
         {"work folder: the package itself lies in it", kVk101,
          [](const Sandbox& sb) {
              fs::create_directories(sb.work);
              WriteFileBytes(sb.work / "p.fwu", BuildRawZip(Vk101()));
              return sb.work / "p.fwu";
          },
-         kNoPackage, {},
+         kNoPackage, "lies in the work folder",
          [](const Sandbox& sb) {
              ASSERT_TRUE(fs::exists(sb.work / "p.fwu"));
              EXPECT_EQ(ReadFileBytes(sb.work / "p.fwu"), BuildRawZip(Vk101()));
@@ -393,6 +387,7 @@ std::vector<Row> ArchiveRows() {
     };
     std::string renamed = good;  // the image's central name "qic_USB.hex"
     renamed[CentralHeaderOffset(good, "pic_USB.hex") + 46] = 'q';
+    const std::string inconsistent = "Zip archive inconsistent";  // the zip library's word for it
     const auto raw = [](std::string bytes) { return [bytes](const Sandbox& sb) { return Raw(sb, bytes); }; };
     const std::size_t hexCentral = CentralHeaderOffset(good, "pic_USB.hex");
 
@@ -400,7 +395,7 @@ std::vector<Row> ArchiveRows() {
     encrypted.flags = 0x0001;
     RawZipMember aes = Stored("pic_USB.hex", Vk101Hex());
     aes.method = 99;
-    aes.extra = std::string("\x01\x99\x07\x00\x02\x00" "AE\x03\x08\x00", 11);
+    aes.extra = aes.centralExtra = std::string("\x01\x99\x07\x00\x02\x00" "AE\x03\x08\x00", 11);
     RawZipMember badCrc = Deflated("pic_USB.hex", Vk101Hex());
     badCrc.crc = *badCrc.crc ^ 1;
 
@@ -410,9 +405,9 @@ std::vector<Row> ArchiveRows() {
     const std::string innerLocal = inner.substr(0, CentralHeaderOffset(inner, "pic_USB.hex"));
     const std::string covering = BuildRawZip({Stored("Bootload.ini", ManifestText(4)), Stored("cover.bin", innerLocal)});
     const std::string hidden =
-        WithCentralEntry(covering, inner, "pic_USB.hex", static_cast<std::uint32_t>(MemberDataOffset(covering, "cover.bin")));
+        AddCentralEntry(covering, inner, "pic_USB.hex", static_cast<std::uint32_t>(MemberDataOffset(covering, "cover.bin")));
     // Two central entries on one local header.
-    const std::string shared = WithCentralEntry(good, BuildRawZip({Deflated("fpga.bin", Vk101Hex())}), "fpga.bin",
+    const std::string shared = AddCentralEntry(good, BuildRawZip({Deflated("fpga.bin", Vk101Hex())}), "fpga.bin",
                                                 static_cast<std::uint32_t>(hexLocalAt));
 
     std::vector<StreamZipMember> streamed;
@@ -437,39 +432,43 @@ std::vector<Row> ArchiveRows() {
     return {
         {"zip bomb: 1 GiB declared honestly", kVk101,
          [](const Sandbox& sb) { return Raw(sb, BuildRawZip(Plus(Vk101(), {Deflated("fpga.bin", Zeros(1024))}))); },
-         kNoPackage},
+         kNoPackage, "declared size 1073741824 exceeds"},
         {"zip bomb: 1 GiB declared as 1000 bytes", kVk101,
          [](const Sandbox& sb) {
              RawZipMember bomb = Deflated("fpga.bin", Zeros(1024));
              bomb.uncompressedSize = 1000;
              return Raw(sb, BuildRawZip(Plus(Vk101(), {bomb})));
          },
-         kNoPackage},
+         kNoPackage, "holds more data than its declared size of 1000 bytes"},
         {"zip bomb: two honest members of 200 MiB", kVk101,
          [](const Sandbox& sb) {
              return Raw(sb, BuildRawZip(Plus(Vk101(), {Deflated("a.bin", Zeros(200)), Deflated("b.bin", Zeros(200))})));
          },
-         kNoPackage},
-        {"overlap: two central entries on one local header", kVk101, raw(shared), kNoPackage},
-        {"overlap: a member's data holds another member", kVk101, raw(hidden), kNoPackage},
+         kNoPackage, "declared sizes add up to more than"},
+        {"overlap: two central entries on one local header", kVk101, raw(shared), kNoPackage, inconsistent},
+        {"overlap: a member's data holds another member", kVk101, raw(hidden), kNoPackage, "members overlap or hide one another"},
         {"encryption: traditional (flag bit 0)", kVk101,
-         raw(BuildRawZip({Stored("Bootload.ini", ManifestText(4)), encrypted})), kNoPackage},
+         raw(BuildRawZip({Stored("Bootload.ini", ManifestText(4)), encrypted})), kNoPackage,
+         "encrypted members are not supported"},
         {"encryption: AES (method 99)", kVk101, raw(BuildRawZip({Stored("Bootload.ini", ManifestText(4)), aes})),
-         kNoPackage},
+         kNoPackage, "encrypted members are not supported"},
         {"zip64: sizes in zip64 fields", kVk101, raw(BuildStreamZip(zip64)), kSuccess},
-        {"zip64: a local zip64 size near 2^63", kVk101, raw(zip64Huge), kNoPackage},
+        {"zip64: a local zip64 size near 2^63", kVk101, raw(zip64Huge), kNoPackage, "Error 3 reading Zip file"},
         {"data descriptors: streamed members", kVk101, raw(streamedZip), kSuccess},
-        {"data descriptors: central CRC disagrees", kVk101, raw(streamedBadCrc), kNoPackage},
-        {"bad CRC", kVk101, raw(BuildRawZip({Stored("Bootload.ini", ManifestText(4)), badCrc})), kNoPackage},
-        {"truncated: empty file", kVk101, raw(""), kNoPackage},
-        {"truncated: inside the image's data", kVk101, raw(good.substr(0, hexLocalAt + 1000)), kNoPackage},
-        {"truncated: inside the central directory", kVk101, raw(good.substr(0, centralAt + 20)), kNoPackage},
-        {"truncated: one byte short", kVk101, raw(good.substr(0, good.size() - 1)), kNoPackage},
-        {"central/local: names differ", kVk101, raw(renamed), kNoPackage},
-        {"central/local: compressed sizes differ", kVk101, raw(patched(hexLocalAt + 18, 100, true)), kNoPackage},
-        {"central/local: methods differ", kVk101, raw(patched(hexLocalAt + 8, 0, false)), kNoPackage},
-        {"central/local: CRCs differ", kVk101, raw(patched(hexLocalAt + 14, 0x12345678, true)), kNoPackage},
-        {"central/local: uncompressed sizes differ", kVk101, raw(patched(hexCentral + 24, 1000, true)), kNoPackage},
+        {"data descriptors: central CRC disagrees", kVk101, raw(streamedBadCrc), kNoPackage, "CRC error"},
+        {"bad CRC", kVk101, raw(BuildRawZip({Stored("Bootload.ini", ManifestText(4)), badCrc})), kNoPackage, "CRC error"},
+        {"truncated: empty file", kVk101, raw(""), kNoPackage, "Error 1 reading Zip File"},
+        {"truncated: inside the image's data", kVk101, raw(good.substr(0, hexLocalAt + 1000)), kNoPackage,
+         "Error 3 reading Zip file"},
+        {"truncated: inside the central directory", kVk101, raw(good.substr(0, centralAt + 20)), kNoPackage,
+         "Error 3 reading Zip file"},
+        {"truncated: one byte short", kVk101, raw(good.substr(0, good.size() - 1)), kNoPackage,
+         "Not a zip archive"},
+        {"central/local: names differ", kVk101, raw(renamed), kNoPackage, inconsistent},
+        {"central/local: compressed sizes differ", kVk101, raw(patched(hexLocalAt + 18, 100, true)), kNoPackage, inconsistent},
+        {"central/local: methods differ", kVk101, raw(patched(hexLocalAt + 8, 0, false)), kNoPackage, inconsistent},
+        {"central/local: CRCs differ", kVk101, raw(patched(hexLocalAt + 14, 0x12345678, true)), kNoPackage, inconsistent},
+        {"central/local: uncompressed sizes differ", kVk101, raw(patched(hexCentral + 24, 1000, true)), kNoPackage, inconsistent},
     };
 }
 
@@ -477,12 +476,12 @@ std::vector<Row> NameRows() {
     return {
         {"names: two members equal but for case", kVk101,
          [](const Sandbox& sb) { return Raw(sb, BuildRawZip(Plus(Vk101(), {Stored("PIC_USB.HEX", "x")}))); },
-         kNoPackage},
+         kNoPackage, "same name as member \"pic_USB.hex\", case aside"},
         {"names: a NUL byte", kVk101,
          [](const Sandbox& sb) {
              return Raw(sb, BuildRawZip(Plus(Vk101(), {Stored(std::string("decoy.txt\0.hex", 14), "x")})));
          },
-         kNoPackage},
+         kNoPackage, "name holds a NUL byte"},
         {"names: control characters", kVk101,
          [](const Sandbox& sb) {
              return Raw(sb, BuildRawZip(Plus(Vk101(), {Stored("ctl\x01\x1b[2J\r\n\x7f.txt", "x")})));
@@ -492,7 +491,7 @@ std::vector<Row> NameRows() {
          [](const Sandbox& sb) {
              return Raw(sb, BuildRawZip(Plus(Vk101(), {Stored(std::string(65234, 'a') + "/" + std::string(300, 'b'), "x")})));
          },
-         kNoPackage},
+         kNoPackage, "File name too long"},
         {"names: 65535 bytes of folders before the image", kVk101,
          [](const Sandbox& sb) {
              std::string folders;
@@ -528,22 +527,25 @@ std::vector<Row> PlaceRows() {
 }
 
 std::vector<Row> SizeRows() {
-    constexpr std::uint64_t kHexLimit = 4 * kMiB;
+    constexpr std::uint64_t kHexLimit = kMaxHexFileSize;
+    const std::string overHexLimit = "more than the " + std::to_string(kHexLimit) + " an image file may hold";
     return {
-        {"manifest: 10 MB, DeviceType at its end", kVk101,
+        // A manifest is read up to kIniMaxFileSize and not at all beyond.
+        {"manifest: 10 MB, DeviceType in its first lines", kVk101,
          [](const Sandbox& sb) {
-             std::string manifest;
+             std::string manifest = ManifestText(4);
              while (manifest.size() < 10'000'000) manifest += "; a comment that goes on and on and on and on\r\n";
-             manifest += std::string(100'000, 'x') + "\r\n[Info]\r\nDeviceType=4\r\n";
-             return Raw(sb, BuildRawZip({Deflated("Bootload.ini", manifest), Deflated("pic_USB.hex", Vk101Hex())}));
-         },
-         kSuccess},
-        {"manifest: one line of 10 MB", kVk101,
-         [](const Sandbox& sb) {
-             const std::string manifest = "[Info]\r\nDeviceType=4" + std::string(10'000'000, '0') + "\r\n";
              return Raw(sb, BuildRawZip({Deflated("Bootload.ini", manifest), Deflated("pic_USB.hex", Vk101Hex())}));
          },
          "Instrument or FWU file is not VK101!"},
+        {"manifest: 1 MiB, one line, DeviceType at its end", kVk101,
+         [](const Sandbox& sb) {
+             std::string manifest(kIniMaxFileSize, ' ');
+             const std::string end = "\n[Info]\r\nDeviceType=4\r\n";
+             manifest.replace(manifest.size() - end.size(), end.size(), end);
+             return Raw(sb, BuildRawZip({Deflated("Bootload.ini", manifest), Deflated("pic_USB.hex", Vk101Hex())}));
+         },
+         kSuccess},
         {"image: USB.bin of 65,537 bytes", kVelkaro,
          [](const Sandbox& sb) { return Fwu(sb, Replaced(Demo(kDemoVelkaro), "USB.bin", std::string(65537, '\x5A'))); },
          kCorrupted},
@@ -552,21 +554,21 @@ std::vector<Row> SizeRows() {
          kCorrupted},
         {"image: fpga.hex of 2^25 + 1 characters", kIrig,
          [](const Sandbox& sb) { return Fwu(sb, Replaced(Demo(kDemoIrig), "fpga.hex", std::string((1u << 25) + 1, '0'))); },
-         "Error: "},
+         "Error: ", "holds more than 33554432 characters"},
         {"image: pic_USB.hex over 4 MiB", kVk101,
          [kHexLimit](const Sandbox& sb) { return Fwu(sb, Replaced(Demo(kDemoVk101), "pic_USB.hex", HexOver(Vk101Hex(), kHexLimit))); },
-         kException},
+         kException, overHexLimit},
         {"image: ulmo_can.hex over 4 MiB", kUlmo,
          [kHexLimit](const Sandbox& sb) {
              return Fwu(sb, Replaced(Demo(kDemoUlmo), "ulmo_can.hex", HexOver(WriteIntelHex(DemoCanImage()), kHexLimit)));
          },
-         "Error"},
+         "Error", overHexLimit},
         {"image: PIC_IEPE.hex over 4 MiB", kZenara,
          [kHexLimit](const Sandbox& sb) {
              const std::vector<FwuMember> demo = Demo(kDemoZenara);
              return Fwu(sb, Replaced(demo, "PIC_IEPE.hex", HexOver(Bytes(demo, "PIC_IEPE.hex"), kHexLimit)));
          },
-         kException},
+         kException, overHexLimit},
     };
 }
 
@@ -578,7 +580,7 @@ std::vector<Row> LargeRows() {
              const RepeatedDeflate hex = HexWithDroppedLines(Vk101Hex(), ":0000000000\r\n", 10'000'000);
              return Raw(sb, BuildRawZip({Stored("Bootload.ini", ManifestText(4)), Deflated("pic_USB.hex", hex)}));
          },
-         kException},
+         kException, "an image file may hold"},
         {"70,000 members", kVk101,
          [](const Sandbox& sb) {
              std::vector<StreamZipMember> members;
@@ -597,7 +599,7 @@ std::vector<Row> LargeRows() {
              fs::resize_file(sb.package, 2 * 1024 * kMiB);
              return sb.package;
          },
-         kNoPackage},
+         kNoPackage, "Error 1 reading Zip File"},
     };
 }
 
