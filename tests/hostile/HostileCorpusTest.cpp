@@ -246,6 +246,7 @@ void RunRow(const Row& row, int watchdogSeconds) {
 
     EXPECT_FALSE(run.timedOut) << "still running after " << watchdogSeconds << " s";
     EXPECT_EQ(run.signal, 0) << run.err;
+    EXPECT_EQ(run.err.find("Sanitizer"), std::string::npos) << run.err;  // in the sanitizer builds
     EXPECT_EQ(LastLine(run.out), row.expected) << run.err;
     EXPECT_NE(run.err.find(row.reason), std::string::npos) << row.reason << " not in:\n" << run.err.substr(0, 4000);
     EXPECT_EQ(SnapshotChanges(before, Snapshot(sb)), "");

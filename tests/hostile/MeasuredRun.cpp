@@ -70,7 +70,7 @@ MeasuredRun RunMeasured(const std::vector<std::string>& command, const std::file
     while (waitpid(starter, &status, 0) < 0 && errno == EINTR) {
     }
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        throw std::runtime_error("the measuring copy failed: " + ReadFileBytes(err));
+        throw std::runtime_error("the measuring copy failed with status " + std::to_string(status));
 
     MeasuredRun run;
     std::istringstream in(ReadFileBytes(report));
