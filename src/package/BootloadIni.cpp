@@ -2,6 +2,7 @@
 
 #include <fstream>
 #include <limits>
+#include <system_error>
 #include <utility>
 
 #include "WorkFolder.h"
@@ -79,6 +80,11 @@ std::optional<std::int32_t> ParseIniInteger(std::string_view text) {
 TIniFile::TIniFile(std::filesystem::path fileName) : fileName_(std::move(fileName)) {}
 
 std::optional<std::string> TIniFile::Find(std::string_view section, std::string_view key) const {
+    // Measured before it is opened: only a regular file has a size, and opening a FIFO would
+    // wait for a writer.
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(fileName_, ec);
+    if (ec || size > kIniMaxFileSize) return std::nullopt;
     std::ifstream in(fileName_, std::ios::binary);
     if (!in) return std::nullopt;
 

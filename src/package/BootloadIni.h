@@ -7,7 +7,8 @@
 // Section and key names compare without regard to ASCII case; names and values are trimmed of
 // blanks and tabs; a value is cut to 2047 characters. Lines starting with ';' and lines without
 // '=' are ignored, as are keys before the first section. Only the first section of a name is
-// searched, and the first occurrence of a key in it wins. Lines end with CR LF or LF.
+// searched, and the first occurrence of a key in it wins. Lines end with CR LF or LF. A file that
+// is not a regular file, or is larger than kIniMaxFileSize, is not read (as a missing one).
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -17,6 +18,8 @@
 namespace rovenza {
 
 inline constexpr std::size_t kIniMaxValueLength = 2047;
+// A manifest is a few lines; anything this large is no manifest.
+inline constexpr std::uint64_t kIniMaxFileSize = 1024 * 1024;
 
 class TIniFile {
 public:
@@ -24,8 +27,8 @@ public:
 
     const std::filesystem::path& FileName() const { return fileName_; }
 
-    // Each read opens the file afresh; a missing or unreadable file, section or key gives the
-    // default.
+    // Each read opens the file afresh; a missing, unreadable or oversized file, a missing
+    // section or key gives the default.
     std::string ReadString(std::string_view section, std::string_view key, std::string_view defaultValue) const;
     // The value read by ParseIniInteger, or the default when it is not an integer.
     std::int32_t ReadInteger(std::string_view section, std::string_view key, std::int32_t defaultValue) const;

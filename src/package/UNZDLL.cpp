@@ -161,6 +161,7 @@ private:
 std::vector<PlannedMember> PlanMembers(zip_t* za, const UnzParams& params, const Reporter& rep) {
     std::vector<zip_stat_t> selected;
     std::vector<std::string> names;
+    std::vector<std::string> allNames;
     const zip_int64_t count = zip_get_num_entries(za, 0);
     for (zip_int64_t i = 0; i < count; ++i) {
         zip_stat_t st;
@@ -168,16 +169,30 @@ std::vector<PlannedMember> PlanMembers(zip_t* za, const UnzParams& params, const
         if (zip_stat_index(za, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW, &st) != 0 || !(st.valid & ZIP_STAT_NAME))
             rep.Fail(zip_error_code_zip(zip_get_error(za)), "Cannot read member " + std::to_string(i) + ": " + zip_strerror(za));
         std::string stored = st.name;
+        allNames.push_back(stored);
         if (!params.memberNames.empty() &&
             std::find(params.memberNames.begin(), params.memberNames.end(), stored) == params.memberNames.end())
             continue;
         selected.push_back(st);
         names.push_back(std::move(stored));
     }
+    if (params.localNames) {
+        std::vector<std::string> local = *params.localNames;
+        std::sort(local.begin(), local.end());
+        std::sort(allNames.begin(), allNames.end());
+        if (local != allNames) {
+            const std::string what = local.size() == allNames.size()
+                                         ? std::string("other names than the local headers")
+                                         : std::to_string(allNames.size()) + " members, the local headers " +
+                                               std::to_string(local.size());
+            rep.Fail(ZIP_ER_INCONS, "The central directory lists " + what + ": members overlap or hide one another");
+        }
+    }
     // Every name is checked before the first member is written.
     if (const std::string refusal = MemberNamesRefusal(names); !refusal.empty()) rep.Fail(1, refusal);
 
     std::vector<PlannedMember> plan;
+    std::uint64_t total = 0;  // of the members so far: at most twice kMaxMemberSize
     for (std::size_t i = 0; i < selected.size(); ++i) {
         const zip_stat_t& st = selected[i];
         const std::string& stored = names[i];
@@ -200,6 +215,9 @@ std::vector<PlannedMember> PlanMembers(zip_t* za, const UnzParams& params, const
         m.size = st.size;
         m.hasCrc = (st.valid & ZIP_STAT_CRC) != 0;
         m.crc = st.crc;
+        total += m.size;
+        if (total > kMaxMemberSize)
+            rep.Fail(1, "The members' declared sizes add up to more than " + std::to_string(kMaxMemberSize) + " bytes");
         plan.push_back(std::move(m));
     }
     return plan;

@@ -7,8 +7,12 @@
 // name, first under a temporary name and renamed into place once its size and CRC-32 check out.
 // Folder entries are skipped. A member that cannot be extracted fails the whole call with
 // EZipExtractError, after a Message callback with the same text; its temporary file is removed.
+// Refused before anything is written: refused names, two members on one name, encrypted
+// members, unknown methods, declared sizes over kMaxMemberSize (one member's or all together),
+// and a central directory that does not list the members of the local headers.
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -25,7 +29,8 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// The largest declared uncompressed size a member may have.
+// The largest declared uncompressed size a member may have, and all members together: no
+// extraction writes more than this into the base folder.
 inline constexpr std::uint64_t kMaxMemberSize = std::uint64_t{256} * 1024 * 1024;
 
 // The parameter record.
@@ -44,6 +49,10 @@ struct UnzParams {
     std::filesystem::path archive;
     std::filesystem::path baseDir;          // must exist
     std::vector<std::string> memberNames;   // stored names to extract; empty means all
+    // The names of the archive's local headers as a walk over them found them (TZipMaster's):
+    // the central directory must list the same members, in any order, or the archive holds
+    // members that overlap or hide one another and is refused. Not checked when not given.
+    std::optional<std::vector<std::string>> localNames;
 };
 
 // Extracts per `params`; returns the number of members written. Throws EZipExtractError.

@@ -199,6 +199,31 @@ std::int64_t DataDescriptorLength(const unsigned char* d, std::size_t n, const C
     return 0;
 }
 
+// Moves on from the stream's position, four bytes at a time, to the next group of four that
+// holds a signature the walk knows, and leaves the stream there; without one, after the last
+// whole group. Reads in growing blocks, so that a long stretch without a signature (a file of
+// gigabytes that is no archive) costs one pass over it, not a read per group.
+void ScanOn(std::istream& in) {
+    constexpr std::size_t kLargestBlock = 64 * 1024;
+    std::vector<unsigned char> block(256);  // every size a multiple of four
+    for (;;) {
+        const std::streamoff at = in.tellg();
+        in.read(reinterpret_cast<char*>(block.data()), static_cast<std::streamsize>(block.size()));
+        const auto got = static_cast<std::size_t>(in.gcount());
+        in.clear();
+        std::size_t i = 0;
+        for (; i + 4 <= got; i += 4) {
+            const std::uint32_t s = Le32(block.data() + i);
+            if (s == kLocalHeaderSignature || s == kCentralHeaderSignature || s == kEndOfCentralDirSignature) break;
+        }
+        if (i + 4 <= got || got < block.size()) {
+            in.seekg(at + static_cast<std::streamoff>(i));
+            return;
+        }
+        if (block.size() < kLargestBlock) block.resize(block.size() * 2);
+    }
+}
+
 }  // namespace
 
 std::vector<ZipDirEntry> ReadLocalHeaders(std::istream& in, std::int64_t fileSize) {
@@ -218,7 +243,10 @@ std::vector<ZipDirEntry> ReadLocalHeaders(std::istream& in, std::int64_t fileSiz
         if (!ReadExact(in, reinterpret_cast<char*>(sig.data()), 4)) throw EZipStreamError("Error 1 reading Zip File");
         const std::uint32_t signature = Le32(sig.data());
         if (signature == kCentralHeaderSignature || signature == kEndOfCentralDirSignature) break;
-        if (signature != kLocalHeaderSignature) continue;  // scan on, four bytes at a time
+        if (signature != kLocalHeaderSignature) {
+            ScanOn(in);  // four bytes at a time
+            continue;
+        }
         const std::int64_t headerAt = position() - 4;
 
         std::array<unsigned char, kLocalHeaderFieldsSize> header{};
@@ -313,6 +341,11 @@ void TZipMaster::PrepareBaseDir() const {
         const fs::file_status st = it->symlink_status(ec);
         if (ec) break;
         if (fs::is_symlink(st) || fs::is_regular_file(st)) stale.push_back(it->path());
+        // The archive itself would go with them.
+        std::error_code same;
+        if (fs::is_regular_file(st) && fs::equivalent(it->path(), zipFilename_, same))
+            throw EZipExtractError("The archive " + zipFilename_.string() + " lies in the work folder " +
+                                   ExtrBaseDir.string() + ", which the extraction empties");
     }
     if (ec) throw EZipExtractError("Cannot list the work folder " + ExtrBaseDir.string() + ": " + ec.message());
     for (const fs::path& file : stale) {
@@ -360,6 +393,8 @@ void TZipMaster::Extract() {
     params.archive = zipFilename_;
     params.baseDir = ExtrBaseDir;
     params.memberNames = FSpecArgs;
+    params.localNames.emplace();
+    for (const ZipDirEntry& entry : directory_) params.localNames->push_back(entry.FileName);
 
     auto fatal = [this](const std::string& detail) {
         if (op_ != nullptr) {

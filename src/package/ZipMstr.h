@@ -5,10 +5,11 @@
 // Setting the archive name walks the local headers at once; a damaged archive is refused
 // there with EZipStreamError, before anything is extracted. Extract() checks the members'
 // output names (refused names, or two members on one name without regard to case, fail it
-// before anything is touched), refuses a work folder that is a link or not a folder, creates it
-// if needed, removes the files an earlier package left directly in it, and writes every member
-// flat into it; a member that cannot be written intact fails the extraction with
-// EZipExtractError. The process's current folder is never changed.
+// before anything is touched), refuses a work folder that is a link or not a folder, or that
+// holds the archive itself, creates it if needed, removes the files an earlier package left
+// directly in it, and writes every member flat into it; a member that cannot be written intact
+// fails the extraction with EZipExtractError, as does a central directory that lists other
+// members than the walk found. The process's current folder is never changed.
 #include <cstdint>
 #include <filesystem>
 #include <functional>

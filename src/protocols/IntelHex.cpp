@@ -97,6 +97,14 @@ void Note(HexImage& image, std::uint32_t address, std::uint32_t count) {
 }  // namespace
 
 HexImage ReadHexImage(const std::filesystem::path& file, const HexImageLayout& layout, DebugOutput& debug) {
+    // Measured before it is opened: only a regular file has a size, and opening a FIFO would
+    // wait for a writer.
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(file, ec);
+    if (ec) throw EInOutError("Cannot open file " + file.string());
+    if (size > kMaxHexFileSize)
+        Refuse(debug, file, 0, std::to_string(size) + " bytes, more than the " + std::to_string(kMaxHexFileSize) +
+                                   " an image file may hold");
     const std::string text = ReadWholeFile(file);
 
     HexImage image;

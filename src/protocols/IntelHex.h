@@ -10,7 +10,8 @@
 // are dropped, as are bytes beyond the capacity; after a return to address 0 the stream
 // continues where the earlier low records left off.
 //
-// A file is refused, before anything is written to an instrument, when a record is
+// A file larger than kMaxHexFileSize is refused before it is read. A file is refused, before
+// anything is written to an instrument, when a record is
 // malformed or fails its checksum, when the reading ends without an end-of-file record, when
 // a stream record's load address is not the current stream position (a gap or reordering
 // would shift every later byte), when no data byte reaches the image at all, or (where a
@@ -51,7 +52,11 @@ constexpr HexImageLayout ModuleImageLayout(std::uint32_t capacity) {
     return {kModuleImageStart, capacity, HexSegmentRecord::CompletesImage, 0x00};
 }
 
-// The file cannot be opened or read.
+// The largest Intel HEX file read: many times the text of the largest image (a 64,000-byte CAN
+// image is about 180 KB of text), with room for configuration and EEPROM records.
+inline constexpr std::uint64_t kMaxHexFileSize = 4 * 1024 * 1024;
+
+// The file cannot be opened or read (also: it is not a regular file).
 class EInOutError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;

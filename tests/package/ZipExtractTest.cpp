@@ -86,6 +86,17 @@ TEST_F(ExtractionTest, ArchivesAndMembersThatCannotBeExtracted) {
     unknownMethod.method = 77;
     RawZipMember oversized{"fpga.bin", std::string(1000, 'x')};
     oversized.uncompressedSize = static_cast<std::uint32_t>(kMaxMemberSize) + 1;
+    RawZipMember half{"a.bin", "x"};
+    half.uncompressedSize = static_cast<std::uint32_t>(kMaxMemberSize / 2) + 1;
+    RawZipMember otherHalf = half;
+    otherHalf.name = "b.bin";
+    // A member whose data holds another's local header: the walk steps over it, the central
+    // directory lists it.
+    const std::string inner = BuildRawZip({{"pic_USB.hex", "p"}});
+    const std::string covering =
+        afterManifest({"cover.bin", inner.substr(0, CentralHeaderOffset(inner, "pic_USB.hex"))});
+    const std::string hidden = AddCentralEntry(covering, inner, "pic_USB.hex",
+                                               static_cast<std::uint32_t>(MemberDataOffset(covering, "cover.bin")));
     const struct {
         std::string bytes;
         const char* reason;
@@ -100,6 +111,8 @@ TEST_F(ExtractionTest, ArchivesAndMembersThatCannotBeExtracted) {
         {afterManifest(unknownMethod), "Member \"pic_USB.hex\": compression method 77"},
         {afterManifest(oversized), "Member \"fpga.bin\": declared size 268435457 exceeds"},
         {BuildRawZip({{"fpga.bin", "a"}, {"fpga.bin", "b"}}), "same name"},
+        {BuildRawZip({half, otherHalf}), "declared sizes add up to more than 268435456 bytes"},
+        {hidden, "The central directory lists 3 members, the local headers 2"},
         // Passes the walk (an end record four bytes in), but no zip reader takes it.
         {"JUNK" + std::string("PK\x05\x06", 4) + std::string(18, '\x7F'), "Cannot open the archive"},
     };
@@ -133,6 +146,15 @@ TEST_F(ExtractionTest, EarlierFilesAndLinksAreRemovedNotFollowed) {
     EXPECT_EQ(ReadFileBytes(target), "must stay");
     EXPECT_FALSE(fs::exists(outside() / "nowhere"));
     EXPECT_EQ(ReadFileBytes(work() / "subfolder" / "kept.txt"), "folders are left alone");
+}
+
+TEST_F(ExtractionTest, AnArchiveInTheWorkFolderIsRefusedNotRemoved) {
+    fs::create_directories(work());
+    const std::string bytes = BuildRawZip({{"Bootload.ini", ManifestText(4)}});
+    WriteFileBytes(work() / "p.fwu", bytes);
+    EXPECT_THAT(ExtractError(work() / "p.fwu"), HasSubstr("lies in the work folder"));
+    EXPECT_EQ(WorkListing(), Names{"p.fwu"});
+    EXPECT_EQ(ReadFileBytes(work() / "p.fwu"), bytes);
 }
 
 TEST_F(ExtractionTest, WorkFolderIsCreatedOrTheExtractionFails) {

@@ -42,11 +42,13 @@ std::string BuildRawZip(const std::vector<RawZipMember>& members) {
         Append(shared, static_cast<std::uint32_t>(m.name.size()), 2);
 
         Append(central, 0x02014B50, 4);
-        Append(central, 20, 2);  // version made by
+        Append(central, m.madeBy, 2);
         central += shared;
-        Append(central, 0, 2 + 2 + 2 + 2 + 4);  // extra, comment, disk, attributes: none
+        Append(central, static_cast<std::uint32_t>(m.centralExtra.size()), 2);
+        Append(central, 0, 2 + 2 + 2);  // comment, disk, internal attributes: none
+        Append(central, m.externalAttributes, 4);
         Append(central, static_cast<std::uint32_t>(out.size()), 4);
-        central += m.name;
+        central += m.name + m.centralExtra;
 
         Append(out, 0x04034B50, 4);
         out += shared;
@@ -84,6 +86,28 @@ std::size_t MemberDataOffset(const std::string& zip, std::string_view name) {
             return at + 30 + nameLength + GetLe16(zip, at + 28);
     }
     throw std::runtime_error("no local header for member " + std::string(name));
+}
+
+std::size_t CentralHeaderOffset(const std::string& zip, std::string_view name) {
+    const std::string_view signature("PK\x01\x02", 4);
+    for (std::size_t at = zip.find(signature); at != std::string::npos && at + 46 <= zip.size();
+         at = zip.find(signature, at + 1)) {
+        const std::size_t nameLength = GetLe16(zip, at + 28);
+        if (nameLength == name.size() && zip.compare(at + 46, nameLength, name) == 0) return at;
+    }
+    throw std::runtime_error("no central header for member " + std::string(name));
+}
+
+std::string AddCentralEntry(std::string zip, const std::string& from, std::string_view name, std::uint32_t offset) {
+    std::string header = from.substr(CentralHeaderOffset(from, name), 46 + name.size());
+    PutLe32(header, 42, offset);
+    zip.insert(zip.size() - 22, header);
+    const std::size_t end = zip.size() - 22;  // the end record: counts, then the directory's size
+    PutLe16(zip, end + 8, static_cast<std::uint16_t>(GetLe16(zip, end + 8) + 1));
+    PutLe16(zip, end + 10, static_cast<std::uint16_t>(GetLe16(zip, end + 10) + 1));
+    PutLe32(zip, end + 12, GetLe16(zip, end + 12) + (static_cast<std::uint32_t>(GetLe16(zip, end + 14)) << 16) +
+                               static_cast<std::uint32_t>(header.size()));
+    return zip;
 }
 
 std::string ReadFileBytes(const std::filesystem::path& path) {

@@ -44,6 +44,46 @@ std::string RawDeflate(const std::string& data) {
     return out;
 }
 
+RepeatedDeflate DeflateRepeated(const std::string& head, const std::string& chunk, std::uint64_t count,
+                                const std::string& tail) {
+    z_stream z{};
+    if (deflateInit2(&z, Z_BEST_COMPRESSION, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        throw std::runtime_error("deflateInit2 failed");
+    const auto part = [&z](const std::string& text, int flush) {
+        std::string out(deflateBound(&z, static_cast<uLong>(text.size())) + 64, '\0');
+        z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+        z.avail_in = static_cast<uInt>(text.size());
+        z.next_out = reinterpret_cast<Bytef*>(out.data());
+        z.avail_out = static_cast<uInt>(out.size());
+        const int result = deflate(&z, flush);
+        if (z.avail_in != 0 || z.avail_out == 0 || (result != Z_OK && result != Z_STREAM_END))
+            throw std::runtime_error("deflate failed");
+        out.resize(out.size() - z.avail_out);
+        return out;
+    };
+    RepeatedDeflate r;
+    r.deflated = part(head, Z_FULL_FLUSH);
+    if (count > 0) {
+        const std::string code = part(chunk, Z_FULL_FLUSH);
+        if (part(chunk, Z_FULL_FLUSH) != code) throw std::logic_error("a chunk deflated differently the second time");
+        r.deflated.reserve(r.deflated.size() + code.size() * count);
+        for (std::uint64_t i = 0; i < count; ++i) r.deflated += code;
+    }
+    r.deflated += part(tail, Z_FINISH);
+    deflateEnd(&z);
+
+    const auto crcOf = [](const std::string& text) {
+        return static_cast<std::uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(text.data()), static_cast<uInt>(text.size())));
+    };
+    r.crc = crcOf(head);
+    const std::uint32_t chunkCrc = crcOf(chunk);
+    for (std::uint64_t i = 0; i < count; ++i)
+        r.crc = static_cast<std::uint32_t>(crc32_combine64(r.crc, chunkCrc, static_cast<z_off64_t>(chunk.size())));
+    r.crc = static_cast<std::uint32_t>(crc32_combine64(r.crc, crcOf(tail), static_cast<z_off64_t>(tail.size())));
+    r.size = head.size() + chunk.size() * count + tail.size();
+    return r;
+}
+
 std::string WithCrc(std::string data, std::uint32_t crc) {
     // The table index of each of the four bytes follows from the wanted register alone (the
     // top bytes of the table's entries are all different); the bytes then follow going forward.

@@ -27,6 +27,17 @@ std::string BuildStreamZip(const std::vector<StreamZipMember>& members);
 // `data` deflated as a zip member holds it (raw deflate, no header or trailer).
 std::string RawDeflate(const std::string& data);
 
+// Raw deflate of `head`, then `chunk` `count` times, then `tail`, made without holding the whole
+// text: every part ends on a full flush, after which equal input deflates to equal bytes, so one
+// chunk's code is repeated. For members of gigabytes (a zip bomb) or of millions of lines.
+struct RepeatedDeflate {
+    std::string deflated;
+    std::uint64_t size = 0;  // of the text
+    std::uint32_t crc = 0;   // CRC-32 of the text
+};
+RepeatedDeflate DeflateRepeated(const std::string& head, const std::string& chunk, std::uint64_t count,
+                                const std::string& tail);
+
 // `data` with four bytes appended that make its CRC-32 `crc`.
 std::string WithCrc(std::string data, std::uint32_t crc);
 
