@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -62,8 +63,14 @@ private:
     // Up to 11 attempts, 4 s apart, to open the instrument at `index` again after its restart.
     bool ReopenInstrument(std::size_t index);
 
+    // What is wrong with the image at `path` (named `name` in the package), or nothing when it
+    // reads whole and fits `limit`; fills `image`.
+    std::optional<std::string> ReadImage(const std::filesystem::path& path, std::size_t limit,
+                                         std::vector<std::uint8_t>& image) const;
+
     std::vector<std::uint8_t> usbImage_;
     std::vector<std::uint8_t> fpgaImage_;
+    std::string instrument_ = "the instrument";  // the label of the instrument being upgraded
 };
 
 }  // namespace rovenza

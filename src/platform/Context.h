@@ -1,6 +1,7 @@
 #pragma once
 // Everything an upgrade reaches of the outside world, handed to every upgrader. Each test
 // builds its own context, so tests do not share a driver, a clock or a folder.
+#include <atomic>
 #include <filesystem>
 
 #include "Clock.h"
@@ -24,6 +25,10 @@ struct Context {
     std::filesystem::path programFolder;
     // The command trace of the first-generation channel, or nothing when it is off.
     CommandTrace* trace = nullptr;
+    // Set by a front end to ask a running upgrade to stop. The upgraders look at it only where
+    // the instrument can be left as it is (between rows and blocks, in waits; never inside an
+    // exchange); a stage without such a point runs on. Nothing: never asked.
+    const std::atomic<bool>* stop = nullptr;
 };
 
 // The folder that holds the running executable (falls back to the current folder).

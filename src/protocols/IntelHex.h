@@ -61,6 +61,16 @@ public:
 class EHexFormatError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
+    EHexFormatError(const std::string& text, std::size_t line, std::string reason)
+        : std::runtime_error(text), line_(line), reason_(std::move(reason)) {}
+    // The line the refusal concerns (from 1), or 0 for the file as a whole.
+    std::size_t line() const { return line_; }
+    // The reason alone, without file and line; empty when only the message was given.
+    const std::string& reason() const { return reason_; }
+
+private:
+    std::size_t line_ = 0;
+    std::string reason_;
 };
 
 enum class HexEnd {

@@ -49,6 +49,16 @@ bool ExtractPid(const std::string& path, std::string& pid) {
     return true;
 }
 
+std::string ExtractSerial(const std::string& path) {
+    const auto first = path.find('#');
+    if (first == std::string::npos) return {};
+    const auto second = path.find('#', first + 1);
+    if (second == std::string::npos) return {};
+    const auto third = path.find('#', second + 1);
+    if (third == std::string::npos) return {};
+    return path.substr(second + 1, third - second - 1);
+}
+
 FirstGenerationListing ListFirstGeneration(const Context& ctx) {
     FirstGenerationListing listing;
     std::vector<DeviceInterfaceEntry> entries;

@@ -12,6 +12,11 @@ namespace rovenza {
 // The text between "PID_" and the next "#" of the upper-cased path.
 bool ExtractPid(const std::string& path, std::string& pid);
 
+// The instrument's serial number as its device path carries it: the text between the second
+// and the third "#" ("\\?\usb#vid_1234&pid_0db0#PC000001#{...}"), or empty when the path
+// has no such part (the fixed path).
+std::string ExtractSerial(const std::string& path);
+
 // How a failed interface-detail query is reported: "Error " and the system code in decimal.
 std::string DetailErrorText(std::uint32_t code);
 
