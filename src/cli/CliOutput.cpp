@@ -43,6 +43,11 @@ public:
             return;
         }
         const std::string prefix = "[" + ElapsedText(sample.elapsed) + "] ";
+        for (const auto& passed : sample.passedStages) {
+            ProgressSample earlier = sample;
+            earlier.stage = passed;
+            err_ << prefix << StageLabel(earlier) << "...\n";
+        }
         const std::string label = StageLabel(sample);
         if (const auto line = lines_.next(label, sample.percent)) err_ << prefix << *line << '\n' << std::flush;
         if (sample.waiting && !waitTold_ && !label.empty()) {
@@ -124,7 +129,9 @@ public:
     }
     void progress(const ProgressSample& sample) override {
         const double elapsed = static_cast<double>(sample.elapsed.count()) / 1000.0;
-        const bool stageChanged = sample.stage != stage_;
+        for (const auto& passed : sample.passedStages)
+            emit(JsonLine().add("event", "stage").add("stage", passed).add("elapsed", elapsed));
+        const bool stageChanged = sample.stage != stage_ || !sample.passedStages.empty();
         if (stageChanged) {
             stage_ = sample.stage;
             if (!sample.stage.empty()) emit(JsonLine().add("event", "stage").add("stage", sample.stage).add("elapsed", elapsed));

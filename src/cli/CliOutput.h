@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "CliOutcome.h"
 #include "devices/USBDevice.h"
@@ -27,6 +28,7 @@ struct CliDisplay {
 // One look at the running upgrade.
 struct ProgressSample {
     std::string stage;       // the stage text ("Device 2/3 - " first when several instruments run)
+    std::vector<std::string> passedStages;  // stages that began and ended since the last sample
     std::string instrument;  // the serial number when the run works on one instrument
     std::int64_t done = 0;
     std::int64_t total = 0;

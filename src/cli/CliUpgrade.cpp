@@ -82,6 +82,8 @@ int RunCliUpgrade(const CliOptions& options, World& world, CliNotes& notes, CliR
     const auto begin = steady_clock::now();
     StillnessWatch stillness;
     std::size_t instrumentsTold = 0;
+    std::size_t stagesTold = 0;
+    std::string stage;
     bool interruptTold = false;
     const auto look = [&] {
         notes.passOn(reporter);
@@ -92,7 +94,16 @@ int RunCliUpgrade(const CliOptions& options, World& world, CliNotes& notes, CliR
         const std::vector<RunInstrument> instruments = upgrader->Instruments();
         for (; instrumentsTold < instruments.size(); ++instrumentsTold) reporter.instrument(instruments[instrumentsTold]);
         ProgressSample sample;
-        sample.stage = upgrader->GetStageText();
+        // Every stage set since the last look: the last is the one running, the others began
+        // and ended in between (a quick run in virtual time).
+        std::vector<std::string> stages = upgrader->StagesFrom(stagesTold);
+        stagesTold += stages.size();
+        if (!stages.empty()) {
+            stage = stages.back();
+            stages.pop_back();
+        }
+        sample.passedStages = std::move(stages);
+        sample.stage = stage;
         if (instruments.size() == 1) sample.instrument = instruments.front().serial;
         sample.total = upgrader->GetTotalCount();
         sample.done = upgrader->GetDoneCount();

@@ -165,7 +165,14 @@ std::string TUSBDevice::GetStageText() {
 
 void TUSBDevice::SetStageText(std::string text) {
     std::lock_guard lock(stageMutex_);
+    if (stages_.empty() || stages_.back() != text) stages_.push_back(text);
     StageText = std::move(text);
+}
+
+std::vector<std::string> TUSBDevice::StagesFrom(std::size_t from) const {
+    std::lock_guard lock(stageMutex_);
+    if (from >= stages_.size()) return {};
+    return {stages_.begin() + static_cast<std::ptrdiff_t>(from), stages_.end()};
 }
 
 std::int32_t TUSBDevice::ReadManifestDeviceType() {

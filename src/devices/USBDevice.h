@@ -84,6 +84,9 @@ public:
     // The instruments the run has opened so far, in the order they were opened. Safe from any
     // thread while Upgrade runs.
     std::vector<RunInstrument> Instruments() const;
+    // The stage texts set so far, in order, from the `from`-th on (counted from 0), so that a
+    // front end that looks now and then misses no stage of a quick run. Safe from any thread.
+    std::vector<std::string> StagesFrom(std::size_t from) const;
     // Why the run ended as it did: the first reason it met (what follows the first failure is
     // its consequence), or where it stopped when the front end asked it to. Nothing for a run
     // that met no failure. Read it once Upgrade has returned.
@@ -200,6 +203,7 @@ private:
     mutable std::mutex stageMutex_;
     std::string StageText;
     std::vector<RunInstrument> instruments_;  // guarded by stageMutex_
+    std::vector<std::string> stages_;         // guarded by stageMutex_
     std::optional<UpgradeReason> reason_;
     bool stopped_ = false;
 };

@@ -91,7 +91,7 @@ World::World(const WorldOptions& options, Operator& op, WorldHooks hooks) : opti
             throw;
         } catch (const std::exception& e) {
             // The bench file was read: what failed is the request log in the dump folder.
-            throw LocalFault("bench dump: " + std::string(e.what()));
+            throw LocalFault(e.what());
         }
         clock_ = std::make_unique<WatchedClock>(bench_->clock());
         context_ = std::make_unique<Context>(
@@ -112,7 +112,7 @@ void World::finish() {
         try {
             bench_->dump(*options_.dumpDir);
         } catch (const std::exception& e) {
-            throw LocalFault("bench dump: " + std::string(e.what()));
+            throw LocalFault(e.what());
         }
     }
 #endif
