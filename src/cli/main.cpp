@@ -1,4 +1,5 @@
 // rovenza-cli: the upgrade without a window, for unattended use.
+#include <cstdio>
 #include <iostream>
 #include <string>
 #include <vector>
