@@ -159,7 +159,7 @@ public:
     void result(const CliRunResult& result) override {
         out_ << JsonLine()
                     .add("event", "result")
-                    .add("message", result.message)
+                    .add("message", result.message.empty() ? std::nullopt : std::optional<std::string>(result.message))
                     .add("kind", result.outcome.kind)
                     .add("exit", static_cast<int>(result.outcome.exit))
                     .add("reason", result.reason)

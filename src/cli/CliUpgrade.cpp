@@ -140,6 +140,8 @@ int RunCliUpgrade(const CliOptions& options, World& world, CliNotes& notes, CliR
     if (fault && outcome.exit == kExitSuccess) outcome = {kExitLocalFault, ExitKindName(kExitLocalFault)};
     CliRunResult result{stopped ? std::string(kMsgInterrupted) : message, outcome, std::nullopt, fault};
     if (reason && (stopped || message != kMsgSuccess)) result.reason = reason->text;
+    if (interruptTold && !stopped && !result.reason)
+        result.reason = "the upgrade came to its end before a point where it could stop safely";
     reporter.result(result);
     return outcome.exit;
 }
