@@ -4,7 +4,7 @@
 # the core, the Windows backend, rovenza-cli, make-fwu and the unit, package and backend tests,
 # runs the tests under wine, and runs rovenza-cli.exe against a machine without instruments:
 # it must walk the driver's interface class, try "\\.\vkusb-0", print "Instrument is not
-# connected." and exit 1.
+# connected." and exit 4 (no instrument).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${ROVENZA_WIN_BUILD:-$root/build-win}
@@ -59,14 +59,14 @@ status=0
 output=$(tr -d '\r' <"$check/stdout.txt")
 fail() { echo "windows-test: rovenza-cli.exe: $*" >&2; echo "stdout: $output" >&2; exit 1; }
 [ "$output" = "Instrument is not connected." ] || fail "unexpected message"
-[ "$status" -eq 1 ] || fail "exit status $status, expected 1"
+[ "$status" -eq 4 ] || fail "exit status $status, expected 4"
 # The walk over the first-generation class with DIGCF_PRESENT | DIGCF_DEVICEINTERFACE ...
 grep -qiE 'SetupDiGetClassDevs.*\{012ad3ce-c19e-485c-9cc0-3935f972bd45\}.*0x00000012' "$check/wine-trace.txt" ||
   fail "no enumeration of the first-generation interface class"
 # ... then the fixed device, write access, write sharing, OPEN_EXISTING (3), no attributes.
 grep -qF 'CreateFileW L"\\\\.\\vkusb-0" GENERIC_WRITE FILE_SHARE_WRITE  creation 3 attributes 0x0' \
   "$check/wine-trace.txt" || fail "no attempt to open \\\\.\\vkusb-0"
-echo "windows-test: rovenza-cli.exe walked the interface class, tried \\\\.\\vkusb-0, printed \"$output\" and exited 1"
+echo "windows-test: rovenza-cli.exe walked the interface class, tried \\\\.\\vkusb-0, printed \"$output\" and exited 4"
 
 # The command trace switched on without a file name goes to "C:\USBLog.txt" on Windows.
 rm -f "$WINEPREFIX/drive_c/USBLog.txt"

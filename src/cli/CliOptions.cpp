@@ -74,8 +74,25 @@ std::string CliUsage() {
         "                                (default: the folder of the program)\n"
         "  --trace FILE                  write the command trace of the instrument conversation to\n"
         "                                FILE (also: environment variable ROVENZA_TRACE)\n"
+        "  --json                        standard output becomes a stream of JSON objects, one a line\n"
+        "  -q, --quiet                   print only the final message\n"
+        "  -v, --verbose                 print the diagnostics as well\n"
         "  --help, --version\n\n"
-        "Exit status: 0 when the upgrade succeeded, 1 on any other result, 2 on bad usage.\n";
+        "Progress goes to standard error: one line redrawn in place on a terminal, else a line per\n"
+        "stage and per 10 %. The final message goes to standard output, then on standard error the\n"
+        "reason for it. Ctrl-C stops the upgrade at its next safe point; a second Ctrl-C at once.\n\n"
+        "Exit status:\n"
+        "  0  the upgrade succeeded\n"
+        "  1  a result none of the kinds below covers\n"
+        "  2  bad usage\n"
+        "  3  the package is missing, unreadable or refused (\"The FWU file does not exist.\",\n"
+        "     \"Corrupted file\", or an image in it that cannot be read)\n"
+        "  4  no instrument (\"Instrument is not connected.\")\n"
+        "  5  the package is for another family (\"Instrument or FWU file is not ...!\")\n"
+        "  6  the conversation with the instrument failed (\"Error...\", \"... cannot be upgraded!\")\n"
+        "  7  interrupted (Ctrl-C); the final line is \"Interrupted\"\n"
+        "  8  a local file could not be written (command trace, bench dump); a failed upgrade keeps\n"
+        "     its own status\n";
     return text;
 }
 

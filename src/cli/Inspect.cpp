@@ -110,7 +110,7 @@ ImageReport BinaryReport(const fs::path& work, std::string_view file, std::size_
     if (!image.present) return image;
     image.size = fs::file_size(path, ec);
     std::vector<std::uint8_t> bytes;
-    image.accepted = TTERVADevice2::ReadRawImage(path, limit, bytes);
+    image.accepted = !TTERVADevice2::ReadRawImage(path, limit, bytes);
     if (!image.accepted)
         image.refusal = image.size == 0       ? "empty"
                         : image.size > limit ? "larger than the " + std::to_string(limit) + " bytes its memory takes"

@@ -27,6 +27,8 @@ public:
 private:
     // After the reset: the instrument shows its firmware again under the path it had.
     bool RunsNewFirmware();
+    // Keeps the refusal of the configuration text as the run's reason.
+    void NoteFpgaRefusal(const FpgaTextResult& fpga);
     std::uint32_t resetResult_ = 0;
 };
 

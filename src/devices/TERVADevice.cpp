@@ -20,17 +20,40 @@ constexpr std::uint32_t kBeforeVerifyMs = 1000;
 
 }  // namespace
 
-bool TTERVADevice2::ReadRawImage(const std::filesystem::path& path, std::size_t limit, std::vector<std::uint8_t>& image) {
+// The whole file, when it exists, can be read, holds at least one byte and at most `limit`.
+std::optional<std::string> TTERVADevice2::ReadRawImage(const std::filesystem::path& path, std::size_t limit,
+                                                       std::vector<std::uint8_t>& image) {
+    const std::string name = path.filename().string();
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec)) return false;
+    if (!std::filesystem::is_regular_file(path, ec)) return name + ": missing from the package";
     const auto size = std::filesystem::file_size(path, ec);
-    if (ec || size == 0 || size > limit) return false;
+    if (ec) return name + ": cannot be read";
+    if (size == 0) return name + ": empty";
+    if (size > limit) return name + ": " + std::to_string(size) + " bytes, more than the " + std::to_string(limit) +
+                             " its memory holds";
     std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
+    if (!in) return name + ": cannot be read";
     image.resize(static_cast<std::size_t>(size));
     in.read(reinterpret_cast<char*>(image.data()), static_cast<std::streamsize>(image.size()));
     // A file that changed size while it was read is not the file that was measured.
-    return in.gcount() == static_cast<std::streamsize>(image.size()) && in.peek() == std::ifstream::traits_type::eof();
+    if (in.gcount() == static_cast<std::streamsize>(image.size()) && in.peek() == std::ifstream::traits_type::eof())
+        return std::nullopt;
+    return name + ": changed while it was read";
+}
+
+std::optional<std::string> TTERVADevice2::ReadImage(const std::filesystem::path& path, std::size_t limit,
+                                                    std::vector<std::uint8_t>& image) const {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) {
+        // A package of another family holds other images: say so where the manifest tells.
+        const std::int32_t type = TIniFile(WorkFile(kManifestFileName)).ReadInteger(kManifestInfoSection,
+                                                                                   kManifestDeviceTypeKey, -1);
+        for (const auto& family : kFamilies)
+            if (family.deviceType == type && type != DeviceTypeCode)
+                return path.filename().string() + ": missing from the package, which is for " +
+                       std::string(family.listText);
+    }
+    return ReadRawImage(path, limit, image);
 }
 
 TTERVADevice2::TTERVADevice2(const Context& ctx) : TUSBDevice2(ctx) { DeviceTypeCode = kDeviceType; }
@@ -42,8 +65,13 @@ bool TTERVADevice2::PrepareImages(const std::filesystem::path& usbPath, const st
     usbImage_.clear();
     fpgaImage_.clear();
     std::vector<std::uint8_t> usb, fpga;
-    if (WriteUSBImage && !ReadRawImage(usbPath, kEepromImageLimit, usb)) return false;
-    if (WriteFPGAImage && !ReadRawImage(fpgaPath, kFlashImageLimit, fpga)) return false;
+    std::optional<std::string> refusal;
+    if (WriteUSBImage) refusal = ReadImage(usbPath, kEepromImageLimit, usb);
+    if (!refusal && WriteFPGAImage) refusal = ReadImage(fpgaPath, kFlashImageLimit, fpga);
+    if (refusal) {
+        NoteReason(ReasonKind::Package, *refusal);
+        return false;
+    }
     usbImage_ = std::move(usb);
     fpgaImage_ = std::move(fpga);
     ImageBytes = static_cast<std::int32_t>(usbImage_.size() + fpgaImage_.size());
@@ -65,8 +93,10 @@ bool TTERVADevice2::WriteUSBEEPROM(Handle handle) {
         if (image.size() > kSerialBlockAddress) {
             // The image reaches the identity record: the instrument keeps its own.
             SerialBlock record{};
-            if (ReadSerialBlock(ctx_, handle, record) != 0) {
+            if (const auto code = ReadSerialBlock(ctx_, handle, record)) {
                 AppendTrail("EEPROM Read");
+                NoteReason(ReasonKind::Instrument,
+                           instrument_ + ": its identity record could not be read (error " + std::to_string(code) + ")");
                 return false;
             }
             KeepIdentityRecord(image, record.data());
@@ -75,8 +105,10 @@ bool TTERVADevice2::WriteUSBEEPROM(Handle handle) {
             const std::size_t n = std::min(kEepromBlock, image.size() - address);
             const Bytes block(image.begin() + static_cast<std::ptrdiff_t>(address),
                               image.begin() + static_cast<std::ptrdiff_t>(address + n));
-            if (MEM_WRITE(ctx_, handle, static_cast<std::uint16_t>(address), block) != 0) {
+            if (const auto code = MEM_WRITE(ctx_, handle, static_cast<std::uint16_t>(address), block)) {
                 AppendTrail("EEPROM Write");
+                NoteReason(ReasonKind::Instrument, instrument_ + ": MEM_WRITE failed at EEPROM address " +
+                                                       std::to_string(address) + " (error " + std::to_string(code) + ")");
                 return false;
             }
             DoneCount += static_cast<std::int64_t>(n);
@@ -84,18 +116,26 @@ bool TTERVADevice2::WriteUSBEEPROM(Handle handle) {
         for (std::size_t address = 0; address < image.size(); address += kEepromBlock) {
             const std::size_t n = std::min(kEepromBlock, image.size() - address);
             Bytes readBack;
-            if (MEM_READ(ctx_, handle, static_cast<std::uint16_t>(address), n, readBack) != 0) {
+            if (const auto code = MEM_READ(ctx_, handle, static_cast<std::uint16_t>(address), n, readBack)) {
                 AppendTrail("EEPROM Read");
+                NoteReason(ReasonKind::Instrument, instrument_ + ": MEM_READ failed at EEPROM address " +
+                                                       std::to_string(address) + " (error " + std::to_string(code) + ")");
                 return false;
             }
             if (!std::equal(readBack.begin(), readBack.end(), image.begin() + static_cast<std::ptrdiff_t>(address),
                             image.begin() + static_cast<std::ptrdiff_t>(address + n))) {
                 AppendTrail("EEPROM verification failed");
+                NoteReason(ReasonKind::Instrument, instrument_ + ": the EEPROM read back different at address " +
+                                                       std::to_string(address));
                 return false;
             }
             DoneCount += static_cast<std::int64_t>(n);
         }
         return true;
+    } catch (const std::exception& e) {
+        AppendTrail("Exception");
+        NoteReason(ReasonKind::Instrument, instrument_ + ": the EEPROM stage ended with an error: " + e.what());
+        return false;
     } catch (...) {
         AppendTrail("Exception");
         return false;
@@ -106,19 +146,26 @@ bool TTERVADevice2::WriteFPGAFlash(Handle handle) {
     if (!WriteFPGAImage) return true;
     try {
         const bool swap = ReadFPGABitSwap();
+        // Nothing of the flash has been touched yet.
+        if (StopHere("before " + instrument_ + "'s configuration flash was erased")) return false;
         ctx_.clock.sleep(kBeforeEraseMs);
         FLASH_ERASE(ctx_, handle);
         // Wait first, then ask; a status that stays busy ends the wait after the last poll.
+        const std::string erasing = "while " + instrument_ + "'s configuration flash was erased; the flash is left empty";
         for (int polls = 0; polls < kStatusPolls; ++polls) {
+            if (StopHere(erasing)) return false;
             ctx_.clock.sleep(kStatusPollMs);
             Gen2Status status;
-            if (GET_STATUS(ctx_, handle, status) != 0) {
+            if (const auto code = GET_STATUS(ctx_, handle, status)) {
                 AppendTrail("ERASE problem");
+                NoteReason(ReasonKind::Instrument, instrument_ + ": GET_STATUS failed while the configuration flash was erased (error " +
+                                                       std::to_string(code) + ")");
                 return false;
             }
             if (status.Busy == 0) break;
         }
         ctx_.clock.sleep(kAfterEraseMs);
+        if (StopHere(erasing)) return false;
         ctx_.clock.sleep(kBeforeWriteMs);
         // The block as the flash holds it: the image's bytes, bit-reversed when asked.
         const auto blockAt = [&](std::size_t address, std::size_t n) {
@@ -127,30 +174,51 @@ bool TTERVADevice2::WriteFPGAFlash(Handle handle) {
             if (swap) SwapBits(block.data(), block.size());
             return block;
         };
+        // The USB controller keeps its EEPROM image whatever the flash holds, so the instrument
+        // stays reachable and a new run writes the flash again.
+        const auto stopAt = [&](std::size_t address, std::string_view pass) {
+            return address > 0 && StopHere("at byte " + std::to_string(address) + " of " +
+                                           std::to_string(fpgaImage_.size()) + " of " + instrument_ +
+                                           "'s configuration flash (" + std::string(pass) + ")");
+        };
+        const auto failedAt = [&](std::string_view request, std::size_t address, std::uint32_t code) {
+            NoteReason(ReasonKind::Instrument, instrument_ + ": " + std::string(request) + " failed at flash address " +
+                                                   std::to_string(address) + " (error " + std::to_string(code) + ")");
+        };
         for (std::size_t address = 0; address < fpgaImage_.size(); address += kFlashBlock) {
+            if (stopAt(address, "writing")) return false;
             const std::size_t n = std::min(kFlashBlock, fpgaImage_.size() - address);
-            if (FLASH_WRITE(ctx_, handle, static_cast<std::uint32_t>(address), blockAt(address, n)) != 0) {
+            if (const auto code = FLASH_WRITE(ctx_, handle, static_cast<std::uint32_t>(address), blockAt(address, n))) {
                 AppendTrail("FLASH Write");
+                failedAt("FLASH_WRITE", address, code);
                 return false;
             }
             DoneCount += static_cast<std::int64_t>(n);
         }
         ctx_.clock.sleep(kBeforeVerifyMs);
         for (std::size_t address = 0; address < fpgaImage_.size(); address += kFlashBlock) {
+            if (stopAt(address, "verifying")) return false;
             const std::size_t n = std::min(kFlashBlock, fpgaImage_.size() - address);
             Bytes readBack;
-            if (FLASH_READ(ctx_, handle, static_cast<std::uint32_t>(address), static_cast<std::uint8_t>(n), readBack) !=
-                0) {
+            if (const auto code = FLASH_READ(ctx_, handle, static_cast<std::uint32_t>(address),
+                                             static_cast<std::uint8_t>(n), readBack)) {
                 AppendTrail("FLASH Read");
+                failedAt("FLASH_READ", address, code);
                 return false;
             }
             if (readBack != blockAt(address, n)) {
                 AppendTrail("FLASH verification failed");
+                NoteReason(ReasonKind::Instrument, instrument_ + ": the configuration flash read back different at address " +
+                                                       std::to_string(address));
                 return false;
             }
             DoneCount += static_cast<std::int64_t>(n);
         }
         return true;
+    } catch (const std::exception& e) {
+        AppendTrail("Exception");
+        NoteReason(ReasonKind::Instrument, instrument_ + ": the flash stage ended with an error: " + e.what());
+        return false;
     } catch (...) {
         AppendTrail("Exception");
         return false;
@@ -158,7 +226,7 @@ bool TTERVADevice2::WriteFPGAFlash(Handle handle) {
 }
 
 bool TTERVADevice2::ReopenInstrument(std::size_t index) {
-    return ReopenAttempts([&]() -> std::optional<bool> {
+    return ReopenAttempts(instrument_, [&]() -> std::optional<bool> {
         if (Open(DeviceNames[index])) return true;
         return std::nullopt;
     });
@@ -169,12 +237,23 @@ bool TTERVADevice2::UpgradeOne(std::size_t index, std::string& message, bool& fa
     const std::string prefix =
         count < 2 ? std::string() : "Device " + std::to_string(index + 1) + "/" + std::to_string(count) + " - ";
     DoneCount = 0;
-    if (FPGA_POWER(ctx_, Handles[index], false) != 0) {
+    instrument_ = InstrumentLabel(DeviceNames[index]);
+    if (const auto code = FPGA_POWER(ctx_, Handles[index], false)) {
         message = kMsgPowerOffFailed;
+        NoteReason(ReasonKind::Instrument,
+                   instrument_ + ": FPGA_POWER failed when it switched its FPGA off (error " + std::to_string(code) + ")");
         return false;
     }
-    if (ReadManifestDeviceType() != DeviceTypeCode || GetDeviceName() != "TERVA") {
+    if (ReadManifestDeviceType() != DeviceTypeCode) {
+        std::string ignored;
+        ManifestFits(ignored, kMsgNotTerva);  // keeps the reason
         message = kMsgNotTerva;
+        failed = true;
+        return true;
+    }
+    if (GetDeviceName() != "TERVA") {
+        message = kMsgNotTerva;
+        NoteReason(ReasonKind::Instrument, instrument_ + " does not answer to the name TERVA");
         failed = true;
         return true;
     }
@@ -209,6 +288,11 @@ void TTERVADevice2::Upgrade(std::string& message) {
         // takes back the success an earlier instrument left.
         bool anyFailed = false;
         for (std::size_t i = 0; i < Handles.size(); ++i) {
+            // Between instruments: the last one is done with, the next not yet touched.
+            if (i > 0 && StopHere("before " + InstrumentLabel(DeviceNames[i]) + ", the next instrument")) {
+                message = kMsgError;
+                return true;
+            }
             bool failed = false;
             if (!UpgradeOne(i, message, failed)) return false;
             anyFailed = anyFailed || failed;

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,9 +41,10 @@ public:
     // Reads both images whole (those that will be written). False, with nothing kept, when one
     // is missing, cannot be read, is empty or is larger than its memory.
     bool PrepareImages(const std::filesystem::path& usbPath, const std::filesystem::path& fpgaPath);
-    // One image: the whole file, when it exists, can be read, holds at least one byte and at
-    // most `limit`.
-    static bool ReadRawImage(const std::filesystem::path& path, std::size_t limit, std::vector<std::uint8_t>& image);
+    // One image: what is wrong with it, or nothing when the whole file exists, can be read,
+    // holds at least one byte and at most `limit`; fills `image`.
+    static std::optional<std::string> ReadRawImage(const std::filesystem::path& path, std::size_t limit,
+                                                   std::vector<std::uint8_t>& image);
     // Writes the prepared EEPROM image 16 bytes a frame and reads it back; the instrument's
     // identity record stays as it was. False with the trail's entry on the first failure.
     bool WriteUSBEEPROM(Handle handle);
@@ -65,8 +67,13 @@ private:
     // Up to 11 attempts, 4 s apart, to open the instrument at `index` again after its restart.
     bool ReopenInstrument(std::size_t index);
 
+    // ReadRawImage, naming the family a missing image's package is for.
+    std::optional<std::string> ReadImage(const std::filesystem::path& path, std::size_t limit,
+                                         std::vector<std::uint8_t>& image) const;
+
     std::vector<std::uint8_t> usbImage_;
     std::vector<std::uint8_t> fpgaImage_;
+    std::string instrument_ = "the instrument";  // the label of the instrument being upgraded
 };
 
 }  // namespace rovenza

@@ -38,34 +38,60 @@ HexImage TULMODevice::ReadCanImage() {
         return ReadCanHexImage(WorkFile(kUlmoCanHexName), ctx_.debug);
     } catch (const EInOutError& e) {
         ctx_.debug.write(e.what());
+        NoteImageRefusal(kUlmoCanHexName, e);
+        throw;
+    } catch (const EHexFormatError& e) {
+        NoteImageRefusal(kUlmoCanHexName, e);
         throw;
     }
 }
 
 bool TULMODevice::WriteDataToCAN(const HexImage& image) {
+    const std::string instrument = CurrentInstrument();
     try {
         const Handle handle = FirstHandle();
-        bool accepted = true;
+        std::uint32_t refused = 0;  // blocks not acknowledged
         std::uint8_t reply[kCanPacketSize] = {};
+        const std::string blocks = std::to_string(kCanBlockCount);
+        auto failed = [&](std::uint32_t b, std::string_view half, std::uint32_t code) {
+            NoteReason(ReasonKind::Instrument, instrument + ": " + std::string(half) + " failed at CAN block " +
+                                                   std::to_string(b + 1) + " of " + blocks + " (error " +
+                                                   std::to_string(code) + ")");
+            return false;
+        };
         for (std::uint32_t b = 0; b < kCanBlockCount; ++b) {
+            // Between blocks the USB microcontroller runs its new firmware and can send the CAN
+            // image again.
+            if (b > 0 && StopHere("after block " + std::to_string(b) + " of " + blocks + " of " + instrument +
+                                  "'s CAN image"))
+                return false;
             Step();
             const std::uint8_t* block = image.bytes.data() + b * kCanBlockSize;
             const auto address = static_cast<std::uint16_t>(kCanFirstAddress + kCanBlockSize * b);
             const CanPacket first = CanFirstHalf(address, block);
             std::uint32_t replyLimit = kCanPacketSize;
-            if (CommandExchange(ctx_, handle, first.data(), kCanPacketSize, kDefaultParameter, kDefaultParameter, reply,
-                                replyLimit) != 0)
-                return false;
+            if (const auto code = CommandExchange(ctx_, handle, first.data(), kCanPacketSize, kDefaultParameter,
+                                                  kDefaultParameter, reply, replyLimit))
+                return failed(b, "CAN_FIRST", code);
             const CanPacket second = CanSecondHalf(block);
             replyLimit = kCanPacketSize;
-            if (CommandExchange(ctx_, handle, second.data(), kCanPacketSize, kDefaultParameter, kDefaultParameter,
-                                reply, replyLimit) != 0)
-                return false;
+            if (const auto code = CommandExchange(ctx_, handle, second.data(), kCanPacketSize, kDefaultParameter,
+                                                  kDefaultParameter, reply, replyLimit))
+                return failed(b, "CAN_SECOND", code);
             // A block that is not acknowledged does not stop the upload; the stage fails at its end.
-            if (replyLimit < 1 || reply[0] != kCanBlockAccepted) accepted = false;
+            if (replyLimit < 1 || reply[0] != kCanBlockAccepted) ++refused;
         }
-        if (!FinishCANUpload()) return false;
-        return accepted;
+        if (!FinishCANUpload()) {
+            NoteReason(ReasonKind::Instrument, instrument + ": the CAN microcontroller did not accept the end of the upload");
+            return false;
+        }
+        if (refused != 0)
+            NoteReason(ReasonKind::Instrument, instrument + ": the CAN microcontroller did not acknowledge " +
+                                                   std::to_string(refused) + " of " + blocks + " blocks");
+        return refused == 0;
+    } catch (const std::exception& e) {
+        NoteReason(ReasonKind::Instrument, instrument + ": the CAN stage ended with an error: " + e.what());
+        return false;
     } catch (...) {
         return false;
     }

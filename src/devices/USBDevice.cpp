@@ -1,5 +1,7 @@
 #include "USBDevice.h"
 
+#include <algorithm>
+#include <fstream>
 #include <system_error>
 
 #include "package/BootloadIni.h"
@@ -118,8 +120,19 @@ bool TUSBDevice::Close(const std::string&) {
 }
 
 bool TUSBDevice::ExtractPackage(const std::string& fileName) {
+    const std::string name = PackageLabel();
     std::error_code ec;
-    if (fileName.empty() || !std::filesystem::is_regular_file(fileName, ec)) return false;
+    if (fileName.empty()) {
+        NoteReason(ReasonKind::Package, "no package file given");
+        return false;
+    }
+    if (!std::filesystem::is_regular_file(fileName, ec)) {
+        const auto status = std::filesystem::status(fileName, ec);
+        NoteReason(ReasonKind::Package, name + (std::filesystem::is_directory(status) ? ": is a folder"
+                                                : std::filesystem::exists(status)    ? ": not a regular file"
+                                                                                      : ": no such file"));
+        return false;
+    }
     try {
         TZipMaster zip(&ctx_.op);
         zip.SetZipFilename(fileName);
@@ -129,8 +142,22 @@ bool TUSBDevice::ExtractPackage(const std::string& fileName) {
         return true;
     } catch (const std::exception& e) {
         ctx_.debug.write(std::string("Package ") + fileName + ": " + e.what());
+        if (dynamic_cast<const EWorkFolderError*>(&e)) {
+            NoteReason(ReasonKind::Package, e.what());
+        } else if (dynamic_cast<const EZipStreamError*>(&e)) {
+            // The walk scans for local headers; a file that does not start with one was never an
+            // archive, one that does is a damaged archive.
+            char start[4] = {};
+            std::ifstream(fileName, std::ios::binary).read(start, sizeof start);
+            const bool zip = start[0] == 'P' && start[1] == 'K' && start[2] == 3 && start[3] == 4;
+            NoteReason(ReasonKind::Package, name + (zip ? std::string(": damaged zip archive (") + e.what() + ")"
+                                                        : std::string(": not a zip archive")));
+        } else {
+            NoteReason(ReasonKind::Package, name + ": " + e.what());
+        }
         return false;
     } catch (...) {
+        NoteReason(ReasonKind::Package, name + ": cannot be unpacked");
         return false;
     }
 }
@@ -142,7 +169,14 @@ std::string TUSBDevice::GetStageText() {
 
 void TUSBDevice::SetStageText(std::string text) {
     std::lock_guard lock(stageMutex_);
+    if (stages_.empty() || stages_.back() != text) stages_.push_back(text);
     StageText = std::move(text);
+}
+
+std::vector<std::string> TUSBDevice::StagesFrom(std::size_t from) const {
+    std::lock_guard lock(stageMutex_);
+    if (from >= stages_.size()) return {};
+    return {stages_.begin() + static_cast<std::ptrdiff_t>(from), stages_.end()};
 }
 
 std::int32_t TUSBDevice::ReadManifestDeviceType() {
@@ -167,6 +201,64 @@ void TUSBDevice::AppendTrail(std::string_view step) {
     ErrorTrail += step;
 }
 
+std::vector<RunInstrument> TUSBDevice::Instruments() const {
+    std::lock_guard lock(stageMutex_);
+    return instruments_;
+}
+
+void TUSBDevice::RecordInstruments() {
+    std::vector<std::string> paths = DeviceNames;
+    if (paths.empty()) paths.push_back(openedPath_.empty() ? std::string(kFixedDevicePath) : openedPath_);
+    std::lock_guard lock(stageMutex_);
+    for (const auto& path : paths) {
+        RunInstrument instrument{path, DevicePathSerial(path)};
+        const bool known = std::any_of(instruments_.begin(), instruments_.end(), [&](const RunInstrument& i) {
+            return instrument.serial.empty() ? i.path == instrument.path : i.serial == instrument.serial;
+        });
+        if (!known) instruments_.push_back(std::move(instrument));
+    }
+}
+
+void TUSBDevice::NoteReason(ReasonKind kind, std::string text) {
+    if (!reason_) reason_ = UpgradeReason{kind, std::move(text)};
+}
+
+void TUSBDevice::NoteImageRefusal(std::string_view fileName, const std::exception& refusal) {
+    const std::string name(fileName);
+    if (const auto* hex = dynamic_cast<const EHexFormatError*>(&refusal); hex && !hex->reason().empty()) {
+        NoteReason(ReasonKind::Package,
+                   name + (hex->line() > 0 ? " line " + std::to_string(hex->line()) : std::string()) + ": " + hex->reason());
+        return;
+    }
+    if (dynamic_cast<const EHexFormatError*>(&refusal)) {
+        NoteReason(ReasonKind::Package, name + ": refused (" + refusal.what() + ")");
+        return;
+    }
+    std::error_code ec;
+    const bool present = std::filesystem::exists(WorkFile(fileName), ec);
+    NoteReason(ReasonKind::Package, name + (present ? ": cannot be read" : ": missing from the package"));
+}
+
+bool TUSBDevice::StopHere(const std::string& where) {
+    if (ctx_.stop == nullptr || !ctx_.stop->load(std::memory_order_relaxed)) return false;
+    if (!stopped_) reason_ = UpgradeReason{ReasonKind::Stopped, "stopped " + where};
+    stopped_ = true;
+    return true;
+}
+
+std::string TUSBDevice::InstrumentLabel(const std::string& path) {
+    const std::string serial = DevicePathSerial(path);
+    return serial.empty() ? std::string("the instrument") : "instrument " + serial;
+}
+
+std::string TUSBDevice::PackageLabel() const { return std::filesystem::path(PackageFileName).filename().string(); }
+
+std::string_view TUSBDevice::FamilyName() const {
+    for (const auto& family : kFamilies)
+        if (family.deviceType == DeviceTypeCode) return family.listText;
+    return "instrument";
+}
+
 std::filesystem::path TUSBDevice::WorkFile(std::string_view name) const {
     return WorkFolderPath(ctx_.programFolder) / std::string(name);
 }
@@ -174,24 +266,38 @@ std::filesystem::path TUSBDevice::WorkFile(std::string_view name) const {
 void TUSBDevice::RunUpgrade(std::string& message, const UpgradeRules& rules,
                             const std::function<bool(std::string&)>& stages) {
     message = kMsgError;
+    reason_.reset();
+    stopped_ = false;
+    {
+        std::lock_guard lock(stageMutex_);
+        instruments_.clear();
+    }
     bool trail = true;
     try {
         if (!ExtractPackage(PackageFileName)) {
             message = kMsgNoPackage;
             return;
         }
+        if (StopHere("before any instrument was opened")) return;
         if (!Open("")) {
+            NoteReason(ReasonKind::Instrument, "no " + std::string(FamilyName()) + " instrument found");
             message = kMsgNotConnected;
             return;
         }
+        RecordInstruments();
         // Closes on every way out of the stages, an exception included.
         struct CloseGuard {
             TUSBDevice& device;
             ~CloseGuard() { device.Close(""); }
         } guard{*this};
         trail = stages(message);
+    } catch (const std::exception& e) {
+        message = rules.exceptionMessage;
+        NoteReason(ReasonKind::Instrument, std::string("the run ended with an error: ") + e.what());
+        Close("");
     } catch (...) {
         message = rules.exceptionMessage;
+        NoteReason(ReasonKind::Instrument, "the run ended with an unknown error");
         Close("");
     }
     if (!trail || message != kMsgError) return;
@@ -200,41 +306,64 @@ void TUSBDevice::RunUpgrade(std::string& message, const UpgradeRules& rules,
 }
 
 bool TUSBDevice::ManifestFits(std::string& message, std::string_view wrongKindMessage) {
-    if (ReadManifestDeviceType() == DeviceTypeCode) return true;
+    const std::int32_t found = ReadManifestDeviceType();
+    if (found == DeviceTypeCode) return true;
     message = wrongKindMessage;
+    std::string why;
+    std::error_code ec;
+    if (found == -1) {
+        why = std::filesystem::exists(WorkFile(kManifestFileName), ec) ? "Bootload.ini names no device type"
+                                                                       : "the package holds no Bootload.ini";
+    } else {
+        why = "a package of device type " + std::to_string(found);
+        for (const auto& family : kFamilies)
+            if (family.deviceType == found) why = "a package for " + std::string(family.listText);
+    }
+    NoteReason(ReasonKind::Package, PackageLabel() + ": " + why + ", not for " + std::string(FamilyName()) +
+                                        " (device type " + std::to_string(DeviceTypeCode) + ")");
     return false;
 }
 
 bool TUSBDevice::ReopenAfterRestart() {
-    return ReopenAttempts([this]() -> std::optional<bool> {
+    const std::string instrument = CurrentInstrument();
+    return ReopenAttempts(instrument, [&]() -> std::optional<bool> {
         switch (OpenNewPath(pathsBeforeRestart_, {firmwarePid_, kPidBootLoader})) {
             case Reopen::Opened: return true;
-            case Reopen::Ambiguous: return false;
+            case Reopen::Ambiguous:
+                NoteReason(ReasonKind::Instrument,
+                           "several instruments appeared after " + instrument + " restarted; none of them was opened");
+                return false;
             case Reopen::NotYet: break;
         }
         return std::nullopt;
     });
 }
 
-bool TUSBDevice::ReopenAttempts(const std::function<std::optional<bool>()>& attempt) {
+bool TUSBDevice::ReopenAttempts(const std::string& instrument, const std::function<std::optional<bool>()>& attempt) {
     constexpr std::uint32_t kReopenWaitMs = 4000;
     constexpr int kAttempts = 11;
     for (int n = 0; n < kAttempts; ++n) {
+        if (StopHere("while " + instrument + " was restarting")) return false;
         ctx_.clock.sleep(kReopenWaitMs);
         if (const std::optional<bool> done = attempt()) return *done;
     }
+    NoteReason(ReasonKind::Instrument, instrument + " did not come back after its restart within " +
+                                           std::to_string(kAttempts) + " tries");
     return false;
 }
 
 bool TUSBDevice::AwaitFirmware(const std::function<bool(const FirstGenerationListing&)>& back) {
     constexpr std::uint32_t kWatchMs = 30000;
     constexpr std::uint32_t kPollMs = 500;
+    const std::string instrument = CurrentInstrument();
     for (std::uint32_t waited = 0;; waited += kPollMs) {
         if (back(ListFirstGeneration(ctx_))) return true;
         if (waited >= kWatchMs) break;
+        if (StopHere("while waiting for " + instrument + " to show its new firmware")) return false;
         ctx_.clock.sleep(kPollMs);
     }
     ctx_.debug.write("The instrument did not show its new firmware within 30 s of its restart");
+    NoteReason(ReasonKind::Instrument, instrument + " did not show its new firmware within 30 s of its restart");
     AppendTrail("Not running the new firmware");
     return false;
 }
@@ -244,6 +373,10 @@ HexImage TUSBDevice::ReadWorkImage(std::string_view fileName, const HexImageLayo
         return ReadHexImage(WorkFile(fileName), layout, ctx_.debug);
     } catch (const EInOutError& e) {
         ctx_.debug.write(e.what());
+        NoteImageRefusal(fileName, e);
+        throw;
+    } catch (const EHexFormatError& e) {
+        NoteImageRefusal(fileName, e);
         throw;
     }
 }

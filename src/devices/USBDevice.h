@@ -39,6 +39,27 @@ inline constexpr std::string_view kMsgNoPackage = "The FWU file does not exist."
 inline constexpr std::string_view kMsgNotConnected = "Instrument is not connected.";
 inline constexpr std::string_view kMsgSuccess = "Firmware upgrade successful!";
 
+// Why a run ended as it did, in plain words that name the file or the instrument, for a front end
+// to tell beside the final message (which stays the family's own). The kind says what the
+// failure concerned where the message alone does not: a refused image ends some families' runs
+// with a bare "Error".
+enum class ReasonKind {
+    Package,     // the package or an image in it, or the work folder it is unpacked into
+    Instrument,  // no instrument, or the conversation with it
+    Stopped,     // the front end asked the run to stop (Context::stop)
+};
+struct UpgradeReason {
+    ReasonKind kind = ReasonKind::Instrument;
+    std::string text;
+};
+
+// An instrument a run works on: the device path it was first opened by and the serial number
+// that path carries (empty for the fixed path).
+struct RunInstrument {
+    std::string path;
+    std::string serial;
+};
+
 // Asks the first-generation firmware for its name (the reply's characters from the fifth on).
 inline constexpr std::string_view kNameQueryCommand{"\x00\x02\x00\x0D\x00", 5};
 
@@ -60,6 +81,18 @@ public:
     virtual void Upgrade(std::string& message) = 0;
 
     std::int64_t GetDoneCount() const { return DoneCount.load(std::memory_order_relaxed); }
+    // The instruments the run has opened so far, in the order they were opened. Safe from any
+    // thread while Upgrade runs.
+    std::vector<RunInstrument> Instruments() const;
+    // The stage texts set so far, in order, from the `from`-th on (counted from 0), so that a
+    // front end that looks now and then misses no stage of a quick run. Safe from any thread.
+    std::vector<std::string> StagesFrom(std::size_t from) const;
+    // Why the run ended as it did: the first reason it met (what follows the first failure is
+    // its consequence), or where it stopped when the front end asked it to. Nothing for a run
+    // that met no failure. Read it once Upgrade has returned.
+    const std::optional<UpgradeReason>& Reason() const { return reason_; }
+    // True when the run ended early because the front end asked it to stop.
+    bool Stopped() const { return stopped_; }
     std::int32_t ReadManifestDeviceType();
     // Sends `command` on the first handle and returns the whole 64-byte reply buffer. Raises
     // OSError when the exchange fails.
@@ -89,6 +122,23 @@ public:
 
 protected:
     void AppendTrail(std::string_view step);
+    // Keeps `text` as the run's reason unless one is kept already.
+    void NoteReason(ReasonKind kind, std::string text);
+    // Keeps the refusal of an image in the work folder (EInOutError, EHexFormatError) as the
+    // run's reason; `fileName` is the image's name in the package.
+    void NoteImageRefusal(std::string_view fileName, const std::exception& refusal);
+    // True when the front end asks the run to stop (Context::stop); the run then keeps
+    // "stopped " + `where` as its reason. Called only where the instrument can be left as it is.
+    bool StopHere(const std::string& where);
+    // "instrument PC000001" for the instrument that `path` reaches; "the instrument" when the
+    // path carries no serial number.
+    static std::string InstrumentLabel(const std::string& path);
+    // The label of the first-generation instrument the first handle reaches (or reached last).
+    std::string CurrentInstrument() const { return InstrumentLabel(openedPath_); }
+    // The package's file name without its folder, as reasons name it.
+    std::string PackageLabel() const;
+    // The list text of the family this upgrader belongs to (by DeviceTypeCode).
+    std::string_view FamilyName() const;
     // program folder / "Temp" / name
     std::filesystem::path WorkFile(std::string_view name) const;
     // Open of the first-generation families: the first path of the first identifier that
@@ -130,7 +180,8 @@ protected:
     bool ReopenAfterRestart();
     // The reopen loop every family waits out a restart with: up to 11 attempts, each after
     // 4 s. `attempt` returns true (opened), false (give up now) or nothing (try again).
-    bool ReopenAttempts(const std::function<std::optional<bool>()>& attempt);
+    // `instrument` (its label) names it in the reason when it does not come back.
+    bool ReopenAttempts(const std::string& instrument, const std::function<std::optional<bool>()>& attempt);
     // Success means the new firmware runs: watches the interface walk (no request to the
     // instrument) for up to 30 s until `back` sees the instrument; otherwise the trail gets
     // "Not running the new firmware" and the result is false.
@@ -147,8 +198,16 @@ protected:
     std::vector<std::string> pathsBeforeRestart_;
 
 private:
+    // Records the instruments Open has opened (the second generation's DeviceNames, else the
+    // first handle's path).
+    void RecordInstruments();
+
     mutable std::mutex stageMutex_;
     std::string StageText;
+    std::vector<RunInstrument> instruments_;  // guarded by stageMutex_
+    std::vector<std::string> stages_;         // guarded by stageMutex_
+    std::optional<UpgradeReason> reason_;
+    bool stopped_ = false;
 };
 
 }  // namespace rovenza

@@ -75,6 +75,9 @@ bool TUSBDevice2::Open(const std::string& id) {
                 for (std::size_t i = items.size(); i-- > 0;)
                     if (!checked(i)) DropDevice(static_cast<int>(i));
             } else {
+                NoteReason(ReasonKind::Instrument, checks ? "none of the " + std::to_string(items.size()) +
+                                                                " attached instruments was chosen"
+                                                          : std::string("the choice of instruments was cancelled"));
                 Close("");
             }
         }

@@ -23,6 +23,9 @@ constexpr std::uint32_t kEepromReplyLimit = 1;
 }  // namespace
 
 bool TUSBDevice::GoBootLoad() {
+    const std::string instrument = CurrentInstrument();
+    // Nothing has been sent yet: the instrument still runs its firmware.
+    if (StopHere("before " + instrument + " left its firmware")) return false;
     // Boot loaders listed now belong to other instruments, unless the one open is among them.
     std::vector<std::string> before = ListFirstGeneration(ctx_).withPid(kPidBootLoader);
     std::erase_if(before, [&](const std::string& path) { return ContainsPath({openedPath_}, path); });
@@ -39,13 +42,19 @@ bool TUSBDevice::GoBootLoad() {
 
     ctx_.clock.sleep(kSwitchSettleMs);
     for (int attempt = 0; attempt < kReopenAttempts; ++attempt) {
+        if (StopHere("while " + instrument + " was on its way into its boot loader")) return false;
         ctx_.clock.sleep(kReopenIntervalMs);
         switch (OpenNewPath(before, {kPidBootLoader})) {
             case Reopen::Opened: return true;
-            case Reopen::Ambiguous: return false;
+            case Reopen::Ambiguous:
+                NoteReason(ReasonKind::Instrument, "several boot loaders appeared after " + instrument +
+                                                       " left its firmware; none of them was opened");
+                return false;
             case Reopen::NotYet: break;
         }
     }
+    NoteReason(ReasonKind::Instrument, instrument + " did not come back in its boot loader within " +
+                                           std::to_string(kReopenAttempts) + " tries");
     return false;
 }
 
@@ -55,6 +64,8 @@ bool TUSBDevice::WriteDataToUSBPic(const HexImage& image) {
         return false;
     }
     const Handle handle = FirstHandle();
+    const std::string instrument = CurrentInstrument();
+    std::string at;  // where the writer is, for the reason of a failure
 
     BootLoaderPacket packet;
     std::uint8_t reply[64] = {};
@@ -64,9 +75,12 @@ bool TUSBDevice::WriteDataToUSBPic(const HexImage& image) {
                     std::string_view step) {
         packet.SetHeader(cmd, len, address);
         replyLimit = limit;
-        if (CommandExchange(ctx_, handle, packet.data(), kBootPacketSize, kDefaultParameter, kDefaultParameter, reply,
-                            replyLimit) != 0) {
+        if (const std::uint32_t code = CommandExchange(ctx_, handle, packet.data(), kBootPacketSize, kDefaultParameter,
+                                                       kDefaultParameter, reply, replyLimit);
+            code != 0) {
             AppendTrail(step);
+            NoteReason(ReasonKind::Instrument,
+                       instrument + ": " + std::string(step) + " failed " + at + " (error " + std::to_string(code) + ")");
             return false;
         }
         return true;
@@ -77,9 +91,14 @@ bool TUSBDevice::WriteDataToUSBPic(const HexImage& image) {
     };
 
     for (std::uint32_t row = 0; row < kRowCount; ++row) {
+        // Between rows the boot loader, which is never written, keeps the instrument reachable.
+        if (row > 0 && StopHere("after row " + std::to_string(row) + " of " + std::to_string(kRowCount) + " of " +
+                                instrument + "'s program memory; it stays in its boot loader"))
+            return false;
         Step();
         const std::uint8_t* rowBytes = image.bytes.data() + kRowSize * row;
         const std::uint16_t address = RowAddress(row);
+        at = "at row " + std::to_string(row + 1) + " of " + std::to_string(kRowCount);
         packet.SetData(rowBytes, kRowSize);
 
         if (row % 2 == 0) {
@@ -103,11 +122,15 @@ bool TUSBDevice::WriteDataToUSBPic(const HexImage& image) {
         ctx_.clock.sleep(kRepeatWaitMs);
         if (!ReadBackMatches(reply, replyLimit, rowBytes)) {
             AppendTrail("Verification failed");
+            NoteReason(ReasonKind::Instrument,
+                       instrument + ": row " + std::to_string(row + 1) + " of " + std::to_string(kRowCount) +
+                           " of the program memory read back different, also after it was written again");
             return fail();
         }
     }
 
     Step();
+    at = "for the EEPROM byte";
     const std::uint8_t eepromByte = 0xFF;
     packet.SetData(&eepromByte, 1);
     if (!send(PicCommand::WRITE_EEDATA, 1, kEepromAddress, kEepromReplyLimit, "WRITE_EEDATA")) return fail();

@@ -46,8 +46,16 @@ void TVKZenaraModulDevice::Upgrade(std::string& message) {
         for (std::size_t i = 0; i < count; ++i) {
             const std::string prefix =
                 count < 2 ? std::string() : "Device " + std::to_string(i + 1) + "/" + std::to_string(count) + " - ";
+            instrument_ = InstrumentLabel(DeviceNames[i]);
             std::string result;
             for (int slot = 0; slot < kModuleSlots; ++slot) {
+                // Between modules: the last one has left its programming mode, the next has not
+                // entered it.
+                if ((i > 0 || slot > 0) &&
+                    StopHere("before module " + std::to_string(slot + 1) + " of " + instrument_)) {
+                    message = kMsgError;
+                    return true;
+                }
                 SetStageText(prefix + "Uploading Module " + std::to_string(slot + 1));
                 if (UpgradeModule(static_cast<std::uint8_t>(slot), Handles[i])) continue;
                 result += (result.empty() ? "Module " : ", Module ") + std::to_string(slot + 1);
@@ -60,25 +68,38 @@ void TVKZenaraModulDevice::Upgrade(std::string& message) {
     });
 }
 
+bool TVKZenaraModulDevice::ModuleFailed(std::uint8_t slot, const std::string& what) {
+    NoteReason(ReasonKind::Instrument, "module " + std::to_string(slot + 1) + " of " + instrument_ + ": " + what);
+    return false;
+}
+
 bool TVKZenaraModulDevice::UpgradeModule(std::uint8_t slot, Handle handle) {
     DoneCount = 0;
     int type = 0;
     Bytes answer;
-    if (VELKUSB_AMPL_SendReadCmd(ctx_, handle, slot, kTypeQuery, answer, {}, 0) != 0) return false;
+    const auto error = [](std::uint32_t code) { return " (error " + std::to_string(code) + ")"; };
+    if (const auto code = VELKUSB_AMPL_SendReadCmd(ctx_, handle, slot, kTypeQuery, answer, {}, 0))
+        return ModuleFailed(slot, "no answer to the type query" + error(code));
     if (answer.size() == 1) type = answer[0];
     if (!FindModuleType(type)) {
         if (const std::optional<int> chosen = ctx_.op.chooseModuleType(slot)) type = *chosen;
     }
     const ModuleTypeEntry* entry = FindModuleType(type);
-    if (!entry) return false;
+    if (!entry) return ModuleFailed(slot, "its type " + std::to_string(type) + " is none of the known ones and no type was chosen for it");
 
     // The image is loaded and checked before the module enters its programming mode, so a
     // missing or refused file never leaves a module waiting there; it raises and ends the run.
     ModuleImage.resize(entry->imageLength);
     totalCount_ = static_cast<std::int64_t>(ModuleImage.size()) - static_cast<std::int64_t>(kModuleImageStart);
-    LoadModuleHex(WorkFile(entry->imageFile), ModuleImage, ctx_.debug);
+    try {
+        LoadModuleHex(WorkFile(entry->imageFile), ModuleImage, ctx_.debug);
+    } catch (const std::exception& e) {
+        NoteImageRefusal(entry->imageFile, e);
+        throw;
+    }
 
-    if (VELKUSB_AMPL_SendCmd(ctx_, handle, slot, kEnterProgramming, {}, kModeWaitMs, false) != 0) return false;
+    if (const auto code = VELKUSB_AMPL_SendCmd(ctx_, handle, slot, kEnterProgramming, {}, kModeWaitMs, false))
+        return ModuleFailed(slot, "it did not enter its programming mode" + error(code));
 
     // Whole groups of eight blocks, up to the group whose last block carried fewer than eight
     // image bytes: a full image is followed by one group of zeros.
@@ -94,21 +115,28 @@ bool TVKZenaraModulDevice::UpgradeModule(std::uint8_t slot, Handle handle) {
             std::copy_n(ModuleImage.begin() + static_cast<std::ptrdiff_t>(position), n, block.begin() + 2);
             position += n;
             for (std::size_t b = 2; b < block.size(); ++b) checksum ^= block[b];
-            bool ok = false;
+            std::string failure;  // empty: the block went through
+            const std::string at = " at address " + std::to_string(address);
             if (k < kBlocksPerGroup) {
-                ok = VELKUSB_AMPL_SendCmd(ctx_, handle, slot, kImageBlock, block, 0, true) == 0;
+                if (const auto code = VELKUSB_AMPL_SendCmd(ctx_, handle, slot, kImageBlock, block, 0, true))
+                    failure = "a block was not taken" + at + error(code);
             } else {
                 Bytes reply;
-                ok = VELKUSB_AMPL_SendReadCmd(ctx_, handle, slot, kImageBlock, reply, block, kGroupWaitMs) == 0 &&
-                     reply.size() == 1 && reply[0] == checksum;
+                if (const auto code =
+                        VELKUSB_AMPL_SendReadCmd(ctx_, handle, slot, kImageBlock, reply, block, kGroupWaitMs))
+                    failure = "a group was not confirmed" + at + error(code);
+                else if (reply.size() != 1 || reply[0] != checksum)
+                    failure = "the group checksum does not match" + at;
                 last = n < kBlockBytes;
             }
             address += kBlockBytes;
             DoneCount = static_cast<std::int64_t>(address) - static_cast<std::int64_t>(kModuleImageStart);
-            if (!ok) return false;
+            if (!failure.empty()) return ModuleFailed(slot, failure);
         }
     }
-    return VELKUSB_AMPL_SendCmd(ctx_, handle, slot, kLeaveProgramming, {}, kModeWaitMs, false) == 0;
+    if (const auto code = VELKUSB_AMPL_SendCmd(ctx_, handle, slot, kLeaveProgramming, {}, kModeWaitMs, false))
+        return ModuleFailed(slot, "it did not leave its programming mode" + error(code));
+    return true;
 }
 
 }  // namespace rovenza

@@ -5,6 +5,7 @@
 // module command channel, each group of eight blocks confirmed by the module's XOR checksum.
 #include <atomic>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "USBDevice2.h"
@@ -34,7 +35,11 @@ public:
     std::vector<std::uint8_t> ModuleImage;
 
 private:
+    // Keeps "module N of <instrument>: `what`" as the run's reason and returns false.
+    bool ModuleFailed(std::uint8_t slot, const std::string& what);
+
     std::atomic<std::int64_t> totalCount_{-static_cast<std::int64_t>(kModuleImageStart)};
+    std::string instrument_ = "the instrument";  // the label of the instrument whose slots are upgraded
 };
 
 }  // namespace rovenza

@@ -109,9 +109,10 @@ std::string ProgressCaption(const std::string& stage, int position) {
 }
 
 std::optional<std::string> ProgressLines::next(const std::string& stage, int position) {
-    if (stage.empty() || (stage == stage_ && position <= position_)) return std::nullopt;
+    const int multiple = position >= 0 ? position / step_ : -1;
+    if (stage.empty() || (stage == stage_ && multiple <= shown_)) return std::nullopt;
     stage_ = stage;
-    position_ = position;
+    shown_ = multiple;
     return ProgressCaption(stage, position);
 }
 

@@ -19,16 +19,18 @@ int ProgressPositionEmulated(std::int64_t total, std::int64_t done);
 std::string ProgressCaption(const std::string& stage, int position);
 
 // The command line's progress lines, sampled from the stage text and the position: a line when
-// the stage changes or its percentage grows. With several instruments the count starts again at
-// 0 for the next one before its first stage is named, so a drop under an unchanged stage is not
-// shown; the next stage's line shows it.
+// the stage changes or its percentage reaches the next multiple of `step`. With several
+// instruments the count starts again at 0 for the next one before its first stage is named, so
+// a drop under an unchanged stage is not shown; the next stage's line shows it.
 class ProgressLines {
 public:
+    explicit ProgressLines(int step = 1) : step_(step > 0 ? step : 1) {}
     std::optional<std::string> next(const std::string& stage, int position);
 
 private:
+    int step_;
     std::string stage_;
-    int position_ = -1;
+    int shown_ = -1;  // the multiple of step_ last shown
 };
 
 }  // namespace rovenza

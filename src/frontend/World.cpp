@@ -65,13 +65,18 @@ std::optional<std::filesystem::path> TraceFileOf(const WorldOptions& options) {
 
 }  // namespace
 
-World::World(const WorldOptions& options, Operator& op) : options_(options) {
+World::World(const WorldOptions& options, Operator& op, WorldHooks hooks) : options_(options) {
     const std::filesystem::path programFolder =
         options.programFolder.empty() ? ExecutableFolder() : options.programFolder;
     if (const auto traceFile = TraceFileOf(options)) {
         trace_ = std::make_unique<CommandTrace>(*traceFile);
-        trace_->CheckWritable();
+        try {
+            trace_->CheckWritable();
+        } catch (const ETraceError& e) {
+            throw LocalFault(e.what());
+        }
     }
+    DebugOutput& debug = hooks.debug ? *hooks.debug : debug_;
     if (options.simulate) {
 #if defined(_WIN32)
         throw std::runtime_error("the simulated bench is not part of the Windows build");
@@ -80,22 +85,38 @@ World::World(const WorldOptions& options, Operator& op) : options_(options) {
         // as the run goes, otherwise nothing is recorded, so a long run keeps no requests.
         std::optional<std::filesystem::path> requestLog;
         if (options.dumpDir) requestLog = *options.dumpDir / "requests.log";
-        bench_ = sim::SimulatedBench::Create({options.benchFile, options.defaultClock, options.speed, false, requestLog});
+        try {
+            bench_ = sim::SimulatedBench::Create({options.benchFile, options.defaultClock, options.speed, false, requestLog});
+        } catch (const sim::BenchFileError&) {
+            throw;
+        } catch (const std::exception& e) {
+            // The bench file was read: what failed is the request log in the dump folder.
+            throw LocalFault(e.what());
+        }
+        clock_ = std::make_unique<WatchedClock>(bench_->clock());
         context_ = std::make_unique<Context>(
-            Context{bench_->driver(), bench_->interfaces(), bench_->clock(), debug_, op, programFolder, trace_.get()});
+            Context{bench_->driver(), bench_->interfaces(), *clock_, debug, op, programFolder, trace_.get(), hooks.stop});
         return;
 #endif
     }
+    clock_ = std::make_unique<WatchedClock>(hostClock_);
     context_ = std::make_unique<Context>(
-        Context{hostDriver_, hostInterfaces_, hostClock_, debug_, op, programFolder, trace_.get()});
+        Context{hostDriver_, hostInterfaces_, *clock_, debug, op, programFolder, trace_.get(), hooks.stop});
 }
 
 World::~World() = default;
 
 void World::finish() {
 #if !defined(_WIN32)
-    if (bench_ && options_.dumpDir) bench_->dump(*options_.dumpDir);
+    if (bench_ && options_.dumpDir) {
+        try {
+            bench_->dump(*options_.dumpDir);
+        } catch (const std::exception& e) {
+            throw LocalFault(e.what());
+        }
+    }
 #endif
+    if (trace_ && trace_->failure()) throw LocalFault(*trace_->failure());
 }
 
 }  // namespace rovenza

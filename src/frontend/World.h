@@ -5,9 +5,11 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "WatchedClock.h"
 #include "platform/Context.h"
 #if defined(_WIN32)
 #include "platform/win32/Win32Backends.h"
@@ -39,17 +41,35 @@ struct WorldOptions {
 // `args`, leaving every other argument in order. Returns an error text for bad usage.
 std::optional<std::string> TakeWorldOptions(std::vector<std::string>& args, WorldOptions& options);
 
+// A file the run writes beside the instruments (the command trace, the bench dump) cannot be
+// written; the text names the file and the reason.
+class LocalFault : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// What a front end may hand to the upgraders besides the backends.
+struct WorldHooks {
+    // The debugger output; nothing: standard error, each line after "[debug] ".
+    DebugOutput* debug = nullptr;
+    // Set to ask a running upgrade to stop where it safely can (Context::stop).
+    const std::atomic<bool>* stop = nullptr;
+};
+
 class World {
 public:
-    // Throws std::runtime_error with a readable message when the bench file is unusable, the
-    // trace file cannot be written or the dump folder's requests.log cannot be created (the
-    // bench streams it as the run goes and keeps no requests in memory).
-    World(const WorldOptions& options, Operator& op);
+    // Throws LocalFault when the trace file cannot be written or the dump folder's
+    // requests.log cannot be created (the bench streams it as the run goes and keeps no
+    // requests in memory), std::runtime_error with a readable message when the bench file is
+    // unusable.
+    World(const WorldOptions& options, Operator& op, WorldHooks hooks = {});
     ~World();
     World(const World&) = delete;
     World& operator=(const World&) = delete;
 
     const Context& context() const { return *context_; }
+    // The context's clock, which counts the real time the upgrade spends in waits.
+    const WatchedClock& clock() const { return *clock_; }
 #if defined(_WIN32)
     // The Windows build has no simulated bench.
     bool simulated() const { return false; }
@@ -58,7 +78,8 @@ public:
     bool simulated() const { return bench_ != nullptr; }
     sim::SimulatedBench* bench() { return bench_.get(); }
 #endif
-    // Writes the bench dump if one was asked for. Throws std::runtime_error on failure.
+    // Writes the bench dump if one was asked for. Throws LocalFault when it cannot, or when the
+    // command trace failed during the run.
     void finish();
 
 private:
@@ -79,6 +100,7 @@ private:
     StderrDebugOutput debug_;
 #endif
     std::unique_ptr<CommandTrace> trace_;
+    std::unique_ptr<WatchedClock> clock_;
     std::unique_ptr<Context> context_;
 };
 

@@ -22,6 +22,14 @@ std::string ToLowerAscii(std::string_view text) {
     return lower;
 }
 
+std::string PlainErrorText(const std::error_code& ec) {
+    std::string text = ec.message();
+    // Only a capital that starts an ordinary word: "Permission denied", not "EEPROM ...".
+    if (text.size() > 1 && text[0] >= 'A' && text[0] <= 'Z' && text[1] >= 'a' && text[1] <= 'z')
+        text[0] = LowerAscii(text[0]);
+    return text;
+}
+
 std::filesystem::file_status OwnStatus(const std::filesystem::path& folder) {
     // "Temp/" names what the link "Temp" leads to; "Temp" names the link.
     std::error_code ec;

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 #include "catalog/InstrumentCatalog.h"
 
@@ -55,6 +56,10 @@ std::string CanonicalPackageFileName(std::string_view name);
 bool EqualsIgnoreAsciiCase(std::string_view a, std::string_view b);
 // `text` with A-Z turned into a-z (other bytes unchanged).
 std::string ToLowerAscii(std::string_view text);
+
+// The system's text for `ec`, its first letter in lower case ("permission denied"), to follow a
+// colon in a reason.
+std::string PlainErrorText(const std::error_code& ec);
 
 // The status of `folder` itself, a trailing separator aside: a link is not followed.
 std::filesystem::file_status OwnStatus(const std::filesystem::path& folder);

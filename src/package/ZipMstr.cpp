@@ -324,16 +324,15 @@ void TZipMaster::SetZipFilename(const fs::path& fileName) {
 
 void TZipMaster::PrepareBaseDir() const {
     if (ExtrBaseDir.empty()) throw EZipExtractError("No work folder given for the extraction");
+    const std::string folder = ExtrBaseDir.string();
     // A link in its place, even to a folder, would have the files of another folder removed and
     // the package written there.
     if (fs::exists(OwnStatus(ExtrBaseDir)) && !IsRealFolder(ExtrBaseDir))
-        throw EZipExtractError("The work folder " + ExtrBaseDir.string() + " is a link or not a folder");
+        throw EWorkFolderError(folder + ": the work folder is a link or not a folder");
     std::error_code ec;
     fs::create_directories(ExtrBaseDir, ec);
-    if (!IsRealFolder(ExtrBaseDir)) {
-        throw EZipExtractError("Cannot create the work folder " + ExtrBaseDir.string() +
-                               (ec ? ": " + ec.message() : std::string{}));
-    }
+    if (!IsRealFolder(ExtrBaseDir))
+        throw EWorkFolderError(folder + ": cannot create the work folder" + (ec ? ": " + PlainErrorText(ec) : std::string{}));
     // An earlier package's files go first, so that nothing of it is taken for part of this one.
     // Links are removed themselves; folders are left alone.
     std::vector<fs::path> stale;
@@ -347,10 +346,10 @@ void TZipMaster::PrepareBaseDir() const {
             throw EZipExtractError("The archive " + zipFilename_.string() + " lies in the work folder " +
                                    ExtrBaseDir.string() + ", which the extraction empties");
     }
-    if (ec) throw EZipExtractError("Cannot list the work folder " + ExtrBaseDir.string() + ": " + ec.message());
+    if (ec) throw EWorkFolderError(folder + ": cannot list the work folder: " + PlainErrorText(ec));
     for (const fs::path& file : stale) {
         fs::remove(file, ec);
-        if (ec) throw EZipExtractError("Cannot remove " + file.string() + " from the work folder: " + ec.message());
+        if (ec) throw EWorkFolderError(file.string() + ": cannot remove it from the work folder: " + PlainErrorText(ec));
     }
 }
 

@@ -31,6 +31,13 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// The work folder cannot serve the extraction (a link or not a folder, cannot be created,
+// listed or emptied); the message starts with the path concerned.
+class EWorkFolderError : public EZipExtractError {
+public:
+    using EZipExtractError::EZipExtractError;
+};
+
 inline constexpr std::uint32_t kLocalHeaderSignature = 0x04034B50;
 inline constexpr std::uint32_t kCentralHeaderSignature = 0x02014B50;
 inline constexpr std::uint32_t kEndOfCentralDirSignature = 0x06054B50;

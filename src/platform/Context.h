@@ -1,6 +1,7 @@
 #pragma once
 // Everything an upgrade reaches of the outside world, handed to every upgrader. Each test
 // builds its own context, so tests do not share a driver, a clock or a folder.
+#include <atomic>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -26,6 +27,10 @@ struct Context {
     std::filesystem::path programFolder;
     // The command trace of the first-generation channel, or nothing when it is off.
     CommandTrace* trace = nullptr;
+    // Set by a front end to ask a running upgrade to stop. The upgraders look at it only where
+    // the instrument can be left as it is (between rows and blocks, in waits; never inside an
+    // exchange); a stage without such a point runs on. Nothing: never asked.
+    const std::atomic<bool>* stop = nullptr;
     // When not empty, the first-generation walk lists only the instruments whose device path
     // carries one of these serial numbers (ASCII case ignored), and the fixed device path, which
     // may reach any instrument, is never opened: an upgrade then sees the chosen instrument

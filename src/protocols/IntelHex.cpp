@@ -70,7 +70,7 @@ std::optional<std::string> DecodeRecord(const std::string& line, Record& record)
     }
     std::uint8_t given = 0;
     if (!byteAt(4 + record.count, given)) return "record holds a character that is not a hexadecimal digit";
-    if (static_cast<std::uint8_t>(checksum + given) != 0) return "checksum mismatch";
+    if (static_cast<std::uint8_t>(checksum + given) != 0) return "checksum does not match";
     return std::nullopt;
 }
 

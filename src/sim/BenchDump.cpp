@@ -5,6 +5,7 @@
 
 #include "Bench.h"
 #include "BenchFile.h"
+#include "package/WorkFolder.h"
 
 namespace rovenza::sim {
 
@@ -12,13 +13,13 @@ namespace {
 
 std::ofstream OpenText(const std::filesystem::path& file) {
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    if (!out) throw std::runtime_error("cannot write " + file.string());
+    if (!out) throw std::runtime_error(file.string() + ": cannot write the bench dump");
     return out;
 }
 
 void Finish(std::ofstream& out, const std::filesystem::path& file) {
     out.close();
-    if (!out) throw std::runtime_error("cannot write " + file.string());
+    if (!out) throw std::runtime_error(file.string() + ": cannot write the bench dump");
 }
 
 }  // namespace
@@ -28,7 +29,7 @@ void Bench::dump(const std::filesystem::path& dir) {
     updateLocked(time_.nowUs());
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);
-    if (ec) throw std::runtime_error("cannot create " + dir.string() + ": " + ec.message());
+    if (ec) throw std::runtime_error(dir.string() + ": cannot create the dump folder: " + PlainErrorText(ec));
 
     recorder_.writeLog(dir / "requests.log");
 
@@ -37,7 +38,7 @@ void Bench::dump(const std::filesystem::path& dir) {
     for (const auto& instrument : instruments_) {
         const auto folder = dir / instrument->serial();
         std::filesystem::create_directories(folder, ec);
-        if (ec) throw std::runtime_error("cannot create " + folder.string() + ": " + ec.message());
+        if (ec) throw std::runtime_error(folder.string() + ": cannot create the dump folder: " + PlainErrorText(ec));
         InstrumentSpec spec = instrument->startingSpec();
         for (const auto& name : instrument->dumpMemories(folder)) spec.memoryFiles[name] = instrument->serial() + "/" + name + ".bin";
         now.instruments.push_back(std::move(spec));

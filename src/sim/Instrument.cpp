@@ -114,7 +114,7 @@ void WriteBinaryFile(const std::filesystem::path& file, const std::vector<std::u
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     out.close();
-    if (!out) throw std::runtime_error("cannot write " + file.string());
+    if (!out) throw std::runtime_error(file.string() + ": cannot write the bench dump");
 }
 
 }  // namespace rovenza::sim

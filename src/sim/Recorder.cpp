@@ -1,5 +1,7 @@
 #include "Recorder.h"
 
+#include "package/WorkFolder.h"
+
 #include <cstdio>
 #include <stdexcept>
 
@@ -17,9 +19,10 @@ Recorder::Recorder(const RecorderSetup& setup) : keep_(setup.keep), logFile_(set
     if (!logFile_) return;
     std::error_code ec;
     if (logFile_->has_parent_path()) std::filesystem::create_directories(logFile_->parent_path(), ec);
-    if (ec) throw std::runtime_error("cannot create " + logFile_->parent_path().string() + ": " + ec.message());
+    if (ec)
+        throw std::runtime_error(logFile_->parent_path().string() + ": cannot create the dump folder: " + PlainErrorText(ec));
     log_ = std::make_unique<std::ofstream>(*logFile_, std::ios::binary | std::ios::trunc);
-    if (!*log_) throw std::runtime_error("cannot write " + logFile_->string());
+    if (!*log_) throw std::runtime_error(logFile_->string() + ": cannot write the request log");
 }
 
 Recorder::~Recorder() = default;
@@ -58,17 +61,17 @@ void Recorder::writeLog(std::ostream& out) const {
 void Recorder::writeLog(const std::filesystem::path& file) {
     if (log_) {
         log_->flush();
-        if (!*log_) throw std::runtime_error("cannot write " + logFile_->string());
+        if (!*log_) throw std::runtime_error(logFile_->string() + ": cannot write the request log");
         std::error_code ec;
         if (std::filesystem::equivalent(*logFile_, file, ec)) return;
         std::filesystem::copy_file(*logFile_, file, std::filesystem::copy_options::overwrite_existing, ec);
-        if (ec) throw std::runtime_error("cannot write " + file.string() + ": " + ec.message());
+        if (ec) throw std::runtime_error(file.string() + ": cannot write the request log: " + PlainErrorText(ec));
         return;
     }
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
     writeLog(out);
     out.close();
-    if (!out) throw std::runtime_error("cannot write " + file.string());
+    if (!out) throw std::runtime_error(file.string() + ": cannot write the request log");
 }
 
 std::string FormatTimeMs(std::int64_t us) {

@@ -1,6 +1,7 @@
 #include "CommandTrace.h"
 
 #include <array>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -64,8 +65,13 @@ CommandTrace::~CommandTrace() {
 }
 
 void CommandTrace::Fail(std::string_view what) const {
-    throw ETraceError("Cannot " + std::string(what) + " the trace file " + file_.string() + ": " +
-                      std::strerror(errno));
+    std::string system = std::strerror(errno);
+    if (system.size() > 1 && std::isupper(static_cast<unsigned char>(system[0])) &&
+        std::islower(static_cast<unsigned char>(system[1])))
+        system[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(system[0])));
+    std::string text = file_.string() + ": cannot " + std::string(what) + " the trace file: " + system;
+    if (!failure_) failure_ = text;
+    throw ETraceError(text);
 }
 
 void CommandTrace::CheckWritable() const {

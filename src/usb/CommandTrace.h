@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -45,11 +46,15 @@ public:
     void Write(const std::string& line);
     void OnClose();  // closes the file
 
+    // The first failure of the file, once one has happened; read it after the run.
+    const std::optional<std::string>& failure() const { return failure_; }
+
 private:
     [[noreturn]] void Fail(std::string_view what) const;
 
     std::filesystem::path file_;
     std::FILE* stream_ = nullptr;
+    mutable std::optional<std::string> failure_;
 };
 
 }  // namespace rovenza

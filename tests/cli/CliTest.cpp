@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <sstream>
 
 #include <nlohmann/json.hpp>
 
+#include "CliOutput.h"
 #include "CliRun.h"
 #include "fwu/DemoPackage.h"
 #include "frontend/World.h"
@@ -173,23 +175,23 @@ TEST_F(CliTest, ProgressLinesWhileTheUpgradeRuns) {
     EXPECT_EQ(Run({"--simulate", "--speed", "0", "--list"}).status, 2);
 }
 
-TEST_F(CliTest, FailuresExitWithOne) {
+TEST_F(CliTest, FailuresExitByKind) {
     const auto missing = Run({"--simulate", "--device", "VK101 Power Controller", "--file",
                               (dir.path() / "none.fwu").string(), "--upload"});
-    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.status, 3);
     EXPECT_EQ(missing.out, "The FWU file does not exist.\n");
 
     const auto unplugged = Run({"\\D", "VK101 Power Controller", "\\F", Vk101Package(), "\\U"});
-    EXPECT_EQ(unplugged.status, 1);
+    EXPECT_EQ(unplugged.status, 4);
     EXPECT_EQ(unplugged.out, "Instrument is not connected.\n");
 
     // A package of another family is refused once the instruments are open.
     const auto wrongKind = Run({"--simulate", "\\D", "VKUSB Zenara - Modules", "\\F", Vk101Package(), "\\U"});
-    EXPECT_EQ(wrongKind.status, 1);
+    EXPECT_EQ(wrongKind.status, 5);
     EXPECT_EQ(wrongKind.out, "Instrument or FWU file is not Zenara Module!\n");
     // A package without the Velkaro images is refused before anything is written.
     const auto corrupted = Run({"--simulate", "\\D", "Velkaro USB", "\\F", Vk101Package(), "\\U"});
-    EXPECT_EQ(corrupted.status, 1);
+    EXPECT_EQ(corrupted.status, 3);
     EXPECT_EQ(corrupted.out, "Corrupted file\n");
 
     const auto benchFile = dir.path() / "bench.json";
@@ -197,8 +199,28 @@ TEST_F(CliTest, FailuresExitWithOne) {
         "faults": [ { "request": "ERASE_FLASH", "occurrence": 1, "action": "fail" } ] } ] })";
     const auto failed = Run({"--simulate=" + benchFile.string(), "\\D", "VK101 Power Controller", "\\F",
                              Vk101Package(), "\\U"});
-    EXPECT_EQ(failed.status, 1);
+    EXPECT_EQ(failed.status, 6);
     EXPECT_EQ(failed.out, "Error: \x0A\x0D" "ERASE_FLASH\x0A\x0D" "WriteDataToUSBPic\n");
+}
+
+// An interrupt that came before the run: it stops before any instrument is opened, the dump is
+// still written, and the stream ends with the interrupted result.
+TEST_F(CliTest, AnInterruptedRunEndsInterrupted) {
+    const auto dump = dir.path() / "dump";
+    std::atomic<bool> interrupt{true};
+    std::vector<std::string> args{"--program-folder", dir.path().string(), "--simulate", "--json", "--bench-dump",
+                                  dump.string(), "\\D", "VK101 Power Controller", "\\F", Vk101Package(), "\\U"};
+    std::ostringstream out, err;
+    EXPECT_EQ(RunCli(args, out, err, {false, 80, &interrupt}), 7);
+    std::vector<nlohmann::json> events;
+    std::istringstream lines(out.str());
+    for (std::string line; std::getline(lines, line);) events.push_back(nlohmann::json::parse(line));
+    ASSERT_GE(events.size(), 3u);
+    EXPECT_EQ(events[1], nlohmann::json::parse(R"({"event":"interrupt","text":")" + std::string(kInterruptNotice) + "\"}"));
+    EXPECT_EQ(events.back(), nlohmann::json::parse(R"({"event":"result","message":"Interrupted","kind":"interrupted",
+        "exit":7,"reason":"stopped before any instrument was opened","fault":null})"));
+    EXPECT_TRUE(std::filesystem::exists(dump / "PC000001" / "program.bin"));
+    EXPECT_EQ(err.str(), "");
 }
 
 TEST_F(CliTest, SelectChoosesSecondGenerationInstrumentsBySerial) {
@@ -267,7 +289,7 @@ TEST_F(CliTest, ModuleTypesAnsweredPerSlot) {
         return Run(args);
     };
     const auto partly = run({"--module-type", "2=br", "--module-type=1=6"});
-    EXPECT_EQ(partly.status, 1);
+    EXPECT_EQ(partly.status, 6);
     EXPECT_EQ(partly.out, "Module 3, Module 5, Module 6, Module 7, Module 8 cannot be upgraded!\n");
     const std::pair<int, int> expected[] = {{1, 6}, {2, 4}, {4, 5}};
     for (const auto& [slot, type] : expected) {
@@ -314,7 +336,7 @@ TEST_F(CliTest, CommandTrace) {
     const auto unwritable = dir.path() / "missing-folder" / "USBLog.txt";
     const auto refused = Run({"--simulate", "--trace", unwritable.string(), "\\D", "VK101 Power Controller", "\\F",
                               Vk101Package(), "\\U"});
-    EXPECT_EQ(refused.status, 2);
+    EXPECT_EQ(refused.status, 8);
     EXPECT_THAT(refused.err, HasSubstr("trace file"));
     EXPECT_EQ(refused.out, "");
 

@@ -103,10 +103,10 @@ std::vector<Row> Rows() {
                        std::tuple("BR", 32768));
          }},
         {"damaged HEX", Package(brokenHex), 0, "VK101 Power Controller", false,
-         "pic_USB.hex: refused at line 5: checksum mismatch",
+         "pic_USB.hex: refused at line 5: checksum does not match",
          [](const json& r) {
              EXPECT_EQ(std::tuple(Image(r, "pic_USB.hex")["line"], Image(r, "pic_USB.hex")["refusal"]),
-                       std::tuple(5, "checksum mismatch"));
+                       std::tuple(5, "checksum does not match"));
              EXPECT_EQ(r["verdict"], "pic_USB.hex is refused");
          }},
         {"CAN image ended by a segment record", Package(segmentCan), 0, "ULMO", false,

@@ -239,8 +239,9 @@ void RunRow(const Row& row, int watchdogSeconds) {
     Sandbox sb;
     const fs::path package = row.make(sb);
     const auto before = Snapshot(sb);
-    const std::vector<std::string> command{ROVENZA_CLI_PATH, "--program-folder", sb.program.string(), "--simulate",
-                                           "\\D", row.family, "\\F", package.string(), "\\U"};
+    // --verbose: the diagnostics name the reason.
+    const std::vector<std::string> command{ROVENZA_CLI_PATH, "--program-folder", sb.program.string(), "--verbose",
+                                           "--simulate", "\\D", row.family, "\\F", package.string(), "\\U"};
     const MeasuredRun run = RunMeasured(command, sb.root, watchdogSeconds);
     Table().push_back({row.what, run.timedOut ? "(killed by the watchdog)" : LastLine(run.out), run.seconds, run.peakKiB});
 

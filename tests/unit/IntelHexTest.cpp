@@ -281,7 +281,7 @@ TEST_F(IntelHexTest, TheReadingsSummaryCountsRecordsRangesAndDroppedBytes) {
         Read(badSum);
         ADD_FAILURE() << "accepted";
     } catch (const EHexFormatError& e) {
-        EXPECT_EQ(std::tuple(e.line(), e.reason()), std::tuple(5u, "checksum mismatch"));
+        EXPECT_EQ(std::tuple(e.line(), e.reason()), std::tuple(5u, "checksum does not match"));
     }
 }
 

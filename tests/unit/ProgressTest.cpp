@@ -57,6 +57,15 @@ TEST(ProgressTest, CommandLineLinesStartAgainWithEachInstrument) {
             EXPECT_EQ(line.value_or("(none)"), s.line);
         }
     }
+    // One line per step of 10 %: a jump over several steps gives one line.
+    ProgressLines tens(10);
+    for (const Sample& s : {Sample{"Uploading", 0, "Uploading... (0%)"}, Sample{"Uploading", 9, nullptr},
+                            Sample{"Uploading", 10, "Uploading... (10%)"}, Sample{"Uploading", 19, nullptr},
+                            Sample{"Uploading", 47, "Uploading... (47%)"}, Sample{"Uploading", 49, nullptr},
+                            Sample{"Uploading", 50, "Uploading... (50%)"}, Sample{"FPGA uploading", 3, "FPGA uploading... (3%)"}}) {
+        EXPECT_EQ(tens.next(s.stage, s.position), s.line ? std::optional<std::string>(s.line) : std::nullopt)
+            << s.stage << " " << s.position;
+    }
 }
 
 TEST(ProgressTest, EmulationAgreesWithExtendedPrecision) {
