@@ -78,8 +78,8 @@ RepeatedDeflate DeflateRepeated(const std::string& head, const std::string& chun
     r.crc = crcOf(head);
     const std::uint32_t chunkCrc = crcOf(chunk);
     for (std::uint64_t i = 0; i < count; ++i)
-        r.crc = static_cast<std::uint32_t>(crc32_combine64(r.crc, chunkCrc, static_cast<z_off64_t>(chunk.size())));
-    r.crc = static_cast<std::uint32_t>(crc32_combine64(r.crc, crcOf(tail), static_cast<z_off64_t>(tail.size())));
+        r.crc = static_cast<std::uint32_t>(crc32_combine(r.crc, chunkCrc, static_cast<z_off_t>(chunk.size())));
+    r.crc = static_cast<std::uint32_t>(crc32_combine(r.crc, crcOf(tail), static_cast<z_off_t>(tail.size())));
     r.size = head.size() + chunk.size() * count + tail.size();
     return r;
 }
