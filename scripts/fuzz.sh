@@ -52,7 +52,8 @@ for target in "${targets[@]}"; do
   printf '%-20s %12s inputs  %s\n' "$target" "${runs:-0}" "$status"
   if [ "$status" != ok ]; then
     failed+=("$target")
-    tail -n 40 "$log"
+    # The report from its first line (sanitizer, failed check or libFuzzer's own), shortened.
+    sed -n '/ERROR\|check failed\|runtime error/,$p' "$log" | head -n 60
     ls -l "$crashes"
   fi
 done
