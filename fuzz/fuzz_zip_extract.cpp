@@ -5,7 +5,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
-#include <system_error>
 
 #include "FuzzInput.h"
 #include "package/WorkFolder.h"

@@ -30,9 +30,14 @@ fi
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j 2
 
-# The readers take their input as a file in a per-process temporary folder: on tmpfs the writes
-# cost no disk flushes.
-if [ -d /dev/shm ] && [ -w /dev/shm ]; then export TMPDIR=/dev/shm; fi
+# The readers take their input as a file in a temporary folder of their process, made under
+# one folder of this run (removed at the end, also after a crash); on tmpfs where there is one,
+# so that the writes cost no disk flushes.
+base=/tmp
+if [ -d /dev/shm ] && [ -w /dev/shm ]; then base=/dev/shm; fi
+TMPDIR=$(mktemp -d "$base/rovenza-fuzz.XXXXXX")
+export TMPDIR
+trap 'rm -rf "$TMPDIR"' EXIT
 export UBSAN_OPTIONS="print_stacktrace=1${UBSAN_OPTIONS:+:$UBSAN_OPTIONS}"
 
 run=build/fuzz/run
