@@ -257,7 +257,7 @@ BenchSpec ParseBench(std::string_view text, std::string_view defaultClock, const
     json root;
     try {
         root = json::parse(text.begin(), text.end());
-    } catch (const json::parse_error& e) {
+    } catch (const json::exception& e) {  // a syntax error, or a number too large for a double
         throw BenchFileError(origin + ": not valid JSON: " + e.what());
     }
     if (!root.is_object()) throw BenchFileError(origin + ": must hold one JSON object");

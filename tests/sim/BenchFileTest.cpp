@@ -92,6 +92,7 @@ std::string ZenaraFault(const std::string& rule) { return Zenara(R"(, "faults": 
 TEST(BenchFile, ErrorsNameTheField) {
     const std::pair<std::string, const char*> rows[] = {
         {"{ \"instruments\": [ }", "bench: not valid JSON"},
+        {R"({"latencyUs": 7.5E555})", "bench: not valid JSON"},
         {"[]", "bench: must hold one JSON object"},
         {R"({"clock": "fast"})", "bench: clock: must be \"virtual\" or \"real\""},
         {R"({"instrumnets": []})", "bench: instrumnets: unknown field"},

@@ -1,0 +1,7 @@
+// The USB microcontroller's Intel HEX reader.
+#include "FuzzHex.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    rovenza::fuzz::ReadHexLayout(data, size, rovenza::kUsbImageLayout);
+    return 0;
+}
