@@ -139,6 +139,9 @@ INSTANTIATE_TEST_SUITE_P(
         ChoiceRow{"Vk101UpgradeWithTwoBootLoaders",
                   {{FamilyId::IrigClock, "IC000001", true}, {FamilyId::PowerController, "PC000001", true}},
                   FamilyId::PowerController, "Instrument is not connected.", "", ""},
+        ChoiceRow{"Vk101UpgradeWithABootLoaderBesideAnotherFamily",
+                  {{FamilyId::IrigClock, "IC000001", true}, {FamilyId::Ulmo, "UL000001"}},
+                  FamilyId::PowerController, "Instrument is not connected.", "", ""},
         // A power controller left in its boot loader is still found through the fixed path.
         ChoiceRow{"Vk101AloneInItsBootLoader", {{FamilyId::PowerController, "PC000001", true}},
                   FamilyId::PowerController, kSuccess, "PC000001", ""},

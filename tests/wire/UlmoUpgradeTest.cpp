@@ -121,6 +121,7 @@ INSTANTIATE_TEST_SUITE_P(
                       CanFailure{"EmptyAcknowledgement", "CAN_SECOND", 1000, FaultAction::Short, FaultSide::Write, 1000, 0},
                       CanFailure{"ClosingCommandFails", "CAN_FINISH", 1, FaultAction::Fail, FaultSide::Write, 1000},
                       CanFailure{"ClosingCommandRefused", "CAN_FINISH", 1, FaultAction::Corrupt, FaultSide::Write, 1000},
+                      CanFailure{"ClosingCommandUnanswered", "CAN_FINISH", 1, FaultAction::Short, FaultSide::Write, 1000, 0},
                       CanFailure{"UsbStageFails", "READ_FLASH", 3, FaultAction::Fail, FaultSide::Write, 0},
                       CanFailure{"NeverFoundAgain", "BOOT_RESET", 1, FaultAction::Never, FaultSide::Write, 0}),
     [](const auto& info) { return std::string(info.param.name); });

@@ -109,7 +109,10 @@ public:
             if (kSerialBlockAddress + a < eeprom.size()) eeprom[kSerialBlockAddress + a] = record[a];
         if (!std::equal(eeprom.begin(), eeprom.end(), tv.eeprom().begin())) return false;
         if (!std::equal(record.begin(), record.end(), tv.eeprom().begin() + kSerialBlockAddress)) return false;
-        if (tv.eeprom()[eeprom.size()] != SecondGenInstrument::OldEepromByte(static_cast<std::uint32_t>(eeprom.size())))
+        // The byte after the image: an old byte, or one of the record's.
+        const auto end = static_cast<std::uint32_t>(eeprom.size());
+        const bool inRecord = end >= kSerialBlockAddress && end < kSerialBlockAddress + record.size();
+        if (tv.eeprom()[end] != (inRecord ? record[end - kSerialBlockAddress] : SecondGenInstrument::OldEepromByte(end)))
             return false;
         Bytes flash = images.fpga;
         if (swapped) SwapBits(flash.data(), flash.size());
@@ -184,21 +187,33 @@ TEST(VelkaroUpgrade, WritesBothImagesBlockByBlockWithTheirWaits) {
 }
 
 TEST(VelkaroUpgrade, AnImageThatReachesTheIdentityRecordLeavesItAsItWas) {
-    VelkaroWorld w(Velkaros({kOne}));
-    TTERVADevice2 upgrader(w.context);
-    Images images{.usb = Pattern(8192, 0x55)};
-    EXPECT_EQ(w.Run(upgrader, images), kSuccess);
-    EXPECT_TRUE(w.Holds(kOne, images));
-    // The record is read (16 + 4 bytes) before the first write; the verify pass reads 512 blocks.
-    std::vector<std::string> before;
-    for (const auto& r : w.world.bench.select("write2")) {
-        if (r.command == "MEM_WRITE") break;
-        before.push_back(r.command);
+    // Past the whole record, into its first ten bytes, or ending right before it (no record read).
+    const std::size_t record = kSerialBlockAddress;
+    for (const std::size_t size : {std::size_t{8192}, record + 10, record}) {
+        SCOPED_TRACE(size);
+        VelkaroWorld w(Velkaros({kOne}));
+        TTERVADevice2 upgrader(w.context);
+        Images images{.usb = Pattern(size, 0x55)};
+        EXPECT_EQ(w.Run(upgrader, images), kSuccess);
+        EXPECT_TRUE(w.Holds(kOne, images));
+        // The record is read (16 + 4 bytes) before the first write; the verify pass reads a block
+        // of 16 bytes for each one written.
+        const bool reaches = size > record;
+        std::vector<std::string> before;
+        for (const auto& r : w.world.bench.select("write2")) {
+            if (r.command == "MEM_WRITE") break;
+            before.push_back(r.command);
+        }
+        if (reaches) {
+            EXPECT_THAT(before, ElementsAre("SET_MODE", "FPGA_POWER", "MEM_READ", "MEM_READ"));
+            EXPECT_THAT(w.Writes("MEM_READ")[0].sent, ElementsAre(0xA8, 0x1E, 0x00, 16));
+        } else {
+            EXPECT_THAT(before, ElementsAre("SET_MODE", "FPGA_POWER"));
+        }
+        const std::size_t blocks = (size + 15) / 16;
+        EXPECT_EQ(w.Writes("MEM_WRITE").size(), blocks);
+        EXPECT_EQ(w.Writes("MEM_READ").size(), (reaches ? 2u : 0u) + blocks);
     }
-    EXPECT_THAT(before, ElementsAre("SET_MODE", "FPGA_POWER", "MEM_READ", "MEM_READ"));
-    EXPECT_THAT(w.Writes("MEM_READ")[0].sent, ElementsAre(0xA8, 0x1E, 0x00, 16));
-    EXPECT_EQ(w.Writes("MEM_WRITE").size(), 512u);
-    EXPECT_EQ(w.Writes("MEM_READ").size(), 2u + 512u);
 }
 
 TEST(VelkaroUpgrade, TheInstrumentBackOnlyOnTheFifthAttemptIsStillUpgraded) {
