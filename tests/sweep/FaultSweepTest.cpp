@@ -122,6 +122,7 @@ struct Sweep {
     std::size_t points = 2000;  // at least this many in the full sweep
     std::size_t sampled = 40;   // about this many in the suite
 };
+void PrintTo(const Sweep& sweep, std::ostream* os) { *os << sweep.name; }
 
 // The package's images, as each kind of instrument must hold them after a successful run.
 struct Images {
