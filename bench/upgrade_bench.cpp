@@ -64,6 +64,28 @@ void BM_Vk101FullUpgrade(benchmark::State& state) {
 }
 BENCHMARK(BM_Vk101FullUpgrade)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
 
+// Runs `Upgrader` on a fresh bench of `setup` that keeps no records (as the front ends run it),
+// once per iteration, and returns the requests it made in all.
+template <typename Upgrader>
+std::int64_t RunUnrecorded(benchmark::State& state, const sim::BenchSpec& setup, const std::filesystem::path& folder,
+                           const std::filesystem::path& package) {
+    NullOperator op;
+    NullDebug debug;
+    std::int64_t requests = 0;
+    for (auto _ : state) {
+        sim::SimulatedBench bench(setup, sim::RecorderSetup{.keep = false});
+        Context ctx{bench.driver(), bench.interfaces(), bench.clock(), debug, op, folder};
+        Upgrader upgrader(ctx);
+        upgrader.PackageFileName = package.string();
+        std::string message;
+        upgrader.Upgrade(message);
+        if (message != "Firmware upgrade successful!") state.SkipWithError(message.c_str());
+        requests += static_cast<std::int64_t>(bench.bench().recorder().total());
+    }
+    state.counters["requests"] = benchmark::Counter(static_cast<double>(requests), benchmark::Counter::kAvgIterations);
+    return requests;
+}
+
 // "Velkaro USB" with the largest flash image there is (16 MiB, 524,288 frames each way) and an
 // 8 KiB EEPROM image. The bench keeps no records (it counts them), as the front ends run it.
 void BM_VelkaroFullUpgrade16MiB(benchmark::State& state) {
@@ -81,20 +103,7 @@ void BM_VelkaroFullUpgrade16MiB(benchmark::State& state) {
     velkaro.family = FamilyId::Velkaro;
     velkaro.serial = "TV000001";
     setup.instruments.push_back(velkaro);
-    NullOperator op;
-    NullDebug debug;
-    std::int64_t requests = 0;
-    for (auto _ : state) {
-        sim::SimulatedBench bench(setup, sim::RecorderSetup{.keep = false});
-        Context ctx{bench.driver(), bench.interfaces(), bench.clock(), debug, op, folder};
-        TTERVADevice2 upgrader(ctx);
-        upgrader.PackageFileName = package.string();
-        std::string message;
-        upgrader.Upgrade(message);
-        if (message != "Firmware upgrade successful!") state.SkipWithError(message.c_str());
-        requests += static_cast<std::int64_t>(bench.bench().recorder().total());
-    }
-    state.counters["requests"] = benchmark::Counter(static_cast<double>(requests), benchmark::Counter::kAvgIterations);
+    const std::int64_t requests = RunUnrecorded<TTERVADevice2>(state, setup, folder, package);
     state.counters["requests/s"] = benchmark::Counter(static_cast<double>(requests), benchmark::Counter::kIsRate);
     std::filesystem::remove_all(folder);
 }
@@ -113,20 +122,7 @@ void BM_ZenaraFullUpgrade(benchmark::State& state) {
     zenara.serial = "ZN000001";
     zenara.modules = {1, 2, 3, 4, 5, 6, 4, 1};
     setup.instruments.push_back(zenara);
-    NullOperator op;
-    NullDebug debug;
-    std::int64_t requests = 0;
-    for (auto _ : state) {
-        sim::SimulatedBench bench(setup, sim::RecorderSetup{.keep = false});
-        Context ctx{bench.driver(), bench.interfaces(), bench.clock(), debug, op, folder};
-        TVKZenaraModulDevice upgrader(ctx);
-        upgrader.PackageFileName = package.string();
-        std::string message;
-        upgrader.Upgrade(message);
-        if (message != "Firmware upgrade successful!") state.SkipWithError(message.c_str());
-        requests += static_cast<std::int64_t>(bench.bench().recorder().total());
-    }
-    state.counters["requests"] = benchmark::Counter(static_cast<double>(requests), benchmark::Counter::kAvgIterations);
+    RunUnrecorded<TVKZenaraModulDevice>(state, setup, folder, package);
     state.counters["peakMiB"] = PeakMiB();
     std::filesystem::remove_all(folder);
 }

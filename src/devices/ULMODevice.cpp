@@ -34,16 +34,8 @@ void TULMODevice::Upgrade(std::string& message) {
 }
 
 HexImage TULMODevice::ReadCanImage() {
-    try {
-        return ReadCanHexImage(WorkFile(kUlmoCanHexName), ctx_.debug);
-    } catch (const EInOutError& e) {
-        ctx_.debug.write(e.what());
-        NoteImageRefusal(kUlmoCanHexName, e);
-        throw;
-    } catch (const EHexFormatError& e) {
-        NoteImageRefusal(kUlmoCanHexName, e);
-        throw;
-    }
+    return ReadWorkImage(kUlmoCanHexName,
+                         [&](const std::filesystem::path& file) { return ReadCanHexImage(file, ctx_.debug); });
 }
 
 bool TULMODevice::WriteDataToCAN(const HexImage& image) {

@@ -369,8 +369,13 @@ bool TUSBDevice::AwaitFirmware(const std::function<bool(const FirstGenerationLis
 }
 
 HexImage TUSBDevice::ReadWorkImage(std::string_view fileName, const HexImageLayout& layout) {
+    return ReadWorkImage(fileName, [&](const std::filesystem::path& file) { return ReadHexImage(file, layout, ctx_.debug); });
+}
+
+HexImage TUSBDevice::ReadWorkImage(std::string_view fileName,
+                                   const std::function<HexImage(const std::filesystem::path&)>& read) {
     try {
-        return ReadHexImage(WorkFile(fileName), layout, ctx_.debug);
+        return read(WorkFile(fileName));
     } catch (const EInOutError& e) {
         ctx_.debug.write(e.what());
         NoteImageRefusal(fileName, e);

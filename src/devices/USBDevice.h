@@ -108,6 +108,8 @@ public:
     // An Intel HEX image from the work folder. Throws EInOutError (the file cannot be read) or
     // EHexFormatError (refused), after a line on the debugger output.
     HexImage ReadWorkImage(std::string_view fileName, const HexImageLayout& layout);
+    // The same with a reader of the file's own (a refusal is noted as the reason and raised).
+    HexImage ReadWorkImage(std::string_view fileName, const std::function<HexImage(const std::filesystem::path&)>& read);
 
     // Fields.
     std::int32_t DeviceTypeCode = 0;

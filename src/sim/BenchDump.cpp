@@ -39,9 +39,10 @@ void Bench::dump(const std::filesystem::path& dir) {
         const auto folder = dir / instrument->serial();
         std::filesystem::create_directories(folder, ec);
         if (ec) throw std::runtime_error(folder.string() + ": cannot create the dump folder: " + PlainErrorText(ec));
-        InstrumentSpec spec = instrument->startingSpec();
-        for (const auto& name : instrument->dumpMemories(folder)) spec.memoryFiles[name] = instrument->serial() + "/" + name + ".bin";
-        now.instruments.push_back(std::move(spec));
+        InstrumentSpec asNow = instrument->setupAsNow();
+        for (const auto& name : instrument->dumpMemories(folder))
+            asNow.memoryFiles[name] = instrument->serial() + "/" + name + ".bin";
+        now.instruments.push_back(std::move(asNow));
         const auto stateFile = folder / "state.txt";
         auto state = OpenText(stateFile);
         instrument->writeState(state);

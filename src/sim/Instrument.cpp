@@ -94,10 +94,10 @@ void Instrument::reconnect() {
     present_ = true;
 }
 
-InstrumentSpec Instrument::startingSpec() const {
-    InstrumentSpec spec = setup_;
-    spec.present = present_ || (returnAtUs_ && !neverReturn_) || arrivesAtUs_;
-    return spec;
+InstrumentSpec Instrument::setupAsNow() const {
+    InstrumentSpec asNow = setup_;
+    asNow.present = present_ || (returnAtUs_ && !neverReturn_) || arrivesAtUs_;
+    return asNow;
 }
 
 void Instrument::writeState(std::ostream& out) const {

@@ -87,7 +87,7 @@ public:
     // The bench file entry that starts the instrument as it stands now, but for its memories
     // (the caller names the dump's files) and its fault rules (left out): its set-up with its
     // present mode, and "present" false when it is off the bus and nothing brings it back.
-    virtual InstrumentSpec startingSpec() const;
+    virtual InstrumentSpec setupAsNow() const;
 
 protected:
     virtual void act(Command command, const Bytes& packet, std::int64_t nowUs, const FaultEffect& effect) = 0;

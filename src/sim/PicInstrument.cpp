@@ -79,10 +79,10 @@ std::vector<std::string> PicInstrument::dumpMemories(const std::filesystem::path
     return names;
 }
 
-InstrumentSpec PicInstrument::startingSpec() const {
-    InstrumentSpec spec = Instrument::startingSpec();
-    spec.bootLoader = mode_ == PicMode::BootLoader;
-    return spec;
+InstrumentSpec PicInstrument::setupAsNow() const {
+    InstrumentSpec asNow = Instrument::setupAsNow();
+    asNow.bootLoader = mode_ == PicMode::BootLoader;
+    return asNow;
 }
 
 }  // namespace rovenza::sim

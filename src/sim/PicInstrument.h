@@ -69,7 +69,7 @@ public:
 
     void writeState(std::ostream& out) const override;
     std::vector<std::string> dumpMemories(const std::filesystem::path& folder) const override;
-    InstrumentSpec startingSpec() const override;
+    InstrumentSpec setupAsNow() const override;
 
     // Initial memory contents: a recognisable boot loader and an "old firmware".
     static std::uint8_t BootBlockByte(std::uint32_t address);

@@ -181,11 +181,11 @@ std::vector<std::string> SecondGenInstrument::dumpMemories(const std::filesystem
     return names;
 }
 
-InstrumentSpec SecondGenInstrument::startingSpec() const {
-    InstrumentSpec spec = Instrument::startingSpec();
-    spec.fpgaPower = fpgaPower_;
-    if (bridge_) spec.slotMask = bridge_->slotMask();
-    return spec;
+InstrumentSpec SecondGenInstrument::setupAsNow() const {
+    InstrumentSpec asNow = Instrument::setupAsNow();
+    asNow.fpgaPower = fpgaPower_;
+    if (bridge_) asNow.slotMask = bridge_->slotMask();
+    return asNow;
 }
 
 }  // namespace rovenza::sim

@@ -72,7 +72,7 @@ public:
 
     void writeState(std::ostream& out) const override;
     std::vector<std::string> dumpMemories(const std::filesystem::path& folder) const override;
-    InstrumentSpec startingSpec() const override;
+    InstrumentSpec setupAsNow() const override;
 
     // Initial memory contents.
     static std::uint8_t OldEepromByte(std::uint32_t address);
