@@ -109,8 +109,8 @@ ImageReport BinaryReport(const fs::path& work, std::string_view file, std::size_
     image.present = fs::is_regular_file(path, ec);
     if (!image.present) return image;
     image.size = fs::file_size(path, ec);
-    std::vector<std::uint8_t> bytes;
-    image.accepted = !TTERVADevice2::ReadRawImage(path, limit, bytes);
+    ImageFile opened;
+    image.accepted = !TTERVADevice2::OpenRawImage(path, limit, opened);
     if (!image.accepted)
         image.refusal = image.size == 0       ? "empty"
                         : image.size > limit ? "larger than the " + std::to_string(limit) + " bytes its memory takes"

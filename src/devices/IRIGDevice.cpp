@@ -99,6 +99,7 @@ bool TIRIGDevice::WriteDataToFPGA(const FpgaConfiguration& configuration) {
             return failed("Cmd: #0#2#0+#81+#0", "the FPGA start command failed");
 
         const std::string blocks = std::to_string(configuration.blocks());
+        ImageFile::Reader text(configuration.text);
         for (std::size_t b = 0; b < configuration.blocks(); ++b) {
             // Between blocks the microcontroller's firmware is whole; only the configuration
             // store is part written, and a new run writes it again.
@@ -107,7 +108,8 @@ bool TIRIGDevice::WriteDataToFPGA(const FpgaConfiguration& configuration) {
                 return false;
             Step();
             at = " at block " + std::to_string(b + 1) + " of " + blocks;
-            const std::uint8_t* block = configuration.bytes.data() + b * kFpgaBlockSize;
+            const auto bytes = configuration.block(text, b);
+            const std::uint8_t* block = bytes.data();
             const auto address = static_cast<std::uint32_t>(b * kFpgaBlockSize);
             const auto write = FpgaWriteBlockCommand(address, block);
             replyLimit = kReplyBufferSize;

@@ -20,29 +20,13 @@ constexpr std::uint32_t kBeforeVerifyMs = 1000;
 
 }  // namespace
 
-// The whole file, when it exists, can be read, holds at least one byte and at most `limit`.
-std::optional<std::string> TTERVADevice2::ReadRawImage(const std::filesystem::path& path, std::size_t limit,
-                                                       std::vector<std::uint8_t>& image) {
-    const std::string name = path.filename().string();
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec)) return name + ": missing from the package";
-    const auto size = std::filesystem::file_size(path, ec);
-    if (ec) return name + ": cannot be read";
-    if (size == 0) return name + ": empty";
-    if (size > limit) return name + ": " + std::to_string(size) + " bytes, more than the " + std::to_string(limit) +
-                             " its memory holds";
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return name + ": cannot be read";
-    image.resize(static_cast<std::size_t>(size));
-    in.read(reinterpret_cast<char*>(image.data()), static_cast<std::streamsize>(image.size()));
-    // A file that changed size while it was read is not the file that was measured.
-    if (in.gcount() == static_cast<std::streamsize>(image.size()) && in.peek() == std::ifstream::traits_type::eof())
-        return std::nullopt;
-    return name + ": changed while it was read";
+std::optional<std::string> TTERVADevice2::OpenRawImage(const std::filesystem::path& path, std::size_t limit,
+                                                       ImageFile& image) {
+    return image.open(path, limit);
 }
 
-std::optional<std::string> TTERVADevice2::ReadImage(const std::filesystem::path& path, std::size_t limit,
-                                                    std::vector<std::uint8_t>& image) const {
+std::optional<std::string> TTERVADevice2::OpenImage(const std::filesystem::path& path, std::size_t limit,
+                                                    ImageFile& image) const {
     std::error_code ec;
     if (!std::filesystem::is_regular_file(path, ec)) {
         // A package of another family holds other images: say so where the manifest tells.
@@ -53,7 +37,7 @@ std::optional<std::string> TTERVADevice2::ReadImage(const std::filesystem::path&
                 return path.filename().string() + ": missing from the package, which is for " +
                        std::string(family.listText);
     }
-    return ReadRawImage(path, limit, image);
+    return OpenRawImage(path, limit, image);
 }
 
 TTERVADevice2::TTERVADevice2(const Context& ctx) : TUSBDevice2(ctx) { DeviceTypeCode = kDeviceType; }
@@ -63,16 +47,22 @@ TTERVADevice2::~TTERVADevice2() { TUSBDevice2::Close(""); }
 bool TTERVADevice2::PrepareImages(const std::filesystem::path& usbPath, const std::filesystem::path& fpgaPath) {
     ImageBytes = 0;
     usbImage_.clear();
-    fpgaImage_.clear();
-    std::vector<std::uint8_t> usb, fpga;
+    fpgaImage_ = {};
+    ImageFile usb, fpga;
     std::optional<std::string> refusal;
-    if (WriteUSBImage) refusal = ReadImage(usbPath, kEepromImageLimit, usb);
-    if (!refusal && WriteFPGAImage) refusal = ReadImage(fpgaPath, kFlashImageLimit, fpga);
+    if (WriteUSBImage) refusal = OpenImage(usbPath, kEepromImageLimit, usb);
+    if (!refusal && WriteFPGAImage) refusal = OpenImage(fpgaPath, kFlashImageLimit, fpga);
+    std::vector<std::uint8_t> usbBytes(static_cast<std::size_t>(usb.size()));
+    try {
+        if (!refusal && !usb.empty()) ImageFile::Reader(usb).read(0, usbBytes.size(), usbBytes.data());
+    } catch (const EImageChanged& e) {
+        refusal = e.what();
+    }
     if (refusal) {
         NoteReason(ReasonKind::Package, *refusal);
         return false;
     }
-    usbImage_ = std::move(usb);
+    usbImage_ = std::move(usbBytes);
     fpgaImage_ = std::move(fpga);
     ImageBytes = static_cast<std::int32_t>(usbImage_.size() + fpgaImage_.size());
     return true;
@@ -168,9 +158,10 @@ bool TTERVADevice2::WriteFPGAFlash(Handle handle) {
         if (StopHere(erasing)) return false;
         ctx_.clock.sleep(kBeforeWriteMs);
         // The block as the flash holds it: the image's bytes, bit-reversed when asked.
+        ImageFile::Reader image(fpgaImage_);
         const auto blockAt = [&](std::size_t address, std::size_t n) {
-            Bytes block(fpgaImage_.begin() + static_cast<std::ptrdiff_t>(address),
-                        fpgaImage_.begin() + static_cast<std::ptrdiff_t>(address + n));
+            Bytes block(n);
+            image.read(address, n, block.data());
             if (swap) SwapBits(block.data(), block.size());
             return block;
         };
@@ -185,9 +176,10 @@ bool TTERVADevice2::WriteFPGAFlash(Handle handle) {
             NoteReason(ReasonKind::Instrument, instrument_ + ": " + std::string(request) + " failed at flash address " +
                                                    std::to_string(address) + " (error " + std::to_string(code) + ")");
         };
-        for (std::size_t address = 0; address < fpgaImage_.size(); address += kFlashBlock) {
+        const auto imageSize = static_cast<std::size_t>(fpgaImage_.size());
+        for (std::size_t address = 0; address < imageSize; address += kFlashBlock) {
             if (stopAt(address, "writing")) return false;
-            const std::size_t n = std::min(kFlashBlock, fpgaImage_.size() - address);
+            const std::size_t n = std::min(kFlashBlock, imageSize - address);
             if (const auto code = FLASH_WRITE(ctx_, handle, static_cast<std::uint32_t>(address), blockAt(address, n))) {
                 AppendTrail("FLASH Write");
                 failedAt("FLASH_WRITE", address, code);
@@ -196,9 +188,9 @@ bool TTERVADevice2::WriteFPGAFlash(Handle handle) {
             DoneCount += static_cast<std::int64_t>(n);
         }
         ctx_.clock.sleep(kBeforeVerifyMs);
-        for (std::size_t address = 0; address < fpgaImage_.size(); address += kFlashBlock) {
+        for (std::size_t address = 0; address < imageSize; address += kFlashBlock) {
             if (stopAt(address, "verifying")) return false;
-            const std::size_t n = std::min(kFlashBlock, fpgaImage_.size() - address);
+            const std::size_t n = std::min(kFlashBlock, imageSize - address);
             Bytes readBack;
             if (const auto code = FLASH_READ(ctx_, handle, static_cast<std::uint32_t>(address),
                                              static_cast<std::uint8_t>(n), readBack)) {

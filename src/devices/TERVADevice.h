@@ -2,8 +2,10 @@
 // "Velkaro USB": per chosen instrument, the FPGA switched off, the USB controller's image
 // written into the EEPROM and read back, the instrument left to restart and opened again, the
 // FPGA's configuration flash erased, written and read back, and the FPGA switched on again when
-// the manifest asks for it. Both images are raw binaries, read whole before any instrument is
-// touched.
+// the manifest asks for it. Both images are raw binaries, read and checked whole before any
+// instrument is touched. The EEPROM image (at most 64 KiB) is held; the flash image (up to
+// 16 MiB) is read again from the work folder a piece at a time while it is written and verified,
+// each piece checked against what was read first.
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
@@ -12,6 +14,7 @@
 #include <vector>
 
 #include "USBDevice2.h"
+#include "package/ImageFile.h"
 
 namespace rovenza {
 
@@ -42,9 +45,9 @@ public:
     // is missing, cannot be read, is empty or is larger than its memory.
     bool PrepareImages(const std::filesystem::path& usbPath, const std::filesystem::path& fpgaPath);
     // One image: what is wrong with it, or nothing when the whole file exists, can be read,
-    // holds at least one byte and at most `limit`; fills `image`.
-    static std::optional<std::string> ReadRawImage(const std::filesystem::path& path, std::size_t limit,
-                                                   std::vector<std::uint8_t>& image);
+    // holds at least one byte and at most `limit`; opens `image` on it.
+    static std::optional<std::string> OpenRawImage(const std::filesystem::path& path, std::size_t limit,
+                                                   ImageFile& image);
     // Writes the prepared EEPROM image 16 bytes a frame and reads it back; the instrument's
     // identity record stays as it was. False with the trail's entry on the first failure.
     bool WriteUSBEEPROM(Handle handle);
@@ -67,12 +70,12 @@ private:
     // Up to 11 attempts, 4 s apart, to open the instrument at `index` again after its restart.
     bool ReopenInstrument(std::size_t index);
 
-    // ReadRawImage, naming the family a missing image's package is for.
-    std::optional<std::string> ReadImage(const std::filesystem::path& path, std::size_t limit,
-                                         std::vector<std::uint8_t>& image) const;
+    // OpenRawImage, naming the family a missing image's package is for.
+    std::optional<std::string> OpenImage(const std::filesystem::path& path, std::size_t limit,
+                                         ImageFile& image) const;
 
     std::vector<std::uint8_t> usbImage_;
-    std::vector<std::uint8_t> fpgaImage_;
+    ImageFile fpgaImage_;
     std::string instrument_ = "the instrument";  // the label of the instrument being upgraded
 };
 

@@ -1,5 +1,6 @@
 #include "FpgaConfig.h"
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <system_error>
@@ -54,52 +55,61 @@ bool FpgaReadBackMatches(const std::uint8_t* reply, std::uint32_t length, const 
     return std::equal(block, block + kFpgaBlockSize, reply + 5);
 }
 
+std::array<std::uint8_t, kFpgaBlockSize> FpgaConfiguration::block(ImageFile::Reader& reader,
+                                                                  std::size_t index) const {
+    std::array<std::uint8_t, kFpgaBlockSize> bytes;
+    bytes.fill(0xFF);
+    const std::uint64_t first = std::uint64_t{index} * kFpgaChunkCharacters;
+    if (first >= digits) return bytes;
+    const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(kFpgaChunkCharacters, digits - first));
+    std::array<std::uint8_t, kFpgaChunkCharacters> chars;
+    reader.read(first, count, chars.data());
+    for (std::size_t i = 0; i + 1 < count; i += 2)
+        bytes[i / 2] = static_cast<std::uint8_t>(HexValue(static_cast<char>(chars[i])) * 16 +
+                                                 HexValue(static_cast<char>(chars[i + 1])));
+    return bytes;
+}
+
 FpgaTextResult ReadFpgaConfiguration(const std::filesystem::path& file) {
     FpgaTextResult result;
+    const auto refuse = [&](FpgaTextError error, std::string reason) {
+        result.error = error;
+        result.reason = std::move(reason);
+        return result;
+    };
     std::error_code ec;
     const auto size = std::filesystem::file_size(file, ec);
-    std::ifstream in(file, std::ios::binary);
-    if (ec || !in) {
-        result.error = FpgaTextError::Missing;
-        result.reason = "cannot open " + file.string();
-        return result;
-    }
-    if (size > kFpgaTextLimit) {
-        result.error = FpgaTextError::TooLarge;
-        result.reason = file.string() + " holds more than " + std::to_string(kFpgaTextLimit) + " characters";
-        return result;
-    }
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) {
-        result.error = FpgaTextError::Missing;
-        result.reason = "cannot read " + file.string();
-        return result;
-    }
-    std::size_t end = text.size();
-    while (end > 0 && IsTrailingBlank(text[end - 1])) --end;
-    if (end == 0) {
-        result.error = FpgaTextError::Empty;
-        result.reason = file.string() + " holds no hexadecimal digits";
-        return result;
-    }
-    for (std::size_t i = 0; i < end; ++i) {
-        if (HexValue(text[i]) < 0) {
-            result.error = FpgaTextError::NotHexadecimal;
-            result.reason = file.string() + ": character " + std::to_string(i + 1) + " is not a hexadecimal digit";
-            return result;
+    if (ec || !std::ifstream(file, std::ios::binary)) return refuse(FpgaTextError::Missing, "cannot open " + file.string());
+    if (size > kFpgaTextLimit)
+        return refuse(FpgaTextError::TooLarge,
+                      file.string() + " holds more than " + std::to_string(kFpgaTextLimit) + " characters");
+    if (size == 0) return refuse(FpgaTextError::Empty, file.string() + " holds no hexadecimal digits");
+
+    // The first character that is not a digit; a line end or blank there may still begin the
+    // trailing run, which anything but line ends and blanks after it ends.
+    std::optional<std::uint64_t> firstOther;
+    std::optional<std::uint64_t> notHexadecimal;
+    const auto check = [&](std::uint64_t offset, const std::uint8_t* bytes, std::size_t count) -> std::optional<std::string> {
+        for (std::size_t i = 0; i < count; ++i) {
+            const char c = static_cast<char>(bytes[i]);
+            if (HexValue(c) >= 0 && !firstOther) continue;
+            if (IsTrailingBlank(c)) {
+                if (!firstOther) firstOther = offset + i;
+                continue;
+            }
+            notHexadecimal = firstOther.value_or(offset + i);
+            return file.string() + ": character " + std::to_string(*notHexadecimal + 1) + " is not a hexadecimal digit";
         }
-    }
-    if (end % 2 != 0) {
-        result.error = FpgaTextError::OddDigits;
-        result.reason = file.string() + ": odd number of hexadecimal digits";
-        return result;
-    }
+        return std::nullopt;
+    };
     FpgaConfiguration configuration;
-    const std::size_t bytes = end / 2;
-    const std::size_t blocks = (bytes + kFpgaBlockSize - 1) / kFpgaBlockSize;
-    configuration.bytes.assign(blocks * kFpgaBlockSize, 0xFF);
-    for (std::size_t i = 0; i < bytes; ++i)
-        configuration.bytes[i] = static_cast<std::uint8_t>(HexValue(text[2 * i]) * 16 + HexValue(text[2 * i + 1]));
+    if (auto refusal = configuration.text.open(file, kFpgaTextLimit, check))
+        return refuse(notHexadecimal ? FpgaTextError::NotHexadecimal : FpgaTextError::Missing,
+                      notHexadecimal ? *refusal : "cannot read " + file.string());
+    configuration.digits = firstOther.value_or(size);
+    if (configuration.digits == 0) return refuse(FpgaTextError::Empty, file.string() + " holds no hexadecimal digits");
+    if (configuration.digits % 2 != 0)
+        return refuse(FpgaTextError::OddDigits, file.string() + ": odd number of hexadecimal digits");
     result.configuration = std::move(configuration);
     return result;
 }

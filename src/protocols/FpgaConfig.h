@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "package/ImageFile.h"
+
 namespace rovenza {
 
 inline constexpr std::uint32_t kFpgaBlockSize = 32;
@@ -32,10 +34,18 @@ bool FpgaReadBackMatches(const std::uint8_t* reply, std::uint32_t length, const 
 
 // The configuration text: hexadecimal digit pairs, two characters per byte (at least one
 // pair), optionally followed by line ends and blanks. The blocks are the bytes in 32-byte
-// pieces; the last piece is filled up with 0xFF.
+// pieces; the last piece is filled up with 0xFF. The text stays in its file (up to 32 MiB of
+// characters) and is decoded a block at a time while it is written.
 struct FpgaConfiguration {
-    std::vector<std::uint8_t> bytes;  // a whole number of blocks
-    std::size_t blocks() const { return bytes.size() / kFpgaBlockSize; }
+    ImageFile text;           // checked: digits, then only line ends and blanks
+    std::uint64_t digits = 0;  // the digits before the trailing line ends and blanks (even)
+
+    std::size_t blocks() const {
+        return static_cast<std::size_t>((digits / 2 + kFpgaBlockSize - 1) / kFpgaBlockSize);
+    }
+    // Block `index` as written: its bytes, 0xFF past the last pair. Reads the text through
+    // `reader` (made on `text`); throws EImageChanged when the file no longer holds the text.
+    std::array<std::uint8_t, kFpgaBlockSize> block(ImageFile::Reader& reader, std::size_t index) const;
 };
 
 enum class FpgaTextError { Missing, TooLarge, NotHexadecimal, OddDigits, Empty };

@@ -203,6 +203,8 @@ inline constexpr std::uint32_t kIdentityAddress = 0x1E00;      // the 20-byte id
 inline constexpr std::uint32_t kIdentityLength = 20;
 inline constexpr std::uint32_t kIdentitySerialOffset = 10;     // bytes 10 to 17: the serial
 inline constexpr std::uint32_t kConfigFlashSize = 0x1000000;   // 16 MiB configuration flash
+// The IRIG clock's FPGA configuration store: what 24-bit block addresses reach.
+inline constexpr std::uint32_t kFpgaStoreSize = 0x1000000 + 32;
 inline constexpr std::uint32_t kConfigFlashSector = 0x10000;   // an erase clears 64 KiB sectors in turn
 inline constexpr std::uint32_t kOldConfigurationEnd = 0x40000; // "old configuration" below this
 inline constexpr std::uint32_t kMaxReply = 64;                 // a second-generation reply's bound

@@ -75,8 +75,7 @@ void PicInstrument::receiveIrig(Command command, const Bytes& p, std::int64_t no
             Bytes block(p.begin() + 7, p.begin() + 39);
             Bytes stored = block;
             if (effect.corruptMemory) stored[std::min<std::size_t>(effect.corruptByte.value_or(0), 31)] ^= 0x01;
-            if (fpga_.size() < address + 32) fpga_.resize(address + 32, 0xFF);
-            std::copy(stored.begin(), stored.end(), fpga_.begin() + address);
+            fpga_.write(address, stored, PagedMemory::Store::Copy);
             Bytes out = FirmwareReplyHead(0x52);
             out.push_back(0x00);
             out.insert(out.end(), block.begin(), block.end());
@@ -88,8 +87,8 @@ void PicInstrument::receiveIrig(Command command, const Bytes& p, std::int64_t no
             const std::uint32_t address = Address24(p);
             Bytes out = FirmwareReplyHead(0x53);
             out.push_back(0x00);
-            for (std::uint32_t i = 0; i < 32; ++i)
-                out.push_back(address + i < fpga_.size() ? fpga_[address + i] : 0xFF);
+            const Bytes stored = fpga_.read(address, 32);
+            out.insert(out.end(), stored.begin(), stored.end());
             reply(command, std::move(out), nowUs);
             return;
         }

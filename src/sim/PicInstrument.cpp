@@ -1,5 +1,7 @@
 #include "PicInstrument.h"
 
+#include <fstream>
+#include <stdexcept>
 #include <utility>
 
 namespace rovenza::sim {
@@ -28,7 +30,7 @@ PicInstrument::PicInstrument(const InstrumentSpec& setup)
     for (const auto& [name, bytes] : setup.memories) {
         if (name == "program") program_ = bytes;
         if (name == "eeprom") eeprom_ = bytes;
-        if (name == "fpga") fpga_ = bytes;
+        if (name == "fpga") fpga_.write(0, bytes, PagedMemory::Store::Copy);
         if (name == "can") can_ = bytes;
     }
 }
@@ -63,7 +65,7 @@ void PicInstrument::writeState(std::ostream& out) const {
     out << "mode=" << (mode_ == PicMode::BootLoader ? "bootloader" : "firmware") << '\n'
         << "protectedWrites=" << protectedWrites_ << '\n';
     if (family().id == FamilyId::IrigClock)
-        out << "programmingMode=" << (programmingFromUs_ ? 1 : 0) << '\n' << "fpgaBytes=" << fpga_.size() << '\n';
+        out << "programmingMode=" << (programmingFromUs_ ? 1 : 0) << '\n' << "fpgaBytes=" << fpga_.extent() << '\n';
     if (family().id == FamilyId::Ulmo)
         out << "canBlocks=" << canBlocks_ << '\n' << "canFinishes=" << canFinishes_ << '\n';
 }
@@ -73,8 +75,15 @@ std::vector<std::string> PicInstrument::dumpMemories(const std::filesystem::path
     if (family().id == FamilyId::IrigClock) names.push_back("fpga");
     if (family().id == FamilyId::Ulmo) names.push_back("can");
     for (const auto& name : names) {
-        const Bytes& memory = name == "program" ? program_ : name == "eeprom" ? eeprom_ : name == "fpga" ? fpga_ : can_;
-        WriteBinaryFile(folder / (name + ".bin"), memory);
+        if (name == "fpga") {
+            const auto file = folder / "fpga.bin";
+            std::ofstream out(file, std::ios::binary | std::ios::trunc);
+            fpga_.writeTo(out);
+            out.close();
+            if (!out) throw std::runtime_error("cannot write " + file.string());
+            continue;
+        }
+        WriteBinaryFile(folder / (name + ".bin"), name == "program" ? program_ : name == "eeprom" ? eeprom_ : can_);
     }
     return names;
 }

@@ -29,6 +29,7 @@
 #include <string_view>
 
 #include "sim/Instrument.h"
+#include "sim/PagedMemory.h"
 #include "sim/Recorder.h"
 
 namespace rovenza::sim {
@@ -55,7 +56,8 @@ public:
     const Bytes& program() const { return program_; }
     Bytes& eeprom() { return eeprom_; }
     const Bytes& eeprom() const { return eeprom_; }
-    const Bytes& fpga() const { return fpga_; }
+    // The FPGA configuration store up to the highest byte written.
+    Bytes fpga() const { return fpga_.read(0, fpga_.extent()); }
     Bytes& can() { return can_; }
     const Bytes& can() const { return can_; }
 
@@ -90,7 +92,8 @@ private:
     PicMode mode_;
     std::uint32_t restartMs_, bootResetMs_, fpgaResetMs_, prmdMs_;
     std::string name_;
-    Bytes program_, eeprom_, fpga_, can_;
+    Bytes program_, eeprom_, can_;
+    PagedMemory fpga_{kFpgaStoreSize};
     std::optional<std::int64_t> programmingFromUs_;
     struct CanHalf {
         std::uint32_t address;
