@@ -63,15 +63,18 @@ TEST_F(ExtractionTest, DamagedMemberLeavesNothingOfItBehind) {
         const char* what;
         std::string bytes;
         const char* member;
+        const char* reason;
     } cases[] = {
-        {"deflated data damaged", flipped, "pic_USB.hex"},
-        {"wrong CRC", BuildRawZip({{"Bootload.ini", ManifestText(4)}, wrongCrc}), "fpga.bin"},
-        {"more data than declared", BuildRawZip({{"Bootload.ini", ManifestText(4)}, tooLong}), "fpga.bin"},
+        {"deflated data damaged", flipped, "pic_USB.hex", ""},
+        {"wrong CRC", BuildRawZip({{"Bootload.ini", ManifestText(4)}, wrongCrc}), "fpga.bin", "CRC error"},
+        {"more data than declared", BuildRawZip({{"Bootload.ini", ManifestText(4)}, tooLong}), "fpga.bin",
+         "holds more data than its declared size"},
     };
     for (const auto& c : cases) {
         fs::create_directories(work());
         WriteFileBytes(work() / "ulmo_can.hex", "left by an earlier package");
-        EXPECT_THAT(ExtractError(RawPackage(c.bytes)), HasSubstr(std::string("Member \"") + c.member + "\"")) << c.what;
+        EXPECT_THAT(ExtractError(RawPackage(c.bytes)), HasSubstr(std::string("Member \"") + c.member + "\": " + c.reason))
+            << c.what;
         // The earlier package's file went first; the damaged member left no file, whole or partial.
         EXPECT_EQ(WorkListing(), Names{"Bootload.ini"}) << c.what;
     }
