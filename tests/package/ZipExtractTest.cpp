@@ -160,6 +160,19 @@ TEST_F(ExtractionTest, AnArchiveInTheWorkFolderIsRefusedNotRemoved) {
     EXPECT_EQ(ReadFileBytes(work() / "p.fwu"), bytes);
 }
 
+// More earlier files than the extraction removes in one batch (1024): an archive among them,
+// wherever the listing meets it, refuses the extraction before any goes; otherwise all go.
+TEST_F(ExtractionTest, AWorkFolderOfManyEarlierFiles) {
+    fs::create_directories(work());
+    for (int i = 0; i < 1100; ++i) WriteFileBytes(work() / ("old" + std::to_string(i)), "x");
+    WriteFileBytes(work() / "p.fwu", BuildRawZip({{"Bootload.ini", ManifestText(4)}}));
+    EXPECT_THAT(ExtractError(work() / "p.fwu"), HasSubstr("lies in the work folder"));
+    EXPECT_EQ(WorkListing().size(), 1101u);
+
+    EXPECT_EQ(Extract(Package({{"Bootload.ini", ManifestText(4)}})), 1);
+    EXPECT_EQ(WorkListing(), Names{"Bootload.ini"});
+}
+
 TEST_F(ExtractionTest, WorkFolderIsCreatedOrTheExtractionFails) {
     const fs::path cwd = fs::current_path();
     TZipMaster zip;
