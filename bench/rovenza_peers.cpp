@@ -6,7 +6,7 @@
 //                                      16-byte records)
 //   rovenza-peers extract PKG DIR      unpacks PKG into DIR as an upgrade does
 //   rovenza-peers readhex FILE OUT     reads FILE record by record through the core's reader and
-//                                      writes the bytes by load address into OUT (holes 0xFF)
+//                                      writes the bytes by load address into OUT
 #include <cstdint>
 #include <cstdio>
 #include <exception>
@@ -97,18 +97,25 @@ int Extract(const fs::path& package, const fs::path& dir) {
 }
 
 // Every data record's bytes at its load address (extended linear and segment addresses
-// applied), as a converter to a binary file places them.
+// applied) in the file `out`, as a converter to a binary file places them: bytes the records do
+// not reach read as zeros.
 int ReadHex(const fs::path& file, const fs::path& out) {
     StderrDebug debug;
     HexRecordReader reader(file, debug, {.maxFileSize = std::uint64_t{1} << 32});
-    std::vector<std::uint8_t> image;
+    std::FILE* f = std::fopen(out.string().c_str(), "wb");
+    if (f == nullptr) throw std::runtime_error("cannot write " + out.string());
+    std::vector<char> buffer(64 * 1024);
+    std::setvbuf(f, buffer.data(), _IOFBF, buffer.size());
+    bool ok = true;
     std::uint32_t base = 0;
+    long position = 0;
     HexRecord record;
-    while (reader.Next(record)) {
+    while (ok && reader.Next(record)) {
         if (record.type == 0) {
-            const std::size_t at = std::size_t{base} + record.address;
-            if (image.size() < at + record.count) image.resize(at + record.count, 0xFF);
-            std::copy(record.data, record.data + record.count, image.begin() + static_cast<std::ptrdiff_t>(at));
+            const long at = static_cast<long>(base + record.address);
+            if (at != position) ok = std::fseek(f, at, SEEK_SET) == 0;
+            ok = ok && std::fwrite(record.data, 1, record.count, f) == record.count;
+            position = at + record.count;
         } else if (record.type == 1) {
             break;
         } else if ((record.type == 2 || record.type == 4) && record.count >= 2) {
@@ -116,9 +123,7 @@ int ReadHex(const fs::path& file, const fs::path& out) {
             base = record.type == 4 ? value << 16 : value << 4;
         }
     }
-    std::FILE* f = std::fopen(out.string().c_str(), "wb");
-    if (f == nullptr || std::fwrite(image.data(), 1, image.size(), f) != image.size() || std::fclose(f) != 0)
-        throw std::runtime_error("cannot write " + out.string());
+    if (std::fclose(f) != 0 || !ok) throw std::runtime_error("cannot write " + out.string());
     return 0;
 }
 
