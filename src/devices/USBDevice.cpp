@@ -223,6 +223,15 @@ void TUSBDevice::NoteReason(ReasonKind kind, std::string text) {
     if (!reason_) reason_ = UpgradeReason{kind, std::move(text)};
 }
 
+void TUSBDevice::TakeReasonOf(const TUSBDevice& part) {
+    if (part.stopped_) {
+        if (!stopped_) reason_ = part.reason_;
+        stopped_ = true;
+    } else if (part.reason_) {
+        NoteReason(part.reason_->kind, part.reason_->text);
+    }
+}
+
 void TUSBDevice::NoteImageRefusal(std::string_view fileName, const std::exception& refusal) {
     const std::string name(fileName);
     if (const auto* hex = dynamic_cast<const EHexFormatError*>(&refusal); hex && !hex->reason().empty()) {

@@ -24,8 +24,11 @@
 //   Closing an instrument's last live handle tells the instrument (a second-generation one
 //   restarts then if its EEPROM was rewritten).
 // Every write, read and reset first waits the bench's USB latency (BenchSpec::latencyUs).
-// Thread-safety: one mutex guards the bench; the recorder and the instruments are for reading
-// while no request runs.
+// Thread-safety: one mutex guards the bench, so requests may come from several threads at once
+// (instruments upgraded in parallel, each thread on handles of its own). No bench-side wait (the
+// latency, a reply not ready yet, a time-out) is waited out holding it: the waits of requests
+// to different instruments overlap. A handle is used by one thread at a time. The recorder and
+// the instruments are for reading while no request runs.
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -97,6 +100,7 @@ private:
         std::uint32_t& bytesReturned;
         std::uint32_t& error;
         RecordedRequest& record;
+        std::unique_lock<std::mutex>& lock;  // the bench's, held by the request
     };
 
     Instrument& require(std::string_view serial);
@@ -105,6 +109,8 @@ private:
     bool alive(const OpenHandle& handle) const;
     bool sharingAllows(const Instrument& instrument, std::uint32_t access, std::uint32_t share) const;
     bool fail(Request& request, std::uint32_t code);
+    // Waits `us` of bench time with the bench unlocked meanwhile.
+    void wait(Request& request, std::int64_t us);
     bool dispatch(OpenHandle& handle, std::uint32_t code, Request& request);
     bool writeRequest(OpenHandle& handle, Request& request);
     bool readRequest(OpenHandle& handle, Request& request);
