@@ -41,12 +41,14 @@ public:
             const bool stageChanged = sample.stage != lane.last.stage;
             lane.last = sample;
             const std::string line = TerminalLine(sample, display_.width);
-            if (line == lane.line || (!stageChanged && sample.elapsed - drawnAt_ < kRedrawInterval)) return;
+            const bool due = stageChanged || sample.elapsed - drawnAt_ >= kRedrawInterval;
+            if (sample.index == 0) {
+                if (line != drawn_ && due) draw(line, sample.elapsed);
+                return;
+            }
+            blockBehind_ = blockBehind_ || line != lane.line;
             lane.line = line;
-            if (sample.index == 0)
-                draw(line, sample.elapsed);
-            else
-                drawBlock(sample.elapsed);
+            if (blockBehind_ && due) drawBlock(sample.elapsed);
             return;
         }
         const std::string prefix = "[" + ElapsedText(sample.elapsed) + "] ";
@@ -75,6 +77,7 @@ public:
     }
 
     void result(const CliRunResult& result) override {
+        if (blockRows_ > 0 && blockBehind_) drawBlock(drawnAt_);  // the instruments as they ended
         if (!drawn_.empty() || blockRows_ > 0) err_ << '\n';
         drawn_.clear();
         blockRows_ = 0;
@@ -92,7 +95,7 @@ private:
         ProgressLines lines{kLineStep};
         bool waitTold = false;  // plain lines: the wait under way has had its line
         ProgressSample last;
-        std::string line;       // terminal: the line last drawn for it
+        std::string line;       // terminal: its latest line
     };
 
     void draw(const std::string& line, milliseconds at) {
@@ -117,6 +120,7 @@ private:
             text += lane.line + "\x1b[K";
         }
         err_ << text << std::flush;
+        blockBehind_ = false;
         drawn_.clear();  // the run's line, if one was drawn, is the block's first row now
         drawnAt_ = at;
     }
@@ -147,6 +151,7 @@ private:
     std::map<int, Lane> lanes_;
     std::string drawn_;         // terminal: the run's line on screen
     std::size_t blockRows_ = 0;  // terminal: the rows of the instruments' lines on screen
+    bool blockBehind_ = false;   // terminal: an instrument's latest line is not on screen yet
     milliseconds drawnAt_{-kRedrawInterval};
 };
 
