@@ -49,6 +49,10 @@ bool Bench::fail(Request& request, std::uint32_t code) {
 
 void Bench::wait(Request& request, std::int64_t us) {
     if (us <= 0) return;
+    if (!realTime_) {
+        time_.waitUs(us);
+        return;
+    }
     request.lock.unlock();
     // Locks again also when the clock's wait throws.
     struct Relock {
