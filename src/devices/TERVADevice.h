@@ -110,7 +110,8 @@ private:
     bool UpgradeAtOnce(std::string& message);
     // An upgrader for the instrument at `index` alone: its handle moves there.
     std::shared_ptr<TTERVADevice2> InstrumentUpgrader(std::size_t index);
-    // Gives `other` the images this run prepared.
+    // Gives `other` the images this run prepared: a copy of the EEPROM image (at most 64 KiB)
+    // and of the flash image's checked file, which each reads through a reader of its own.
     void ShareImages(TTERVADevice2& other) const;
     // Up to 11 attempts, 4 s apart, to open the instrument at `index` again after its restart.
     bool ReopenInstrument(std::size_t index);
