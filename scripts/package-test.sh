@@ -83,12 +83,18 @@ deb=$(ls "$build"/packages/rovenza_*.deb)
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "package-test: $(basename "$deb"): Depends: $depends"
 # The package of every library that a program links (its NEEDED entries) is among the Depends.
+depend_names=$(sed -E 's/ *\([^)]*\)//g; s/ *[|,] */\n/g' <<<"$depends")
 dpkg-deb -x "$deb" "$work/unpacked"
 for program in "$work"/unpacked/usr/bin/*; do
   for library in $(readelf -d "$program" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'); do
-    owner=$(dpkg -S "*/$library" 2>/dev/null | head -n 1 | cut -d: -f1) || true
+    # The file the loader takes, under the name dpkg knows it by (with or without /usr).
+    path=$(ldd "$program" | awk -v l="$library" '$1 == l { print $3 }')
+    owner=""
+    for candidate in "$path" "$(readlink -f "$path")" "${path#/usr}" "/usr$path"; do
+      owner=$(dpkg -S "$candidate" 2>/dev/null | head -n 1 | cut -d: -f1) && [ -n "$owner" ] && break
+    done
     [ -n "$owner" ] || fail "$(basename "$program"): no package holds $library"
-    grep -qE "(^|, )$owner( |,|$)" <<<"$depends" ||
+    grep -qxF "$owner" <<<"$depend_names" ||
       fail "$(basename "$program") links $library of $owner, which the Depends do not name"
   done
 done

@@ -87,7 +87,9 @@ TEST_P(FolderRule, ChoosesTheFolders) {
         break;
     }
     // Choosing creates nothing: the writing probe leaves the program's folder as it was.
-    if (row.exe != Exe::ReadOnly) EXPECT_TRUE(fs::is_empty(exe)) << exe;
+    if (row.exe != Exe::ReadOnly) {
+        EXPECT_TRUE(fs::is_empty(exe)) << exe;
+    }
     EXPECT_FALSE(fs::exists(given));
 }
 
