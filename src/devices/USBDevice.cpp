@@ -136,7 +136,7 @@ bool TUSBDevice::ExtractPackage(const std::string& fileName) {
     try {
         TZipMaster zip(&ctx_.op);
         zip.SetZipFilename(fileName);
-        zip.ExtrBaseDir = WorkFolderPath(ctx_.programFolder);
+        zip.ExtrBaseDir = ctx_.folders.work;
         zip.ExtrOptions = {ExtrOption::ExtrOverWrite};
         zip.Extract();
         return true;
@@ -269,7 +269,7 @@ std::string_view TUSBDevice::FamilyName() const {
 }
 
 std::filesystem::path TUSBDevice::WorkFile(std::string_view name) const {
-    return WorkFolderPath(ctx_.programFolder) / std::string(name);
+    return ctx_.folders.work / std::string(name);
 }
 
 void TUSBDevice::RunUpgrade(std::string& message, const UpgradeRules& rules,

@@ -144,7 +144,7 @@ protected:
     std::string PackageLabel() const;
     // The list text of the family this upgrader belongs to (by DeviceTypeCode).
     std::string_view FamilyName() const;
-    // program folder / "Temp" / name
+    // The work folder (Context::folders) / name.
     std::filesystem::path WorkFile(std::string_view name) const;
     // Open of the first-generation families: the first path of the first identifier that
     // lists any, else the fixed device path when the walk lists no instrument or only one boot

@@ -87,7 +87,7 @@ public:
         : world(setup),
           watch(world.bench.clock()),
           context{world.context().driver, world.context().interfaces, watch, world.context().debug,
-                  world.context().op, world.context().programFolder} {}
+                  world.context().op, world.context().folders} {}
 
     std::string Run(TUSBDevice& upgrader, const Images& images) {
         std::vector<FwuMember> members{{"Bootload.ini", ManifestText(images.deviceType, images.settings)}};
