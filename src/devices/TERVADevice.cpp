@@ -168,9 +168,10 @@ bool TTERVADevice2::WriteFPGAFlash(Handle handle) {
         // The USB controller keeps its EEPROM image whatever the flash holds, so the instrument
         // stays reachable and a new run writes the flash again.
         const auto stopAt = [&](std::size_t address, std::string_view pass) {
-            return address > 0 && StopHere("at byte " + std::to_string(address) + " of " +
-                                           std::to_string(fpgaImage_.size()) + " of " + instrument_ +
-                                           "'s configuration flash (" + std::string(pass) + ")");
+            return address > 0 && StopHere([&] {
+                       return "at byte " + std::to_string(address) + " of " + std::to_string(fpgaImage_.size()) +
+                              " of " + instrument_ + "'s configuration flash (" + std::string(pass) + ")";
+                   });
         };
         const auto failedAt = [&](std::string_view request, std::size_t address, std::uint32_t code) {
             NoteReason(ReasonKind::Instrument, instrument_ + ": " + std::string(request) + " failed at flash address " +

@@ -17,14 +17,29 @@ Frame SetModeFrame(std::uint8_t mode) { return {Code(Gen2Request::SET_MODE), mod
 
 Frame GetStatusFrame() { return {Code(Gen2Request::GET_STATUS)}; }
 
+std::size_t PutFlashReadFrame(std::uint8_t* frame, std::uint32_t address, std::uint8_t count) {
+    const std::uint8_t head[] = {Code(Gen2Request::FLASH_READ), Byte(address, 16), Byte(address, 8), Byte(address, 0), count};
+    std::copy(std::begin(head), std::end(head), frame);
+    return sizeof head;
+}
+
+std::size_t PutFlashWriteFrame(std::uint8_t* frame, std::uint32_t address, const std::uint8_t* data, std::size_t length) {
+    const std::uint8_t head[] = {Code(Gen2Request::FLASH_WRITE), Byte(address, 16), Byte(address, 8), Byte(address, 0),
+                                 static_cast<std::uint8_t>(length)};
+    std::copy(std::begin(head), std::end(head), frame);
+    std::copy(data, data + length, frame + sizeof head);
+    return sizeof head + length;
+}
+
 Frame FlashReadFrame(std::uint32_t address, std::uint8_t count) {
-    return {Code(Gen2Request::FLASH_READ), Byte(address, 16), Byte(address, 8), Byte(address, 0), count};
+    Frame frame(5);
+    PutFlashReadFrame(frame.data(), address, count);
+    return frame;
 }
 
 Frame FlashWriteFrame(std::uint32_t address, const std::uint8_t* data, std::size_t length) {
-    Frame frame{Code(Gen2Request::FLASH_WRITE), Byte(address, 16), Byte(address, 8), Byte(address, 0),
-                static_cast<std::uint8_t>(length)};
-    frame.insert(frame.end(), data, data + length);
+    Frame frame(5 + length);
+    PutFlashWriteFrame(frame.data(), address, data, length);
     return frame;
 }
 
@@ -93,12 +108,11 @@ std::uint32_t DecodeStatus(const std::vector<std::uint8_t>& reply, Gen2Status& s
     return 0;
 }
 
-std::vector<std::uint8_t> CutReply(const std::vector<std::uint8_t>& reply, std::size_t count) {
+std::vector<std::uint8_t> CutReply(std::span<const std::uint8_t> reply, std::size_t count) {
     return {reply.begin(), reply.begin() + static_cast<std::ptrdiff_t>(std::min(count, reply.size()))};
 }
 
-std::uint32_t CheckFlashWriteEcho(const std::vector<std::uint8_t>& reply, const std::uint8_t* data,
-                                  std::size_t length) {
+std::uint32_t CheckFlashWriteEcho(std::span<const std::uint8_t> reply, const std::uint8_t* data, std::size_t length) {
     if (reply.size() < length || !std::equal(data, data + length, reply.begin())) return kReplyCheckFailed;
     return 0;
 }
@@ -110,14 +124,25 @@ std::uint32_t DecodeMemReadChunk(const std::vector<std::uint8_t>& reply, std::ui
     return carried == count ? 0 : kReplyCheckFailed;
 }
 
+namespace {
+
+constexpr std::uint8_t ReverseBits(std::uint8_t b) {
+    b = static_cast<std::uint8_t>((b & 0xF0) >> 4 | (b & 0x0F) << 4);
+    b = static_cast<std::uint8_t>((b & 0xCC) >> 2 | (b & 0x33) << 2);
+    return static_cast<std::uint8_t>((b & 0xAA) >> 1 | (b & 0x55) << 1);
+}
+
+// Every byte reversed, looked up: a 16 MiB image is swapped twice, once to write and once to verify.
+constexpr std::array<std::uint8_t, 256> kReversedBytes = [] {
+    std::array<std::uint8_t, 256> reversed{};
+    for (std::size_t b = 0; b < reversed.size(); ++b) reversed[b] = ReverseBits(static_cast<std::uint8_t>(b));
+    return reversed;
+}();
+
+}  // namespace
+
 void SwapBits(std::uint8_t* block, std::size_t length) {
-    for (std::size_t i = 0; i < length; ++i) {
-        std::uint8_t b = block[i];
-        b = static_cast<std::uint8_t>((b & 0xF0) >> 4 | (b & 0x0F) << 4);
-        b = static_cast<std::uint8_t>((b & 0xCC) >> 2 | (b & 0x33) << 2);
-        b = static_cast<std::uint8_t>((b & 0xAA) >> 1 | (b & 0x55) << 1);
-        block[i] = b;
-    }
+    for (std::size_t i = 0; i < length; ++i) block[i] = kReversedBytes[block[i]];
 }
 
 bool KeepIdentityRecord(std::vector<std::uint8_t>& image, const std::uint8_t* record) {

@@ -26,6 +26,7 @@
 // Every write, read and reset first waits the bench's USB latency (BenchSpec::latencyUs).
 // Thread-safety: one mutex guards the bench; the recorder and the instruments are for reading
 // while no request runs.
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -96,7 +97,11 @@ private:
         std::uint32_t outSize;
         std::uint32_t& bytesReturned;
         std::uint32_t& error;
-        RecordedRequest& record;
+        // What the call did, for its record (made only when the recorder wants records).
+        Command command = Command::None;  // recognised; a read: the command of its write
+        bool sent = false;                // the output buffer was carried to the instrument
+        std::uint32_t replyLimit = 0;     // a read: the caller's buffer size
+        std::string_view fault{};         // the fault action that shaped the call
     };
 
     Instrument& require(std::string_view serial);
@@ -105,6 +110,8 @@ private:
     bool alive(const OpenHandle& handle) const;
     bool sharingAllows(const Instrument& instrument, std::uint32_t access, std::uint32_t share) const;
     bool fail(Request& request, std::uint32_t code);
+    // The recorder's count of the call of control code `code` carrying `command`.
+    std::size_t& tallyOf(std::uint32_t code, Command command);
     bool dispatch(OpenHandle& handle, std::uint32_t code, Request& request);
     bool writeRequest(OpenHandle& handle, Request& request);
     bool readRequest(OpenHandle& handle, Request& request);
@@ -117,6 +124,9 @@ private:
     std::map<Handle, OpenHandle> handles_;
     Handle nextHandle_ = 0x1000;
     Recorder recorder_;
+    // The counts tallyOf() has found, by call and command: a recorder that keeps no records
+    // still counts every request, millions of them in a long run.
+    std::array<std::array<std::size_t*, kCommandCount>, 6> tallies_{};
 };
 
 }  // namespace rovenza::sim

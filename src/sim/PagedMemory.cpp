@@ -80,21 +80,25 @@ void PagedMemory::drop(std::uint32_t number) {
 }
 
 Bytes PagedMemory::read(std::uint32_t address, std::size_t count) const {
-    Bytes out(count, 0xFF);
+    Bytes out(count);
+    read(address, count, out.data());
+    return out;
+}
+
+void PagedMemory::read(std::uint32_t address, std::size_t count, std::uint8_t* out) const {
+    std::fill_n(out, count, std::uint8_t{0xFF});
     for (std::size_t done = 0; done < count;) {
         const std::uint64_t a = std::uint64_t{address} + done;
         if (a >= size_) break;
         const auto number = static_cast<std::uint32_t>(a / kPageSize);
         const auto offset = static_cast<std::uint32_t>(a % kPageSize);
         const std::size_t chunk = std::min<std::size_t>(count - done, kPageSize - offset);
-        if (used_.count(number))
-            std::copy_n(page(number).bytes.begin() + offset, chunk, out.begin() + static_cast<std::ptrdiff_t>(done));
+        if (used_.count(number)) std::copy_n(page(number).bytes.begin() + offset, chunk, out + done);
         done += chunk;
     }
-    return out;
 }
 
-void PagedMemory::write(std::uint32_t address, const Bytes& data, Store store) {
+void PagedMemory::write(std::uint32_t address, std::span<const std::uint8_t> data, Store store) {
     for (std::size_t done = 0; done < data.size();) {
         const std::uint64_t a = std::uint64_t{address} + done;
         if (a >= size_) return;

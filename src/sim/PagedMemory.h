@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <ostream>
+#include <span>
 #include <unordered_map>
 #include <vector>
 
@@ -32,8 +33,9 @@ public:
     std::uint32_t size() const { return size_; }
     // `count` bytes from `address`; 0xFF past the end and where nothing is held.
     Bytes read(std::uint32_t address, std::size_t count) const;
+    void read(std::uint32_t address, std::size_t count, std::uint8_t* out) const;
     // Stores `data` from `address`; bytes past the end are dropped.
-    void write(std::uint32_t address, const Bytes& data, Store store);
+    void write(std::uint32_t address, std::span<const std::uint8_t> data, Store store);
     // Sets the bytes from `begin` up to `end` to 0xFF and drops the pages that become blank.
     void erase(std::uint32_t begin, std::uint32_t end);
 
