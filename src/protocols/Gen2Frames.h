@@ -124,7 +124,7 @@ struct Gen2Status {
 std::uint32_t DecodeStatus(const std::vector<std::uint8_t>& reply, Gen2Status& status);
 
 // A read reply cut to the bytes asked for; a shorter reply stays as it is.
-std::vector<std::uint8_t> CutReply(std::span<const std::uint8_t> reply, std::size_t count);
+std::span<const std::uint8_t> CutReply(std::span<const std::uint8_t> reply, std::size_t count);
 
 // A flash write is confirmed when its reply, cut to the data's length, repeats the data.
 std::uint32_t CheckFlashWriteEcho(std::span<const std::uint8_t> reply, const std::uint8_t* data, std::size_t length);

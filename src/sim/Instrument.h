@@ -68,14 +68,16 @@ private:
         if (more > kCapacity - size_) throw std::length_error("a reply of the bench holds at most 64 bytes");
     }
 
-    std::array<std::uint8_t, kCapacity> bytes_;
+    std::array<std::uint8_t, kCapacity> bytes_;  // left unset past size_
     std::size_t size_ = 0;
 };
 
 struct PendingReply {
-    Command command = Command::None;
+    PendingReply(Command command, std::int64_t readyAtUs) : command(command), readyAtUs(readyAtUs) {}
+
+    Command command;
     ReplyBytes bytes;
-    std::int64_t readyAtUs = 0;  // the instrument has the reply ready from this bench time on
+    std::int64_t readyAtUs;  // the instrument has the reply ready from this bench time on
 };
 
 // What a fault rule does inside the instrument while it acts on a command.
@@ -145,10 +147,7 @@ protected:
     void setInnerFault(std::string_view action) { innerFault_ = action; }
     // The reply owed from now on, ready at `readyAtUs`: its bytes, empty, for the caller to fill.
     ReplyBytes& reply(Command command, std::int64_t readyAtUs) {
-        pending_.emplace();
-        pending_->command = command;
-        pending_->readyAtUs = readyAtUs;
-        return pending_->bytes;
+        return pending_.emplace(command, readyAtUs).bytes;
     }
     // The instrument's volatile state is lost whenever it leaves the bus (the pending reply
     // already is).

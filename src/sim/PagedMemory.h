@@ -18,6 +18,9 @@
 
 namespace rovenza::sim {
 
+// Flash programming: ANDs `count` bytes of `data` into `memory` (a write can only clear bits).
+void AndInto(std::uint8_t* memory, const std::uint8_t* data, std::size_t count);
+
 class PagedMemory {
 public:
     static constexpr std::uint32_t kPageSize = 4096;
@@ -68,6 +71,17 @@ private:
     mutable std::size_t hand_ = 0;       // the next slot to give up
     mutable std::FILE* scratch_ = nullptr;
     mutable bool noScratch_ = false;
+    // The page written or read last, its slot and its entry in used_, while it stays resident
+    // and held: an image is written and read back in order, a few bytes at a time, and finding
+    // a page in the maps each time costs more than the bytes.
+    struct Recent {
+        std::uint32_t number = 0;
+        Slot* slot = nullptr;  // nullptr: none
+        std::uint32_t* used = nullptr;
+    };
+    mutable Recent recent_;
+    // The held page `number`, resident, as recent_; none when it is not held.
+    const Recent* held(std::uint32_t number) const;
 };
 
 }  // namespace rovenza::sim

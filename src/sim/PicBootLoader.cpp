@@ -50,9 +50,7 @@ void PicInstrument::receiveBootLoader(Command command, Packet p, std::int64_t no
             // Bytes in the boot block are refused, bytes past the program memory dropped.
             const std::uint32_t end = h.address + static_cast<std::uint32_t>(data.size());
             const std::uint32_t from = std::max(h.address, kBootBlockEnd), to = std::min(end, kProgramSize);
-            std::uint8_t* memory = program_.data();
-            const std::uint8_t* bytes = data.data();
-            for (std::uint32_t a = from; a < to; ++a) memory[a] &= bytes[a - h.address];
+            if (from < to) AndInto(program_.data() + from, data.data() + (from - h.address), to - from);
             if (h.address < std::min(end, kBootBlockEnd)) ++protectedWrites_;
             HeaderAndRowOf(p, program_, h.address, 32, reply(command, nowUs));
             return;

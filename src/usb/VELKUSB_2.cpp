@@ -52,7 +52,8 @@ std::uint32_t FLASH_READ(const Context& ctx, Handle handle, std::uint32_t addres
     const std::size_t length = PutFlashReadFrame(frame, address, count);
     if (const auto code = CommandExchange2(ctx, handle, {frame, length}, kDefaultParameter, reply, replyLength))
         return code;
-    data = CutReply({reply.data(), replyLength}, count);
+    const auto cut = CutReply({reply.data(), replyLength}, count);
+    data.assign(cut.begin(), cut.end());
     return 0;
 }
 
