@@ -26,7 +26,6 @@
 // Every write, read and reset first waits the bench's USB latency (BenchSpec::latencyUs).
 // Thread-safety: one mutex guards the bench; the recorder and the instruments are for reading
 // while no request runs.
-#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -110,12 +109,12 @@ private:
     bool alive(const OpenHandle& handle) const;
     bool sharingAllows(const Instrument& instrument, std::uint32_t access, std::uint32_t share) const;
     bool fail(Request& request, std::uint32_t code);
-    // The recorder's count of the call of control code `code` carrying `command`.
-    std::size_t& tallyOf(std::uint32_t code, Command command);
     bool dispatch(OpenHandle& handle, std::uint32_t code, Request& request);
     bool writeRequest(OpenHandle& handle, Request& request);
     bool readRequest(OpenHandle& handle, Request& request);
     bool resetRequest(OpenHandle& handle, Request& request);
+    // The recorder's count of the call of control code `code` carrying `command`.
+    std::size_t& tallyOf(std::uint32_t code, Command command);
 
     mutable std::mutex mutex_;
     BenchTime time_;
