@@ -51,8 +51,12 @@ Frame MemReadFrame(std::uint16_t address, std::uint8_t count) {
 }
 
 Frame MemWriteFrame(std::uint16_t address, const std::uint8_t* data, std::uint8_t count) {
-    Frame frame{Code(Gen2Request::MEM_WRITE), Byte(address, 8), Byte(address, 0), count};
-    frame.insert(frame.end(), data, data + count);
+    Frame frame(4 + std::size_t{count});
+    frame[0] = Code(Gen2Request::MEM_WRITE);
+    frame[1] = Byte(address, 8);
+    frame[2] = Byte(address, 0);
+    frame[3] = count;
+    std::copy(data, data + count, frame.begin() + 4);
     return frame;
 }
 
