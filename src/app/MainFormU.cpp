@@ -106,7 +106,7 @@ void TMainForm::FormCreate() {
     lVersion->setText(QString::fromLatin1(ROVENZA_VERSION));
     FitCaptions(this);
     setWindowTitle(QString::fromLatin1(kCaption));
-    CreateProgramFolders(ctx_.programFolder);
+    CreateProgramFolders(ctx_.folders);
 }
 
 void TMainForm::showEvent(QShowEvent* event) {
@@ -144,7 +144,7 @@ void TMainForm::FormShow() {
 }
 
 void TMainForm::bopenDialogClick() {
-    OpenDialog1.InitialDir = PathText(PackageFolderPath(ctx_.programFolder));
+    OpenDialog1.InitialDir = PathText(ctx_.folders.packages);
     QFileDialog dialog(this);
     dialog.setObjectName(QStringLiteral("OpenDialog1"));
     dialog.setAcceptMode(QFileDialog::AcceptOpen);

@@ -90,6 +90,7 @@ struct CentralEntry {
     std::uint64_t compressedSize = 0;
     std::uint64_t uncompressedSize = 0;
     bool compressedInZip64 = false;  // the compressed size came from the zip64 field
+    std::uint64_t localHeaderAt = 0;  // from the start of the archive
 };
 
 // The `count` bytes at `offset` from `start`; empty when they cannot all be read. The stream's
@@ -102,6 +103,114 @@ std::vector<unsigned char> ReadAt(std::istream& in, std::streamoff start, std::i
     in.clear();
     if (!ok) bytes.clear();
     return bytes;
+}
+
+// The central headers at the start of `dir`, in order, up to the first that is not one or does
+// not fit. `visit` may stop the loop by returning false.
+template <typename Visit>
+void ForEachCentralHeader(const std::vector<unsigned char>& dir, Visit visit) {
+    for (std::size_t at = 0; at + kCentralHeaderSize <= dir.size();) {
+        const unsigned char* h = dir.data() + at;
+        if (Le32(h) != kCentralHeaderSignature) break;
+        const std::size_t nameLength = Le16(h + 28);
+        const std::size_t extraLength = Le16(h + 30);
+        const std::size_t next = at + kCentralHeaderSize + nameLength + extraLength + Le16(h + 32);
+        if (next > dir.size()) break;
+        CentralEntry e;
+        e.crc = Le32(h + 16);
+        std::array<std::uint64_t, 3> values{Le32(h + 24), Le32(h + 20), Le32(h + 42)};
+        const std::array<bool, 3> inZip64{values[0] == 0xFFFFFFFFu, values[1] == 0xFFFFFFFFu, values[2] == 0xFFFFFFFFu};
+        if (inZip64[0] || inZip64[1] || inZip64[2]) {
+            e.compressedInZip64 =
+                ReadZip64Field(h + kCentralHeaderSize + nameLength, extraLength, inZip64, values) && inZip64[1];
+        }
+        e.uncompressedSize = values[0];
+        e.compressedSize = values[1];
+        e.localHeaderAt = values[2];
+        if (!visit(e)) return;
+        at = next;
+    }
+}
+
+// Where an end record puts the central directory.
+struct CentralDirectoryPlace {
+    std::uint64_t members = 0;
+    std::uint64_t offset = 0;
+    std::uint64_t size = 0;
+};
+
+// The zip64 end record's values, found through the locator at `locatorAt`; none when there is
+// no locator there or it leads to no zip64 end record.
+std::optional<CentralDirectoryPlace> ReadZip64End(std::istream& in, std::streamoff start, std::int64_t fileSize,
+                                                  std::int64_t locatorAt) {
+    if (locatorAt < 0) return std::nullopt;
+    const std::vector<unsigned char> locator = ReadAt(in, start, locatorAt, kZip64EndLocatorSize);
+    if (locator.empty() || Le32(locator.data()) != kZip64EndLocatorSignature) return std::nullopt;
+    const std::uint64_t zip64EndAt = Le64(locator.data() + 8);
+    if (fileSize < kZip64EndSize || zip64EndAt > static_cast<std::uint64_t>(fileSize - kZip64EndSize))
+        return std::nullopt;
+    const std::vector<unsigned char> zip64End = ReadAt(in, start, static_cast<std::int64_t>(zip64EndAt), kZip64EndSize);
+    if (zip64End.empty() || Le32(zip64End.data()) != kZip64EndSignature) return std::nullopt;
+    return CentralDirectoryPlace{Le64(zip64End.data() + 32), Le64(zip64End.data() + 48), Le64(zip64End.data() + 40)};
+}
+
+// The archive's last 22 + 65535 bytes (and `extra` before them), and where they start.
+struct Tail {
+    std::vector<unsigned char> bytes;
+    std::int64_t at = 0;
+};
+Tail ReadTail(std::istream& in, std::streamoff start, std::int64_t fileSize, std::int64_t extra = 0) {
+    const std::int64_t size = std::min<std::int64_t>(fileSize, extra + kEndOfCentralDirSize + 0xFFFF);
+    if (size < kEndOfCentralDirSize) return {};
+    return {ReadAt(in, start, fileSize - size, size), fileSize - size};
+}
+
+[[noreturn]] void RefuseMembers() {
+    throw EZipTooLargeError("The archive holds more than " + std::to_string(kMaxPackageMembers) +
+                            " members, more than a package may hold");
+}
+
+[[noreturn]] void RefuseHeaders() {
+    throw EZipTooLargeError("The archive's headers take more than " + std::to_string(kMaxDirectorySize) +
+                            " bytes, more than a package's may take");
+}
+
+// Refuses an archive of which a zip reader would hold more in memory than a package needs: an
+// end record it may take declares more members or a larger central directory than a package
+// may have, or the local headers that central directory leads to carry more names and extra
+// fields. Such an end record lies in the last 22 + 65535 bytes (with room for a zip64 locator
+// before them) and ends exactly at the end of the stream, its comment reaching there; a zip64
+// locator right before it gives the zip64 end record's values. The stream's position is not
+// kept.
+void CheckHeaderSizes(std::istream& in, std::streamoff start, std::int64_t fileSize) {
+    const Tail tail = ReadTail(in, start, fileSize, kZip64EndLocatorSize);
+    const auto tailSize = static_cast<std::int64_t>(tail.bytes.size());
+    for (std::int64_t i = 0; i + kEndOfCentralDirSize <= tailSize; ++i) {
+        const unsigned char* p = tail.bytes.data() + i;
+        if (Le32(p) != kEndOfCentralDirSignature || i + kEndOfCentralDirSize + Le16(p + 20) != tailSize) continue;
+        CentralDirectoryPlace place{Le16(p + 10), Le32(p + 16), Le32(p + 12)};
+        if (i >= kZip64EndLocatorSize && Le32(p - kZip64EndLocatorSize) == kZip64EndLocatorSignature) {
+            const auto zip64 = ReadZip64End(in, start, fileSize, tail.at + i - kZip64EndLocatorSize);
+            if (!zip64) continue;
+            place = *zip64;
+        }
+        if (place.members > kMaxPackageMembers) RefuseMembers();
+        if (place.size > kMaxDirectorySize) RefuseHeaders();
+        const auto size = static_cast<std::uint64_t>(fileSize);
+        if (place.size > size || place.offset > size - place.size) continue;
+        const std::vector<unsigned char> dir =
+            ReadAt(in, start, static_cast<std::int64_t>(place.offset), static_cast<std::int64_t>(place.size));
+        std::uint64_t localBytes = 0;
+        ForEachCentralHeader(dir, [&](const CentralEntry& e) {
+            if (e.localHeaderAt > static_cast<std::uint64_t>(fileSize)) return true;
+            const std::vector<unsigned char> local =
+                ReadAt(in, start, static_cast<std::int64_t>(e.localHeaderAt), 4 + kLocalHeaderFieldsSize);
+            if (local.empty() || Le32(local.data()) != kLocalHeaderSignature) return true;
+            localBytes += std::uint64_t{Le16(local.data() + 26)} + Le16(local.data() + 28);
+            if (localBytes > kMaxDirectorySize) RefuseHeaders();
+            return true;
+        });
+    }
 }
 
 // The central directory's entries by the offset of their local header (from the start of the
@@ -121,62 +230,35 @@ std::map<std::uint64_t, CentralEntry> ReadCentralDirectory(std::istream& in, std
     } restore{in, resume};
 
     // The end record: the last signature in the final 22 + 65535 bytes whose comment fits.
-    const std::int64_t tailSize = std::min<std::int64_t>(fileSize, kEndOfCentralDirSize + 0xFFFF);
-    if (tailSize < kEndOfCentralDirSize) return entries;
-    const std::vector<unsigned char> tail = ReadAt(in, start, fileSize - tailSize, tailSize);
-    if (tail.empty()) return entries;
+    const Tail tail = ReadTail(in, start, fileSize);
+    const auto tailSize = static_cast<std::int64_t>(tail.bytes.size());
     std::int64_t endAt = -1;
     for (std::int64_t i = tailSize - kEndOfCentralDirSize; i >= 0; --i) {
-        const unsigned char* p = tail.data() + i;
+        const unsigned char* p = tail.bytes.data() + i;
         if (Le32(p) == kEndOfCentralDirSignature && i + kEndOfCentralDirSize + Le16(p + 20) <= tailSize) {
             endAt = i;
             break;
         }
     }
     if (endAt < 0) return entries;
-    const unsigned char* end = tail.data() + endAt;
-    std::uint64_t dirSize = Le32(end + 12);
-    std::uint64_t dirOffset = Le32(end + 16);
-    if (Le16(end + 10) == 0xFFFF || dirSize == 0xFFFFFFFFu || dirOffset == 0xFFFFFFFFu) {
+    const unsigned char* end = tail.bytes.data() + endAt;
+    CentralDirectoryPlace place{Le16(end + 10), Le32(end + 16), Le32(end + 12)};
+    if (place.members == 0xFFFF || place.size == 0xFFFFFFFFu || place.offset == 0xFFFFFFFFu) {
         // The zip64 end record, found through its locator right before the end record.
-        const std::int64_t locatorAt = fileSize - tailSize + endAt - kZip64EndLocatorSize;
-        if (locatorAt < 0) return entries;
-        const std::vector<unsigned char> locator = ReadAt(in, start, locatorAt, kZip64EndLocatorSize);
-        if (locator.empty() || Le32(locator.data()) != kZip64EndLocatorSignature) return entries;
-        const std::uint64_t zip64EndAt = Le64(locator.data() + 8);
-        if (fileSize < kZip64EndSize || zip64EndAt > static_cast<std::uint64_t>(fileSize - kZip64EndSize))
-            return entries;
-        const std::vector<unsigned char> zip64End =
-            ReadAt(in, start, static_cast<std::int64_t>(zip64EndAt), kZip64EndSize);
-        if (zip64End.empty() || Le32(zip64End.data()) != kZip64EndSignature) return entries;
-        dirSize = Le64(zip64End.data() + 40);
-        dirOffset = Le64(zip64End.data() + 48);
+        const auto zip64 = ReadZip64End(in, start, fileSize, tail.at + endAt - kZip64EndLocatorSize);
+        if (!zip64) return entries;
+        place = *zip64;
     }
     const auto size = static_cast<std::uint64_t>(fileSize);
-    if (dirOffset > size || dirSize > size - dirOffset) return entries;
+    if (place.offset > size || place.size > size - place.offset) return entries;
+    if (place.size > kMaxDirectorySize) RefuseHeaders();
     const std::vector<unsigned char> dir =
-        ReadAt(in, start, static_cast<std::int64_t>(dirOffset), static_cast<std::int64_t>(dirSize));
-
-    for (std::size_t at = 0; at + kCentralHeaderSize <= dir.size();) {
-        const unsigned char* h = dir.data() + at;
-        if (Le32(h) != kCentralHeaderSignature) break;
-        const std::size_t nameLength = Le16(h + 28);
-        const std::size_t extraLength = Le16(h + 30);
-        const std::size_t next = at + kCentralHeaderSize + nameLength + extraLength + Le16(h + 32);
-        if (next > dir.size()) break;
-        CentralEntry e;
-        e.crc = Le32(h + 16);
-        std::array<std::uint64_t, 3> values{Le32(h + 24), Le32(h + 20), Le32(h + 42)};
-        const std::array<bool, 3> inZip64{values[0] == 0xFFFFFFFFu, values[1] == 0xFFFFFFFFu, values[2] == 0xFFFFFFFFu};
-        if (inZip64[0] || inZip64[1] || inZip64[2]) {
-            e.compressedInZip64 =
-                ReadZip64Field(h + kCentralHeaderSize + nameLength, extraLength, inZip64, values) && inZip64[1];
-        }
-        e.uncompressedSize = values[0];
-        e.compressedSize = values[1];
-        entries.emplace(values[2], e);
-        at = next;
-    }
+        ReadAt(in, start, static_cast<std::int64_t>(place.offset), static_cast<std::int64_t>(place.size));
+    ForEachCentralHeader(dir, [&](const CentralEntry& e) {
+        entries.emplace(e.localHeaderAt, e);
+        if (entries.size() > kMaxPackageMembers) RefuseMembers();
+        return true;
+    });
     return entries;
 }
 
@@ -229,6 +311,10 @@ void ScanOn(std::istream& in) {
 std::vector<ZipDirEntry> ReadLocalHeaders(std::istream& in, std::int64_t fileSize) {
     std::vector<ZipDirEntry> directory;
     const std::streamoff start = in.tellg();
+    CheckHeaderSizes(in, start, fileSize);
+    in.clear();
+    in.seekg(start);
+    std::uint64_t headerBytes = 0;  // the names and extra fields so far
     const auto position = [&] { return static_cast<std::int64_t>(in.tellg() - start); };
     // Read when the first member needs it: sizes that the local header leaves to it.
     std::optional<std::map<std::uint64_t, CentralEntry>> central;
@@ -253,6 +339,9 @@ std::vector<ZipDirEntry> ReadLocalHeaders(std::istream& in, std::int64_t fileSiz
         if (!ReadExact(in, reinterpret_cast<char*>(header.data()), kLocalHeaderFieldsSize))
             throw EZipStreamError("Error 2 reading Zip file");
         ZipDirEntry entry = DecodeLocalHeader(header.data());
+        if (directory.size() == kMaxPackageMembers) RefuseMembers();
+        headerBytes += std::uint64_t{entry.FileNameLength} + entry.ExtraFieldLength;
+        if (headerBytes > kMaxDirectorySize) RefuseHeaders();
         entry.FileName.assign(entry.FileNameLength, '\0');
         if (!ReadExact(in, entry.FileName.data(), entry.FileNameLength)) throw EZipStreamError("Error 2 reading Zip file");
         const std::int64_t extra = entry.ExtraFieldLength;
@@ -334,22 +423,35 @@ void TZipMaster::PrepareBaseDir() const {
     if (!IsRealFolder(ExtrBaseDir))
         throw EWorkFolderError(folder + ": cannot create the work folder" + (ec ? ": " + PlainErrorText(ec) : std::string{}));
     // An earlier package's files go first, so that nothing of it is taken for part of this one.
-    // Links are removed themselves; folders are left alone.
-    std::vector<fs::path> stale;
-    for (fs::directory_iterator it(ExtrBaseDir, ec), end; !ec && it != end; it.increment(ec)) {
-        const fs::file_status st = it->symlink_status(ec);
-        if (ec) break;
-        if (fs::is_symlink(st) || fs::is_regular_file(st)) stale.push_back(it->path());
-        // The archive itself would go with them.
-        std::error_code same;
-        if (fs::is_regular_file(st) && fs::equivalent(it->path(), zipFilename_, same))
-            throw EZipExtractError("The archive " + zipFilename_.string() + " lies in the work folder " +
-                                   ExtrBaseDir.string() + ", which the extraction empties");
-    }
-    if (ec) throw EWorkFolderError(folder + ": cannot list the work folder: " + PlainErrorText(ec));
-    for (const fs::path& file : stale) {
-        fs::remove(file, ec);
-        if (ec) throw EWorkFolderError(file.string() + ": cannot remove it from the work folder: " + PlainErrorText(ec));
+    // Links are removed themselves; folders are left alone. The first listing looks at every
+    // file before any is removed; the files go in batches, so that a folder of any size takes
+    // little memory, until a listing finds no more than one batch.
+    constexpr std::size_t kBatch = 1024;
+    for (bool first = true;; first = false) {
+        std::vector<fs::path> stale;
+        bool more = false;
+        for (fs::directory_iterator it(ExtrBaseDir, ec), end; !ec && it != end; it.increment(ec)) {
+            const fs::file_status st = it->symlink_status(ec);
+            if (ec) break;
+            // The archive itself would go with them.
+            std::error_code same;
+            if (first && fs::is_regular_file(st) && fs::equivalent(it->path(), zipFilename_, same))
+                throw EZipExtractError("The archive " + zipFilename_.string() + " lies in the work folder " +
+                                       ExtrBaseDir.string() + ", which the extraction empties");
+            if (!fs::is_symlink(st) && !fs::is_regular_file(st)) continue;
+            if (stale.size() < kBatch) {
+                stale.push_back(it->path());
+            } else {
+                more = true;
+                if (!first) break;
+            }
+        }
+        if (ec) throw EWorkFolderError(folder + ": cannot list the work folder: " + PlainErrorText(ec));
+        for (const fs::path& file : stale) {
+            fs::remove(file, ec);
+            if (ec) throw EWorkFolderError(file.string() + ": cannot remove it from the work folder: " + PlainErrorText(ec));
+        }
+        if (!more) return;
     }
 }
 

@@ -3,7 +3,8 @@
 // into a work folder through the unzip module (UNZDLL).
 //
 // Setting the archive name walks the local headers at once; a damaged archive is refused
-// there with EZipStreamError, before anything is extracted. Extract() checks the members'
+// there with EZipStreamError, one larger than a package can be with EZipTooLargeError, before
+// anything is extracted. Extract() checks the members'
 // output names (refused names, or two members on one name without regard to case, fail it
 // before anything is touched), refuses a work folder that is a link or not a folder, or that
 // holds the archive itself, creates it if needed, removes the files an earlier package left
@@ -38,6 +39,19 @@ public:
     using EZipExtractError::EZipExtractError;
 };
 
+// An archive larger than a firmware package can be: more members than kMaxPackageMembers, or a
+// directory larger than kMaxDirectorySize. Refused by the walk, before anything is extracted.
+class EZipTooLargeError : public EZipExtractError {
+public:
+    using EZipExtractError::EZipExtractError;
+};
+
+// Packages hold a manifest and a handful of images. The zip library holds an archive's whole
+// central directory in memory, as the walk holds the local headers' names: these limits keep
+// both small, whatever an archive declares.
+inline constexpr std::uint64_t kMaxPackageMembers = 1000;
+inline constexpr std::uint64_t kMaxDirectorySize = 256 * 1024;  // the central directory; the local names together
+
 inline constexpr std::uint32_t kLocalHeaderSignature = 0x04034B50;
 inline constexpr std::uint32_t kCentralHeaderSignature = 0x02014B50;
 inline constexpr std::uint32_t kEndOfCentralDirSignature = 0x06054B50;
@@ -69,7 +83,9 @@ struct ZipDirEntry {
 };
 
 // The local-header walk over a stream of `fileSize` bytes, positioned at its start. Returns one
-// entry per local header; throws EZipStreamError.
+// entry per local header; throws EZipStreamError, and EZipTooLargeError when the walk finds more
+// members or longer names than the limits allow, or when an end record at the end of the stream
+// (one a zip reader may take) declares more members or a larger central directory.
 //
 // A member's data is stepped over by the compressed size of its local header, except where that
 // header leaves the size to another place: with flag bit 3 (written to a stream) the sizes are
@@ -131,7 +147,8 @@ public:
 
     const std::filesystem::path& ZipFilename() const { return zipFilename_; }
     // Stores the name and reads the directory. A missing file gives an empty directory and no
-    // error; a damaged archive throws EZipStreamError (the directory is left empty).
+    // error; a damaged archive throws EZipStreamError, one too large EZipTooLargeError (the
+    // directory is left empty).
     void SetZipFilename(const std::filesystem::path& fileName);
 
     // Unpacks the archive into ExtrBaseDir. Returns at once while an extraction is running on

@@ -10,14 +10,19 @@
 // are dropped, as are bytes beyond the capacity; after a return to address 0 the stream
 // continues where the earlier low records left off.
 //
+// The file is read in chunks of kHexChunkSize bytes and each record is decoded where it lies,
+// so the memory a reading takes does not grow with the file or with its lines.
+//
 // A file larger than kMaxHexFileSize is refused before it is read. A file is refused, before
 // anything is written to an instrument, when a record is
 // malformed or fails its checksum, when the reading ends without an end-of-file record, when
 // a stream record's load address is not the current stream position (a gap or reordering
 // would shift every later byte), when no data byte reaches the image at all, or (where a
 // segment address record completes the image) when a data record follows that record.
+#include <array>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -55,6 +60,14 @@ constexpr HexImageLayout ModuleImageLayout(std::uint32_t capacity) {
 // The largest Intel HEX file read: many times the text of the largest image (a 64,000-byte CAN
 // image is about 180 KB of text), with room for configuration and EEPROM records.
 inline constexpr std::uint64_t kMaxHexFileSize = 4 * 1024 * 1024;
+
+// How much of the file is read at a time.
+inline constexpr std::size_t kHexChunkSize = 64 * 1024;
+
+struct HexReadLimits {
+    std::uint64_t maxFileSize = kMaxHexFileSize;  // a larger file is refused before it is read
+    std::size_t chunkSize = kHexChunkSize;
+};
 
 // The file cannot be opened or read (also: it is not a regular file).
 class EInOutError : public std::runtime_error {
@@ -101,9 +114,64 @@ struct HexImage {
     std::vector<HexRange> ranges;     // where those records load, adjacent records joined
 };
 
+// One record of a file. `data` points into the reader and holds `count` bytes until the next
+// record is read.
+struct HexRecord {
+    std::uint8_t count = 0;
+    std::uint16_t address = 0;
+    std::uint8_t type = 0;
+    const std::uint8_t* data = nullptr;
+};
+
+// Reads a file record by record. Lines end at LF; CR, blanks and tabs at a line's end are not
+// part of it, and characters after a record's checksum are ignored. A line that is empty, does
+// not start with ':' or is not a well-formed record with a matching checksum refuses the file.
+class HexRecordReader {
+public:
+    // Throws EInOutError when the file cannot be opened (also: it is not a regular file), and
+    // EHexFormatError (after one line on `debug`) when it is larger than `limits.maxFileSize`.
+    HexRecordReader(const std::filesystem::path& file, DebugOutput& debug, const HexReadLimits& limits = {});
+    HexRecordReader(const HexRecordReader&) = delete;
+    HexRecordReader& operator=(const HexRecordReader&) = delete;
+    ~HexRecordReader();
+
+    // The next record; false after the last line. Throws EHexFormatError (after one line on
+    // `debug`) for a line that is no record, EInOutError when the file cannot be read.
+    bool Next(HexRecord& record);
+    // The lines read so far (the last record's line).
+    std::size_t line() const { return line_; }
+    // Refuses the file: one line naming the file, `line` (none when 0) and `reason` on `debug`,
+    // then EHexFormatError.
+    [[noreturn]] void Refuse(std::size_t line, const std::string& reason) const;
+
+private:
+    struct Source;
+    void Fill();
+    void Decode(const char* text, std::size_t length, HexRecord& record);
+    void Keep(const char* text, std::size_t length);
+
+    const std::filesystem::path file_;
+    DebugOutput& debug_;
+    std::unique_ptr<Source> source_;
+    std::vector<char> chunk_;
+    std::size_t at_ = 0;    // the first byte of the chunk not yet taken
+    std::size_t end_ = 0;   // the end of the chunk's bytes
+    bool ended_ = false;    // the file has no more bytes
+    std::size_t line_ = 0;
+    // A line that runs on into the next chunk: its first kKept characters, its length so far,
+    // and its length without the blanks and CRs at its end.
+    static constexpr std::size_t kKept = 1 + 2 * (5 + 255);  // the longest record
+    std::array<char, kKept> kept_{};
+    bool keeping_ = false;
+    std::size_t keptLength_ = 0;
+    std::size_t keptSignificant_ = 0;
+    std::array<std::uint8_t, 255> data_{};
+};
+
 // Reads `file` into an image of `layout`. Throws EInOutError when the file cannot be read and
 // EHexFormatError (after one line on `debug`) when the file is refused.
-HexImage ReadHexImage(const std::filesystem::path& file, const HexImageLayout& layout, DebugOutput& debug);
+HexImage ReadHexImage(const std::filesystem::path& file, const HexImageLayout& layout, DebugOutput& debug,
+                      const HexReadLimits& limits = {});
 
 // Loads a module image into `moduleImage`, whose length (the module type's) stays as it is:
 // the buffer is zeroed first, then holds the file's data stream less its first 1536 bytes;

@@ -22,6 +22,7 @@
 #include "package/BootloadIni.h"
 #include "package/UNZDLL.h"
 #include "package/WorkFolder.h"
+#include "package/ZipMstr.h"
 #include "protocols/IntelHex.h"
 #include "support/PackageBytes.h"
 #include "support/StreamZip.h"
@@ -197,6 +198,12 @@ std::vector<FwuMember> Replaced(std::vector<FwuMember> members, const std::strin
 fs::path Raw(const Sandbox& sb, const std::string& bytes) {
     WriteFileBytes(sb.package, bytes);
     return sb.package;
+}
+
+// An extra field of 65,004 bytes (one field of an unknown id).
+std::string LargeExtraField() {
+    std::string field("\x99\x99\xE8\xFD", 4);  // id 0x9999, 65,000 bytes
+    return field + std::string(65000, '\0');
 }
 
 fs::path Fwu(const Sandbox& sb, const std::vector<FwuMember>& members) {
@@ -557,6 +564,49 @@ std::vector<Row> SizeRows() {
         {"image: fpga.hex of 2^25 + 1 characters", kIrig,
          [](const Sandbox& sb) { return Fwu(sb, Replaced(Demo(kDemoIrig), "fpga.hex", std::string((1u << 25) + 1, '0'))); },
          "Error: ", "holds more than 33554432 characters"},
+        // The directory of the largest package accepted, and one just larger.
+        {"directory: 1,000 members, 256 KiB of central directory", kVk101,
+         [](const Sandbox& sb) {
+             std::vector<RawZipMember> members = Vk101();
+             const std::size_t others = kMaxPackageMembers - members.size();
+             const std::size_t nameLength = (kMaxDirectorySize - members.size() * kCentralHeaderSize - 23) / others -
+                                            kCentralHeaderSize;
+             for (std::size_t i = 0; i < others; ++i) {
+                 std::string name = "m" + std::to_string(i) + "-";
+                 members.push_back(Stored(name + std::string(nameLength - name.size(), 'n'), ""));
+             }
+             return Raw(sb, BuildRawZip(members));
+         },
+         kSuccess},
+        {"directory: 300 members with names of 1,000 bytes", kVk101,
+         [](const Sandbox& sb) {
+             std::vector<RawZipMember> members = Vk101();
+             for (int i = 0; i < 300; ++i) members.push_back(Stored(std::string(1000, 'd') + "/m" + std::to_string(i), ""));
+             return Raw(sb, BuildRawZip(members));
+         },
+         kNoPackage, "headers take more than " + std::to_string(kMaxDirectorySize) + " bytes"},
+        // The zip library keeps the local headers' extra fields of the members it lists.
+        {"directory: 998 members with local extra fields of 64 KiB", kVk101,
+         [](const Sandbox& sb) {
+             std::vector<RawZipMember> members = Vk101();
+             for (int i = 0; i < 998; ++i) {
+                 members.push_back(Stored("m" + std::to_string(i), ""));
+                 members.back().extra = LargeExtraField();
+             }
+             return Raw(sb, BuildRawZip(members));
+         },
+         kNoPackage, "headers take more than " + std::to_string(kMaxDirectorySize) + " bytes"},
+        {"directory: 997 central entries on one header of 64 KiB extra", kVk101,
+         [](const Sandbox& sb) {
+             RawZipMember shared = Stored("x.bin", "");
+             shared.extra = LargeExtraField();
+             const std::string one = BuildRawZip(Plus(Vk101(), {shared}));
+             const auto at = static_cast<std::uint32_t>(MemberDataOffset(one, "x.bin") - 30 - 5 - shared.extra.size());
+             std::string zip = one;
+             for (int i = 0; i < 996; ++i) zip = AddCentralEntry(std::move(zip), one, "x.bin", at);
+             return Raw(sb, zip);
+         },
+         kNoPackage, "headers take more than " + std::to_string(kMaxDirectorySize) + " bytes"},
         {"image: pic_USB.hex over 4 MiB", kVk101,
          [kHexLimit](const Sandbox& sb) { return Fwu(sb, Replaced(Demo(kDemoVk101), "pic_USB.hex", HexOver(Vk101Hex(), kHexLimit))); },
          kException, overHexLimit},
@@ -594,7 +644,7 @@ std::vector<Row> LargeRows() {
              }
              return Raw(sb, BuildStreamZip(members));
          },
-         kSuccess},
+         kNoPackage, "more than " + std::to_string(kMaxPackageMembers) + " members"},
         {"2 GiB non-zip file (sparse)", kVk101,
          [](const Sandbox& sb) {
              WriteFileBytes(sb.package, "This is no archive.\n");

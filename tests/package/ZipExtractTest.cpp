@@ -63,15 +63,18 @@ TEST_F(ExtractionTest, DamagedMemberLeavesNothingOfItBehind) {
         const char* what;
         std::string bytes;
         const char* member;
+        const char* reason;
     } cases[] = {
-        {"deflated data damaged", flipped, "pic_USB.hex"},
-        {"wrong CRC", BuildRawZip({{"Bootload.ini", ManifestText(4)}, wrongCrc}), "fpga.bin"},
-        {"more data than declared", BuildRawZip({{"Bootload.ini", ManifestText(4)}, tooLong}), "fpga.bin"},
+        {"deflated data damaged", flipped, "pic_USB.hex", ""},
+        {"wrong CRC", BuildRawZip({{"Bootload.ini", ManifestText(4)}, wrongCrc}), "fpga.bin", "CRC error"},
+        {"more data than declared", BuildRawZip({{"Bootload.ini", ManifestText(4)}, tooLong}), "fpga.bin",
+         "holds more data than its declared size"},
     };
     for (const auto& c : cases) {
         fs::create_directories(work());
         WriteFileBytes(work() / "ulmo_can.hex", "left by an earlier package");
-        EXPECT_THAT(ExtractError(RawPackage(c.bytes)), HasSubstr(std::string("Member \"") + c.member + "\"")) << c.what;
+        EXPECT_THAT(ExtractError(RawPackage(c.bytes)), HasSubstr(std::string("Member \"") + c.member + "\": " + c.reason))
+            << c.what;
         // The earlier package's file went first; the damaged member left no file, whole or partial.
         EXPECT_EQ(WorkListing(), Names{"Bootload.ini"}) << c.what;
     }
@@ -155,6 +158,19 @@ TEST_F(ExtractionTest, AnArchiveInTheWorkFolderIsRefusedNotRemoved) {
     EXPECT_THAT(ExtractError(work() / "p.fwu"), HasSubstr("lies in the work folder"));
     EXPECT_EQ(WorkListing(), Names{"p.fwu"});
     EXPECT_EQ(ReadFileBytes(work() / "p.fwu"), bytes);
+}
+
+// More earlier files than the extraction removes in one batch (1024): an archive among them,
+// wherever the listing meets it, refuses the extraction before any goes; otherwise all go.
+TEST_F(ExtractionTest, AWorkFolderOfManyEarlierFiles) {
+    fs::create_directories(work());
+    for (int i = 0; i < 1100; ++i) WriteFileBytes(work() / ("old" + std::to_string(i)), "x");
+    WriteFileBytes(work() / "p.fwu", BuildRawZip({{"Bootload.ini", ManifestText(4)}}));
+    EXPECT_THAT(ExtractError(work() / "p.fwu"), HasSubstr("lies in the work folder"));
+    EXPECT_EQ(WorkListing().size(), 1101u);
+
+    EXPECT_EQ(Extract(Package({{"Bootload.ini", ManifestText(4)}})), 1);
+    EXPECT_EQ(WorkListing(), Names{"Bootload.ini"});
 }
 
 TEST_F(ExtractionTest, WorkFolderIsCreatedOrTheExtractionFails) {

@@ -16,11 +16,20 @@ namespace {
 constexpr std::size_t kCompressedSizeAt = 18;
 constexpr std::size_t kExtraLengthAt = 28;
 
-std::string WalkError(const std::string& bytes, std::int64_t fileSize) {
+// An extra field of `length` bytes: one field of an unknown id.
+std::string ExtraField(std::size_t length) {
+    std::string field("\x99\x99\0\0", 4);
+    PutLe16(field, 2, static_cast<std::uint16_t>(length - 4));
+    return field + std::string(length - 4, 'e');
+}
+
+std::string WalkError(const std::string& bytes, std::int64_t fileSize = -1) {
     std::istringstream in(bytes);
     try {
         ReadLocalHeaders(in, fileSize < 0 ? static_cast<std::int64_t>(bytes.size()) : fileSize);
     } catch (const EZipStreamError& e) {
+        return e.what();
+    } catch (const EZipTooLargeError& e) {
         return e.what();
     }
     return "no error";
@@ -84,6 +93,55 @@ TEST(ZipWalk, StreamErrorsAndTheFourByteScan) {
         {"well-formed archive", valid, -1, "no error"},
     };
     for (const auto& c : cases) EXPECT_EQ(WalkError(c.bytes, c.fileSize), c.expected) << c.what;
+}
+
+// What the zip library would hold of an archive (its central directory, the names and extra
+// fields of the local headers), and what the walk holds, stay within a package's limits; the
+// walk refuses more.
+TEST(ZipWalk, ArchivesLargerThanAPackage) {
+    const auto empties = [](std::size_t count, std::size_t nameLength, std::size_t extraLength = 0) {
+        std::vector<RawZipMember> members;
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::string number = std::to_string(i) + "-";
+            members.push_back({number + std::string(nameLength - number.size(), 'n'), ""});
+            if (extraLength > 0) members.back().extra = ExtraField(extraLength);
+        }
+        return BuildRawZip(members);
+    };
+    // Five central entries on one local header: the zip library reads that header five times.
+    const std::string one = empties(1, 8, 60'000);
+    std::string shared = one;
+    for (int i = 0; i < 4; ++i) shared = AddCentralEntry(shared, one, "0-nnnnnn", 0);
+    const auto withoutEnd = [](std::string bytes) { return bytes.substr(0, bytes.size() - 22); };
+    const auto patched = [](std::string bytes, std::size_t at, std::uint32_t value) {
+        PutLe32(bytes, at, value);
+        return bytes;
+    };
+    const std::string valid = BuildRawZip({{"a.txt", "hello"}, {"b.txt", "world"}});
+    const std::size_t end = valid.size() - 22;
+    const std::string zip64 = BuildStreamZip({{"a.txt", "hello", false, false, false, true}});
+    const std::size_t zip64End = zip64.rfind(std::string("PK\x06\x06", 4));
+    const std::string members = "The archive holds more than 1000 members, more than a package may hold";
+    const std::string headers = "The archive's headers take more than 262144 bytes, more than a package's may take";
+
+    const struct {
+        const char* what;
+        std::string bytes;
+        std::string expected;
+    } cases[] = {
+        {"1,000 members", empties(1000, 8), "no error"},
+        {"1,001 members, without an end record", withoutEnd(empties(1001, 8)), members},
+        {"an end record declaring 1,001 members", patched(valid, end + 8, 1001u << 16 | 1001u), members},
+        {"an end record declaring a central directory of 256 KiB + 1", patched(valid, end + 12, 256 * 1024 + 1), headers},
+        {"a zip64 end record declaring 1,001 members", patched(zip64, zip64End + 32, 1001), members},
+        {"an end record that does not reach the end is none", patched(valid, end + 8, 1001u << 16 | 1001u) + "x",
+         "no error"},
+        {"names of 300,000 bytes, without an end record", withoutEnd(empties(5, 60'000)), headers},
+        {"local extra fields of 300,000 bytes", empties(5, 8, 60'000), headers},
+        {"local extra fields of 240,000 bytes", empties(4, 8, 60'000), "no error"},
+        {"a local extra field of 60,000 bytes that five central entries lead to", shared, headers},
+    };
+    for (const auto& c : cases) EXPECT_EQ(WalkError(c.bytes), c.expected) << c.what;
 }
 
 // Streamed and zip64 members: the walk steps over their data and descriptors by the sizes of

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <numeric>
 #include <sstream>
+#include <tuple>
 
 #include "protocols/IntelHex.h"
 #include "support/RecordingPlatform.h"
@@ -54,6 +55,41 @@ std::vector<std::uint8_t> Counting(std::size_t n) {
     return bytes;
 }
 
+// What a reading gave: the image and its summary, or the refusal and its debugger lines.
+struct Outcome {
+    std::vector<std::uint8_t> bytes;
+    HexEnd end = HexEnd::EndOfFile;
+    std::tuple<std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t> counts;
+    std::vector<HexRange> ranges;
+    std::string refusal;
+    std::size_t line = 0;
+    std::vector<std::string> debugLines;
+    friend bool operator==(const Outcome&, const Outcome&) = default;
+
+    static Outcome Of(const std::filesystem::path& file, const HexImageLayout& layout, const HexReadLimits& limits) {
+        Outcome outcome;
+        RecordingDebug debug;
+        try {
+            HexImage image = ReadHexImage(file, layout, debug, limits);
+            outcome.bytes = std::move(image.bytes);
+            outcome.end = image.end;
+            outcome.counts = {image.droppedBytes, image.overrunBytes, image.storedBytes, image.dataRecords};
+            outcome.ranges = std::move(image.ranges);
+        } catch (const EHexFormatError& e) {
+            outcome.refusal = e.what();
+            outcome.line = e.line();
+        } catch (const EInOutError& e) {
+            outcome.refusal = std::string("input/output: ") + e.what();
+        }
+        outcome.debugLines = std::move(debug.lines);
+        return outcome;
+    }
+};
+
+// The file is read in chunks: these sizes end chunks inside records, between CR and LF, and
+// inside lines longer than a chunk.
+constexpr std::size_t kChunkSizes[] = {1, 2, 3, 7, 16, 45, 521, 4096};
+
 class IntelHexTest : public ::testing::Test {
 protected:
     TempDir dir;
@@ -63,8 +99,17 @@ protected:
         std::ofstream(path, std::ios::binary) << text;
         return path;
     }
+    // Every reading in these tests is made again with each chunk size: all give the same image or
+    // the same refusal.
+    void ExpectSameInEveryChunkSize(const std::filesystem::path& file, const HexImageLayout& layout) {
+        const Outcome whole = Outcome::Of(file, layout, {});
+        for (const std::size_t chunk : kChunkSizes)
+            EXPECT_EQ(Outcome::Of(file, layout, {.chunkSize = chunk}), whole) << "chunks of " << chunk << ": " << whole.refusal;
+    }
     HexImage Read(const std::string& text, HexImageLayout layout = kUsbImageLayout) {
-        return ReadHexImage(Write(text), layout, debug);
+        const auto file = Write(text);
+        ExpectSameInEveryChunkSize(file, layout);
+        return ReadHexImage(file, layout, debug);
     }
     void ExpectRefused(const std::string& text, const std::string& reasonPart,
                        HexImageLayout layout = kUsbImageLayout) {
@@ -241,6 +286,54 @@ TEST_F(IntelHexTest, MalformedFilesAreRefusedWithFileLineAndReason) {
     ExpectRefused(segment + "\r\n" + Record(0, 2112, {1}) + "\r\n", "line 68: empty line");
 }
 
+// Line ends, and lines of any length: longer than a chunk, or than any record.
+TEST_F(IntelHexTest, LineEndsAndLongLines) {
+    const auto bytes = Counting(2048 + 32);
+    const std::string good = HexFile(bytes);  // 65 data records, then the end record: 66 lines
+    const std::string first = good.substr(0, good.find("\r\n"));
+    const std::string rest = good.substr(first.size() + 2);
+    const auto withLineEnds = [&](const std::string& lineEnd) {
+        std::string text;
+        for (std::size_t at = 0, next; (next = good.find("\r\n", at)) != std::string::npos; at = next + 2)
+            text += good.substr(at, next - at) + lineEnd;
+        return text;
+    };
+    const std::string blanks(100'000, ' ');
+    const struct {
+        const char* what;
+        std::string text;
+        std::size_t line;    // of the refusal
+        std::string reason;  // empty: accepted
+    } rows[] = {
+        {"blanks, tabs and several CRs before the LF", withLineEnds(" \t\r\r\n"), 0, ""},
+        {"the last line without a line end", good.substr(0, good.size() - 2), 0, ""},
+        {"characters after the checksum", withLineEnds("junk\r\n"), 0, ""},
+        {"a record, then blanks longer than any chunk", first + blanks + "\r\n" + rest, 0, ""},
+        {"a record, then other characters longer than any chunk", first + std::string(100'000, 'z') + "\n" + rest, 0, ""},
+        {"CR alone does not end a line", withLineEnds("\r"), 1, "no end-of-file record"},
+        {"blanks after the last record, no end record", WithoutEnd(good) + " \t", 66,
+         "empty line before the end-of-file record"},
+        {"a line of blanks longer than any chunk", first + "\r\n" + blanks + "\r\n" + rest, 2, "empty line"},
+        {"a long line that is no record", std::string(100'000, 'x') + "\r\n" + good, 1, "line does not start with ':'"},
+        {"a short record, then a long run of blanks", ":0000" + blanks + "\r\n" + good, 1, "record shorter than 5 bytes"},
+        {"a record shorter than its count, then blanks", ":10000000" + std::string(16, '0') + blanks + "\r\n" + good, 1,
+         "record shorter than its data count says"},
+    };
+    for (const auto& row : rows) {
+        if (row.reason.empty()) {
+            EXPECT_EQ(Read(row.text).bytes[31], bytes[2079]) << row.what;
+            continue;
+        }
+        try {
+            Read(row.text);
+            ADD_FAILURE() << row.what << ": accepted";
+        } catch (const EHexFormatError& e) {
+            EXPECT_EQ(std::tuple(e.line(), e.reason().substr(0, row.reason.size())), std::tuple(row.line, row.reason))
+                << row.what;
+        }
+    }
+}
+
 // What a report shows of a reading: the data records, where they load, and where their bytes went.
 TEST_F(IntelHexTest, TheReadingsSummaryCountsRecordsRangesAndDroppedBytes) {
     const std::string config = Record(4, 0, {0x00, 0x30}) + "\r\n" + Record(0, 0, {0x12, 0x34, 0x56}) + "\r\n";
@@ -308,6 +401,11 @@ class ModuleHexTest : public IntelHexTest {
 protected:
     // A buffer as an earlier module left it.
     std::vector<std::uint8_t> StaleImage(std::size_t length) { return std::vector<std::uint8_t>(length, 0xEE); }
+    void Load(const std::string& text, std::vector<std::uint8_t>& image) {
+        const auto file = Write(text);
+        ExpectSameInEveryChunkSize(file, ModuleImageLayout(static_cast<std::uint32_t>(image.size())));
+        LoadModuleHex(file, image, debug);
+    }
 };
 
 TEST_F(ModuleHexTest, StreamFromModuleAddress0x600IntoAZeroedBuffer) {
@@ -326,7 +424,7 @@ TEST_F(ModuleHexTest, StreamFromModuleAddress0x600IntoAZeroedBuffer) {
     };
     for (const auto& c : cases) {
         auto image = StaleImage(c.length);
-        LoadModuleHex(Write(HexFile(c.data)), image, debug);
+        Load(HexFile(c.data), image);
         ASSERT_EQ(image.size(), c.length) << c.what;
         EXPECT_TRUE(std::equal(image.begin(), image.begin() + c.stored, c.data.begin() + 1536)) << c.what;
         EXPECT_EQ(std::count(image.begin() + c.stored, image.end(), 0), static_cast<std::ptrdiff_t>(c.length - c.stored))
@@ -338,7 +436,7 @@ TEST_F(ModuleHexTest, StreamFromModuleAddress0x600IntoAZeroedBuffer) {
 TEST_F(ModuleHexTest, SegmentAddressRecordEndsTheImage) {
     auto image = StaleImage(16384);
     const std::string text = WithoutEnd(HexFile(Counting(1536 + 8))) + Record(3, 0, {0, 0, 0, 0}) + "\r\n";
-    LoadModuleHex(Write(text), image, debug);
+    Load(text, image);
     EXPECT_EQ(image[7], Counting(1544)[1543]);
     EXPECT_EQ(image[8], 0);
 }
@@ -363,7 +461,7 @@ TEST_F(ModuleHexTest, RefusedFilesLeaveAZeroedBuffer) {
     for (const auto& c : cases) {
         debug.lines.clear();
         auto image = StaleImage(16384);
-        EXPECT_THROW(LoadModuleHex(Write(c.text), image, debug), EHexFormatError) << c.what;
+        EXPECT_THROW(Load(c.text, image), EHexFormatError) << c.what;
         ASSERT_EQ(debug.lines.size(), 1u) << c.what;
         EXPECT_NE(debug.lines[0].find(c.reason), std::string::npos) << c.what << ": " << debug.lines[0];
         EXPECT_EQ(image, std::vector<std::uint8_t>(16384, 0)) << c.what;

@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <functional>
 
 #include "devices/TERVADevice.h"
 #include "sim/SecondGenInstrument.h"
@@ -49,6 +52,7 @@ public:
     explicit StageWatch(Clock& inner) : inner_(inner) {}
     void sleep(std::uint32_t ms) override {
         if (++sleeps == throwAtSleep) throw std::runtime_error("wait interrupted");
+        if (onSleep) onSleep(ms);
         if (device != nullptr) {
             const std::string stage = device->GetStageText();
             if (!stage.empty() && (stages.empty() || stages.back() != stage)) stages.push_back(stage);
@@ -62,6 +66,7 @@ public:
     std::vector<std::string> stages;
     int sleeps = 0;
     int throwAtSleep = 0;  // the wait that throws, counted from 1; 0: none
+    std::function<void(std::uint32_t ms)> onSleep;
 
 private:
     Clock& inner_;
@@ -82,7 +87,7 @@ public:
         : world(setup),
           watch(world.bench.clock()),
           context{world.context().driver, world.context().interfaces, watch, world.context().debug,
-                  world.context().op, world.context().programFolder} {}
+                  world.context().op, world.context().folders} {}
 
     std::string Run(TUSBDevice& upgrader, const Images& images) {
         std::vector<FwuMember> members{{"Bootload.ini", ManifestText(images.deviceType, images.settings)}};
@@ -415,6 +420,25 @@ private:
     std::size_t throwAt_;
     std::size_t asked_ = 0;
 };
+
+// The flash image is read from the work folder while it is written: a piece rewritten after the
+// images were checked never reaches the flash.
+TEST(VelkaroUpgrade, AFlashImageRewrittenAfterItWasCheckedIsNotWritten) {
+    VelkaroWorld w(Velkaros({kOne}));
+    TTERVADevice2 upgrader(w.context);
+    const Images images{.fpga = Pattern(ImageFile::kPieceSize + 100, 0x22)};
+    const auto file = w.context.programFolder / "Temp" / "fpga.bin";
+    w.watch.onSleep = [&](std::uint32_t ms) {
+        if (ms != 1000 || !std::filesystem::exists(file)) return;  // the wait before the erase
+        std::fstream(file, std::ios::binary | std::ios::in | std::ios::out).seekp(ImageFile::kPieceSize + 5) << 'x';
+    };
+    EXPECT_EQ(w.Run(upgrader, images), "Error: " + kTrail + "Exception");
+    ASSERT_TRUE(upgrader.Reason());
+    EXPECT_THAT(upgrader.Reason()->text, ::testing::HasSubstr("fpga.bin changed after it was checked"));
+    EXPECT_EQ(w.instrument(kOne).flash().extent(), ImageFile::kPieceSize);
+    EXPECT_EQ(w.instrument(kOne).flash().read(0, ImageFile::kPieceSize),
+              Bytes(images.fpga.begin(), images.fpga.begin() + ImageFile::kPieceSize));
+}
 
 TEST(VelkaroSeveral, AnExceptionEndsTheRunWithErrorAndTheTrailSoFar) {
     // A wait that throws: the first is the reopen's (the run ends "Error"), the second the
