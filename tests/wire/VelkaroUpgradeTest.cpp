@@ -427,7 +427,7 @@ TEST(VelkaroUpgrade, AFlashImageRewrittenAfterItWasCheckedIsNotWritten) {
     VelkaroWorld w(Velkaros({kOne}));
     TTERVADevice2 upgrader(w.context);
     const Images images{.fpga = Pattern(ImageFile::kPieceSize + 100, 0x22)};
-    const auto file = w.context.programFolder / "Temp" / "fpga.bin";
+    const auto file = w.context.folders.work / "fpga.bin";
     w.watch.onSleep = [&](std::uint32_t ms) {
         if (ms != 1000 || !std::filesystem::exists(file)) return;  // the wait before the erase
         std::fstream(file, std::ios::binary | std::ios::in | std::ios::out).seekp(ImageFile::kPieceSize + 5) << 'x';
