@@ -9,8 +9,8 @@
 //   - streamed: each call's requests.log line is written to a file as the call ends, and
 //     nothing else is kept; memory stays bounded however long the run (the file stream's
 //     buffer and one counter per call and command name).
-//   - both, or neither. With neither, the bench builds no records at all and only counts its
-//     calls (tally()).
+//   - both, or neither. With neither, the bench makes no records of its read, write and reset
+//     requests and only counts them (tally()).
 // count() and total() work in every mode. writeLog(file) gives the same requests.log whichever
 // mode made it.
 #include <cstdint>
