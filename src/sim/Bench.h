@@ -100,8 +100,12 @@ private:
         std::uint32_t outSize;
         std::uint32_t& bytesReturned;
         std::uint32_t& error;
-        RecordedRequest& record;
         std::unique_lock<std::mutex>& lock;  // the bench's, held by the request
+        // What the call did, for its record (made only when the recorder wants records).
+        Command command = Command::None;  // recognised; a read: the command of its write
+        bool sent = false;                // the output buffer was carried to the instrument
+        std::uint32_t replyLimit = 0;     // a read: the caller's buffer size
+        std::string_view fault{};         // the fault action that shaped the call
     };
 
     Instrument& require(std::string_view serial);
@@ -117,6 +121,8 @@ private:
     bool writeRequest(OpenHandle& handle, Request& request);
     bool readRequest(OpenHandle& handle, Request& request);
     bool resetRequest(OpenHandle& handle, Request& request);
+    // The recorder's count of the call of control code `code` carrying `command`.
+    std::size_t& tallyOf(std::uint32_t code, Command command);
 
     mutable std::mutex mutex_;
     BenchTime time_;
@@ -126,6 +132,9 @@ private:
     std::map<Handle, OpenHandle> handles_;
     Handle nextHandle_ = 0x1000;
     Recorder recorder_;
+    // The counts tallyOf() has found, by call and command: a recorder that keeps no records
+    // still counts every request, millions of them in a long run.
+    std::array<std::array<std::size_t*, kCommandCount>, 6> tallies_{};
 };
 
 }  // namespace rovenza::sim

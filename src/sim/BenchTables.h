@@ -137,12 +137,20 @@ inline constexpr std::array<CommandInfo, 11> kSecondGenerationCommands{{
     {Command::I2cPoll, "I2C_POLL", Corruption::ReplyByte, 0, 0xB1, 1},
 }};
 
+inline constexpr std::size_t kCommandCount = static_cast<std::size_t>(Command::I2cPoll) + 1;
+
+// Each command's entry, by its value: the bench looks one up at every request.
+inline constexpr std::array<const CommandInfo*, kCommandCount> kCommandInfos = [] {
+    std::array<const CommandInfo*, kCommandCount> infos{};
+    infos.fill(&kNoCommand);
+    for (const auto& info : kFirstGenerationCommands) infos[static_cast<std::size_t>(info.id)] = &info;
+    for (const auto& info : kSecondGenerationCommands) infos[static_cast<std::size_t>(info.id)] = &info;
+    return infos;
+}();
+
 constexpr const CommandInfo& Info(Command command) {
-    for (const auto& info : kFirstGenerationCommands)
-        if (info.id == command) return info;
-    for (const auto& info : kSecondGenerationCommands)
-        if (info.id == command) return info;
-    return kNoCommand;
+    const auto index = static_cast<std::size_t>(command);
+    return index < kCommandCount ? *kCommandInfos[index] : kNoCommand;
 }
 
 constexpr std::string_view CommandName(Command command) { return Info(command).name; }
