@@ -24,8 +24,10 @@
 //   Closing an instrument's last live handle tells the instrument (a second-generation one
 //   restarts then if its EEPROM was rewritten).
 // Every write, read and reset first waits the bench's USB latency (BenchSpec::latencyUs).
+// The host waits on hostClock(): the bench's clock, with every sleep recorded (Waits.h).
 // Thread-safety: one mutex guards the bench; the recorder and the instruments are for reading
-// while no request runs.
+// while no request runs. The host's clock and the wait recorder take no part in it: a sleep
+// never holds the bench.
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -42,6 +44,7 @@
 #include "sim/Instrument.h"
 #include "sim/Recorder.h"
 #include "sim/VirtualClock.h"
+#include "sim/Waits.h"
 
 namespace rovenza::sim {
 
@@ -64,6 +67,12 @@ public:
 
     const Recorder& recorder() const { return recorder_; }
     std::int64_t nowUs();
+    // The clock the host is given: every sleep on it is recorded in waits().
+    Clock& hostClock() { return hostClock_; }
+    const WaitRecorder& waits() const { return waits_; }
+    // Bench time the bench itself has waited inside requests so far (latency, replies that take
+    // time, a bridge poll's microframe): time the host sits out beside its own waits.
+    std::int64_t benchWaitUs() const { return time_.askedUs(); }
     // nullptr when no instrument has that serial.
     Instrument* find(std::string_view serial);
     const std::vector<std::unique_ptr<Instrument>>& instruments() const { return instruments_; }
@@ -75,7 +84,8 @@ public:
     // Brings every restarting instrument whose time has come back on the bus.
     void update();
 
-    // requests.log (see Recorder::writeLog) and one folder per instrument; throws
+    // requests.log (see Recorder::writeLog), waits.log and waits.txt (WaitRecorder) and one
+    // folder per instrument; throws
     // std::runtime_error on I/O errors.
     void dump(const std::filesystem::path& dir);
 
@@ -112,6 +122,8 @@ private:
 
     mutable std::mutex mutex_;
     BenchTime time_;
+    WaitRecorder waits_;
+    RecordingClock hostClock_{time_, waits_};
     std::uint32_t latencyUs_;
     std::vector<std::unique_ptr<Instrument>> instruments_;
     std::map<Handle, OpenHandle> handles_;

@@ -26,6 +26,7 @@ std::int64_t BenchTime::nowUs() {
 
 void BenchTime::waitUs(std::int64_t us) {
     if (us <= 0) return;
+    askedUs_.fetch_add(us, std::memory_order_relaxed);
     if (virtual_) {
         virtual_->advance(std::chrono::microseconds(us));
         return;

@@ -39,6 +39,8 @@ public:
     std::int64_t nowUs();
     void waitUs(std::int64_t us);
     void waitMs(std::uint32_t ms) { waitUs(static_cast<std::int64_t>(ms) * 1000); }
+    // The waits asked of this bench time so far, in microseconds.
+    std::int64_t askedUs() const { return askedUs_.load(std::memory_order_relaxed); }
     Clock& clock() { return clock_; }
 
 private:
@@ -46,6 +48,7 @@ private:
     VirtualClock* virtual_;
     std::int64_t origin_;
     std::int64_t owedUs_ = 0;  // real clock only: waits below one millisecond not yet slept
+    std::atomic<std::int64_t> askedUs_{0};
 };
 
 }  // namespace rovenza::sim
