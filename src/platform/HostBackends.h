@@ -1,6 +1,8 @@
 #pragma once
 // Backends for a machine without the maker's driver: no instrument is ever present, waits are
 // real, debugger output goes to standard error.
+#include <cstdint>
+
 #include "Clock.h"
 #include "DebugOutput.h"
 #include "DeviceInterfaces.h"
@@ -22,11 +24,19 @@ public:
     bool enumerate(const InterfaceClassGuid& cls, std::vector<DeviceInterfaceEntry>& out) override;
 };
 
+// The monotonic clock. A wait ends at an absolute deadline, never before it: the thread sleeps
+// until kSpinNs before the deadline and spins the rest, because a sleeping thread wakes tens of
+// microseconds late, which would add up over thousands of short protocol waits. The first wait
+// on a thread asks the kernel for the least timer slack for that thread (Linux).
 class SystemClock final : public Clock {
 public:
-    void sleep(std::uint32_t ms) override;
-    std::int64_t counter() override;
-    std::int64_t frequency() override;
+    static constexpr std::int64_t kSpinNs = 200'000;
+
+    void sleep(std::uint32_t ms) override;  // until counter() + ms milliseconds
+    std::int64_t counter() override;        // nanoseconds of the monotonic clock
+    std::int64_t frequency() override;      // 1,000,000,000
+    // Returns once counter() has reached `deadline`, never before.
+    void sleepUntil(std::int64_t deadline);
 };
 
 class StderrDebugOutput final : public DebugOutput {

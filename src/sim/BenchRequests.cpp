@@ -103,9 +103,13 @@ bool Bench::writeRequest(OpenHandle& handle, Request& request) {
     handle.lastCommand = command;
     handle.readFault.reset();
     time_.waitUs(latencyUs_);
-    // A bridge poll is a USB round trip however small the bench's latency: a host polling for a
-    // reply that never becomes ready reaches its time-out instead of spinning at one instant.
-    if (command == Command::I2cPoll && latencyUs_ < kMinPollUs) time_.waitUs(kMinPollUs - latencyUs_);
+    // A bridge poll is a USB round trip however small the bench's latency: it ends with the
+    // microframe it is in (kMinPollUs of bench time, counted from the bench's start), so a host
+    // polling for a reply that never becomes ready reaches its time-out instead of spinning at
+    // one instant. On the real clock the host's own time between polls falls inside the
+    // microframes, as it does on a real bus.
+    if (command == Command::I2cPoll && latencyUs_ < kMinPollUs)
+        time_.waitUntilUs((time_.nowUs() / kMinPollUs + 1) * kMinPollUs);
     if (!alive(handle)) return fail(request, kErrorDeviceNotConnected);
 
     std::optional<FaultRule> rule;
@@ -183,12 +187,11 @@ bool Bench::readRequest(OpenHandle& handle, Request& request) {
         time_.waitMs(parameter);
         return fail(request, kErrorTimeout);
     }
-    const std::int64_t waitUs = pending->readyAtUs - time_.nowUs();
-    if (waitUs > static_cast<std::int64_t>(parameter) * 1000) {
+    if (pending->readyAtUs - time_.nowUs() > static_cast<std::int64_t>(parameter) * 1000) {
         time_.waitMs(parameter);  // the reply stays pending: it is not ready yet
         return fail(request, kErrorTimeout);
     }
-    time_.waitUs(waitUs);
+    time_.waitUntilUs(pending->readyAtUs);
     const std::size_t count = std::min<std::size_t>(request.outSize, pending->bytes.size());
     if (count > 0) std::memcpy(request.out, pending->bytes.data(), count);
     request.record.received.assign(pending->bytes.begin(), pending->bytes.begin() + static_cast<std::ptrdiff_t>(count));

@@ -27,7 +27,8 @@
 //
 // Time: "virtual" (default) runs on a VirtualClock that starts at 0 and advances only by
 // sleeps and the bench's own waits, so tests assert exact times; "real" runs on the system
-// clock. Recorded times are microseconds since the bench was built.
+// clock (SystemClock: sleeps and the bench's waits end at their deadlines, to the
+// microsecond). Recorded times are microseconds since the bench was built.
 //
 // Instruments (first generation, see PicInstrument.h for the wire behaviour):
 //   - listed under {012AD3CE-...} as \\?\usb#vid_1234&pid_<pid>#<serial>#{012ad3ce-...}, pid
@@ -51,7 +52,9 @@
 //                                                                    // programming()
 //
 // Latency: every write, read and reset request waits latencyUs (500) of bench time first, so
-// one exchange costs 1 ms and polling loops end in bench time. Tests that count waits set 0.
+// one exchange costs 1 ms and polling loops end in bench time. Tests that count waits set 0. With
+// a latency below 125 us an I2C_POLL still ends with its USB microframe (125 us of bench time).
+// The time the bench waits inside requests is summed in benchWaitUs().
 //
 // Faults (FaultPlan.h): per instrument, by request name and occurrence.
 //   fail     the request fails with `code` (default 31): the write request carrying the command,

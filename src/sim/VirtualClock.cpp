@@ -14,7 +14,10 @@ void VirtualClock::advance(std::chrono::nanoseconds by) {
 }
 
 BenchTime::BenchTime(Clock& clock)
-    : clock_(clock), virtual_(dynamic_cast<VirtualClock*>(&clock)), origin_(clock.counter()) {}
+    : clock_(clock),
+      virtual_(dynamic_cast<VirtualClock*>(&clock)),
+      system_(dynamic_cast<SystemClock*>(&clock)),
+      origin_(clock.counter()) {}
 
 std::int64_t BenchTime::nowUs() {
     const std::int64_t ticks = clock_.counter() - origin_;
@@ -31,6 +34,10 @@ void BenchTime::waitUs(std::int64_t us) {
         virtual_->advance(std::chrono::microseconds(us));
         return;
     }
+    if (system_) {
+        system_->sleepUntil(system_->counter() + us * 1000);  // the system clock counts nanoseconds
+        return;
+    }
     owedUs_ += us;
     const std::int64_t ms = owedUs_ / 1000;
     if (ms > 0) {
@@ -38,5 +45,7 @@ void BenchTime::waitUs(std::int64_t us) {
         clock_.sleep(static_cast<std::uint32_t>(ms));
     }
 }
+
+void BenchTime::waitUntilUs(std::int64_t atUs) { waitUs(atUs - nowUs()); }
 
 }  // namespace rovenza::sim
