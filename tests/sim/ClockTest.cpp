@@ -1,6 +1,12 @@
-// Bench time: the virtual clock and the bench's waits on either kind of clock.
+// Bench time: the virtual clock and the bench's waits on either kind of clock; the system
+// clock's waits.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <functional>
+#include <string_view>
+
+#include "platform/HostBackends.h"
 #include "sim/VirtualClock.h"
 
 namespace rovenza {
@@ -48,6 +54,42 @@ TEST(BenchTime, RealClocksSleepWholeMillisecondsAndCarryTheRest) {
     time.waitMs(15000);
     EXPECT_EQ(clock.sleeps, (std::vector<std::uint32_t>{1, 15000}));
     EXPECT_EQ(time.nowUs(), 15'001'000);
+}
+
+// The system clock and the bench's waits on it, in real time (about 20 ms in all): each wait
+// lasts at least what it was asked, as the monotonic clock measures it.
+TEST(SystemClock, RealWaitsAreNeverShorterThanAsked) {
+    using Steady = std::chrono::steady_clock;
+    SystemClock clock;
+    BenchTime time(clock);
+    struct Row {
+        const char* what;
+        std::chrono::microseconds asked;
+        std::function<void()> wait;
+    };
+    const Row rows[] = {
+        {"sleep 1 ms", std::chrono::milliseconds(1), [&] { clock.sleep(1); }},
+        {"sleep 3 ms", std::chrono::milliseconds(3), [&] { clock.sleep(3); }},
+        {"sleep 2 ms", std::chrono::milliseconds(2), [&] { clock.sleep(2); }},
+        {"sleep 1 ms again", std::chrono::milliseconds(1), [&] { clock.sleep(1); }},
+        {"sleep 0 ms", std::chrono::microseconds(0), [&] { clock.sleep(0); }},
+        {"sleep until 2 ms on", std::chrono::milliseconds(2), [&] { clock.sleepUntil(clock.counter() + 2'000'000); }},
+        {"bench wait of 300 us", std::chrono::microseconds(300), [&] { time.waitUs(300); }},
+        {"bench wait of 2.5 ms", std::chrono::microseconds(2500), [&] { time.waitUs(2500); }},
+        {"bench wait of a microframe", std::chrono::microseconds(125), [&] { time.waitUntilUs(time.nowUs() + 125); }},
+        {"bench wait for a time passed", std::chrono::microseconds(0), [&] { time.waitUntilUs(time.nowUs() - 1000); }},
+    };
+    std::int64_t askedUs = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        const auto start = Steady::now();
+        const std::int64_t startCounter = clock.counter();
+        row.wait();
+        EXPECT_GE(Steady::now() - start, row.asked);
+        EXPECT_GE(clock.counter() - startCounter, std::chrono::nanoseconds(row.asked).count());
+        if (std::string_view(row.what).starts_with("bench")) askedUs += row.asked.count();
+    }
+    EXPECT_EQ(time.askedUs(), askedUs);
 }
 
 }  // namespace
