@@ -30,6 +30,19 @@ std::int64_t BenchTime::nowUs() {
 void BenchTime::waitUs(std::int64_t us) {
     if (us <= 0) return;
     askedUs_.fetch_add(us, std::memory_order_relaxed);
+    pass(us);
+}
+
+void BenchTime::waitUntilUs(std::int64_t atUs) { waitUs(atUs - nowUs()); }
+
+void BenchTime::waitPeriodEnd(std::int64_t periodUs) {
+    if (periodUs <= 0) return;
+    askedUs_.fetch_add(periodUs, std::memory_order_relaxed);
+    const std::int64_t now = nowUs();
+    pass((now / periodUs + 1) * periodUs - now);
+}
+
+void BenchTime::pass(std::int64_t us) {
     if (virtual_) {
         virtual_->advance(std::chrono::microseconds(us));
         return;
@@ -45,7 +58,5 @@ void BenchTime::waitUs(std::int64_t us) {
         clock_.sleep(static_cast<std::uint32_t>(ms));
     }
 }
-
-void BenchTime::waitUntilUs(std::int64_t atUs) { waitUs(atUs - nowUs()); }
 
 }  // namespace rovenza::sim

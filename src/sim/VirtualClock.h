@@ -44,11 +44,17 @@ public:
     void waitMs(std::uint32_t ms) { waitUs(static_cast<std::int64_t>(ms) * 1000); }
     // Waits until bench time `atUs`; at once when it has passed.
     void waitUntilUs(std::int64_t atUs);
+    // Waits until the end of the current period of `periodUs` (periods counted from the
+    // bench's start), which counts as a whole period waited: whatever the host did since the
+    // period began falls inside it, as a bus's schedule hides it.
+    void waitPeriodEnd(std::int64_t periodUs);
     // The waits asked of this bench time so far, in microseconds.
     std::int64_t askedUs() const { return askedUs_.load(std::memory_order_relaxed); }
     Clock& clock() { return clock_; }
 
 private:
+    void pass(std::int64_t us);  // lets `us` of bench time pass, uncounted
+
     Clock& clock_;
     VirtualClock* virtual_;
     SystemClock* system_;
