@@ -1,5 +1,6 @@
 #include "HostBackends.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <thread>
@@ -35,16 +36,32 @@ namespace {
 
 constexpr std::int64_t kNsPerSecond = 1'000'000'000;
 
-// The kernel may delay a sleeping thread's wake-up by the thread's timer slack (50 us unless
-// asked otherwise) to serve several timers at once; the thread that waits asks for the least.
-void ReduceTimerSlack() {
-    thread_local bool reduced = false;
-    if (reduced) return;
-    reduced = true;
+// How late a thread's wake-ups come: an estimate that rises quickly with a late wake-up and
+// falls slowly with an early one, so that about one wake-up in sixteen comes later than it.
+class WakeLateness {
+public:
+    WakeLateness() {
 #if defined(__linux__)
-    prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+        // The kernel may delay a sleeping thread's wake-up by the thread's timer slack (50 us
+        // unless asked otherwise) to serve several timers at once; the thread that waits asks
+        // for the least.
+        prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
 #endif
-}
+    }
+    // The spin before a deadline: the estimate and a margin.
+    std::int64_t spinNs() const { return std::min(estimateNs_ + kMarginNs, SystemClock::kMaxSpinNs); }
+    void woke(std::int64_t lateNs) {
+        lateNs = std::clamp<std::int64_t>(lateNs, 0, SystemClock::kMaxSpinNs);
+        if (lateNs > estimateNs_)
+            estimateNs_ += (lateNs - estimateNs_) / 4;
+        else
+            estimateNs_ -= (estimateNs_ - lateNs) / 64;
+    }
+
+private:
+    static constexpr std::int64_t kMarginNs = 10'000;
+    std::int64_t estimateNs_ = 100'000;
+};
 
 // Sleeps until about `deadline` (monotonic nanoseconds); may return early on a signal.
 void SleepUntilAbout(std::int64_t deadline) {
@@ -70,8 +87,12 @@ void SystemClock::sleep(std::uint32_t ms) {
 }
 
 void SystemClock::sleepUntil(std::int64_t deadline) {
-    ReduceTimerSlack();
-    if (deadline - counter() > kSpinNs) SleepUntilAbout(deadline - kSpinNs);
+    thread_local WakeLateness lateness;
+    const std::int64_t wake = deadline - lateness.spinNs();
+    if (wake > counter()) {
+        SleepUntilAbout(wake);
+        lateness.woke(counter() - wake);
+    }
     while (counter() < deadline) CpuRelax();
 }
 

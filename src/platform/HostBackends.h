@@ -24,13 +24,16 @@ public:
     bool enumerate(const InterfaceClassGuid& cls, std::vector<DeviceInterfaceEntry>& out) override;
 };
 
-// The monotonic clock. A wait ends at an absolute deadline, never before it: the thread sleeps
-// until kSpinNs before the deadline and spins the rest, because a sleeping thread wakes tens of
-// microseconds late, which would add up over thousands of short protocol waits. The first wait
-// on a thread asks the kernel for the least timer slack for that thread (Linux).
+// The monotonic clock. A wait ends at an absolute deadline, never before it. A sleeping thread
+// wakes some tens of microseconds late, which would add up over thousands of short protocol
+// waits, so the thread sleeps until a little before the deadline and spins the rest. How much
+// before is learnt per thread from how late its wake-ups have been (the late end of their
+// spread, at most kMaxSpinNs), so the spin costs little CPU where the system wakes threads on
+// time. The first wait on a thread asks the kernel for the least timer slack for that thread
+// (Linux).
 class SystemClock final : public Clock {
 public:
-    static constexpr std::int64_t kSpinNs = 200'000;
+    static constexpr std::int64_t kMaxSpinNs = 250'000;
 
     void sleep(std::uint32_t ms) override;  // until counter() + ms milliseconds
     std::int64_t counter() override;        // nanoseconds of the monotonic clock

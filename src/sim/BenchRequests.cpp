@@ -105,8 +105,8 @@ bool Bench::writeRequest(OpenHandle& handle, Request& request) {
     // A bridge poll is a USB round trip however small the bench's latency: it ends with the
     // microframe it is in (kMinPollUs of bench time, counted from the bench's start), so a host
     // polling for a reply that never becomes ready reaches its time-out instead of spinning at
-    // one instant. On the real clock the host's own time between polls falls inside the
-    // microframes, as it does on a real bus.
+    // one instant. It counts as a whole microframe waited: on the real clock the host's own time
+    // between polls falls inside the microframes, as it does on a real bus.
     if (command == Command::I2cPoll && latencyUs_ < kMinPollUs)
         time_.waitPeriodEnd(kMinPollUs);
     else

@@ -53,8 +53,9 @@
 //
 // Latency: every write, read and reset request waits latencyUs (500) of bench time first, so
 // one exchange costs 1 ms and polling loops end in bench time. Tests that count waits set 0. With
-// a latency below 125 us an I2C_POLL still ends with its USB microframe (125 us of bench time).
-// The time the bench waits inside requests is summed in benchWaitUs().
+// a latency below 125 us an I2C_POLL still ends with its USB microframe (125 us of bench time
+// counted from the bench's start). The time the bench waits inside requests is summed in
+// benchWaitUs(), a poll counting as its whole microframe.
 //
 // Faults (FaultPlan.h): per instrument, by request name and occurrence.
 //   fail     the request fails with `code` (default 31): the write request carrying the command,
