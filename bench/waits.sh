@@ -1,25 +1,26 @@
 #!/usr/bin/env bash
 # How much longer than its mandated waits a full upgrade takes on the real-clock bench with no
-# USB latency, per family. For each family: the demo package, a bench file with "clock": "real",
-# "latencyUs": 0 and one instrument of the family, one run of rovenza-cli with a bench dump, and
-# one row of the table:
+# USB latency, per family. For each family: the demo package, one instrument of the family on a
+# bench with "latencyUs": 0, and two runs of rovenza-cli with a bench dump: one on the virtual
+# clock, one on the real clock. One row of the table per family:
 #
-#   wall       bench time from the first driver request to the end of the run (the dump), so
-#              that process start-up and package extraction are not counted (they come before
-#              the first request)
-#   waits      the host's own sleeps as the bench recorded them (waits.txt): their count and
-#              the sum of the lengths asked
-#   bench      the bench's own waits inside requests, as asked (waits.txt benchWaitMs): with no
-#              USB latency only the instrument's work that a reply waits for (the IRIG clock's
-#              programming-mode preparation) and, on the Zenara instrument, the I2C bridge: the
-#              host busy-polls it (no sleep) while the module answers, each poll a USB round trip
-#              that ends with its 125 us microframe, so the module's reply time is sat out in
-#              whole microframes
-#   mandated   waits + bench: what the protocol and the instrument make the host sit out
-#   over       (wall - mandated) / mandated: the cost of sleeping longer than asked and of the
-#              work between waits
-#   late       the sum of what the host's sleeps took beyond their lengths
-#   short      sleeps that returned before their length (must be 0)
+#   wall       the real run: bench time from the first driver request to the end of the run (the
+#              dump), so that process start-up and package extraction (which come before the
+#              first request) are not counted
+#   waits      the real run: the host's own sleeps as the bench recorded them (waits.txt), the
+#              sum of the lengths asked and their count
+#   bench      the bench's own waits inside requests (waits.txt benchWaitMs) in the virtual run:
+#              with no USB latency, the instrument's work that a reply waits for (the IRIG
+#              clock's programming-mode preparation) and, on the Zenara instrument, the I2C
+#              bridge: the host polls it without sleeping while the module answers, each poll a
+#              USB round trip that ends with its 125 us microframe, six polls until the 700 us
+#              reply shows. The host sits this out as surely as its own sleeps.
+#   mandated   the virtual run's length: the same upgrade with every wait exactly as long as
+#              asked and the host's own work costing nothing, which is waits + bench
+#   over       (wall - mandated) / mandated: sleeping longer than asked, polls the host made
+#              late, and the work between waits
+#   late       the real run: the sum of what the host's sleeps took beyond their lengths
+#   short      the real run: sleeps that returned before their length (must be 0)
 #
 # Usage: bench/waits.sh [vk101|irig|ulmo|velkaro|zenara ...]   (default: all five; the whole
 # table takes about four minutes of real time; run it on a quiet machine). ROVENZA_CLI names
@@ -54,28 +55,44 @@ instrument_extra() {
   return 0
 }
 
-printf '%-24s %10s %16s %10s %10s %7s %9s %6s\n' family "wall s" "waits s (n)" "bench s" "mandated s" "over %" "late ms" short
-for f in "${families[@]}"; do
-  name=$(family_name "$f")
-  dir=$work/$f
+# run FAMILY CLOCK: one upgrade into $work/FAMILY/CLOCK, its dump in .../dump.
+run() {
+  local name dir message
+  name=$(family_name "$1")
+  dir=$work/$1/$2
   mkdir -p "$dir/program"
-  build/default/tools/make-fwu --demo "$f" "$dir/package.fwu" >/dev/null
-  printf '{ "clock": "real", "latencyUs": 0, "instruments": [ { "family": "%s", "serial": "WT000001"%s } ] }\n' \
-    "$name" "$(instrument_extra "$f")" >"$dir/bench.json"
-  message=$("$cli" --quiet --simulate="$dir/bench.json" --bench-dump "$dir/dump" \
-    --program-folder "$dir/program" "\\D" "$name" "\\F" "$dir/package.fwu" "\\U")
+  printf '{ "clock": "%s", "latencyUs": 0, "instruments": [ { "family": "%s", "serial": "WT000001"%s } ] }\n' \
+    "$2" "$name" "$(instrument_extra "$1")" >"$dir/bench.json"
+  message=$("$cli" --quiet --simulate="$dir/bench.json" --bench-dump "$dir/dump" --program-folder "$dir/program" \
+    "\\D" "$name" "\\F" "$work/$1/package.fwu" "\\U")
   if [ "$message" != "Firmware upgrade successful!" ]; then
-    echo "waits.sh: $name: $message" >&2
+    echo "waits.sh: $name ($2 clock): $message" >&2
     exit 1
   fi
-  first=$(head -n 1 "$dir/dump/requests.log" | cut -f 1)
-  awk -F= -v family="$name" -v first="$first" '
-    { value[$1] = $2 }
-    END {
-      wall = value["nowMs"] - first
-      mandated = value["askedMs"] + value["benchWaitMs"]
-      printf "%-24s %10.3f %9.3f (%4d) %10.3f %10.3f %7.3f %9.3f %6d\n", family, wall / 1000,
-        value["askedMs"] / 1000, value["waits"], value["benchWaitMs"] / 1000, mandated / 1000,
-        100 * (wall - mandated) / mandated, value["tookMs"] - value["askedMs"], value["shorter"]
-    }' "$dir/dump/waits.txt"
+}
+
+# key=value lines of waits.txt, and "first": the time of the first request.
+summary() {
+  { sed -n '/^[A-Za-z]*=/p' "$1/waits.txt"; echo "first=$(head -n 1 "$1/requests.log" | cut -f 1)"; } | tr '\n' ' '
+}
+
+printf '%-24s %9s %16s %9s %10s %7s %8s %5s\n' family "wall s" "waits s (n)" "bench s" "mandated s" "over %" "late ms" short
+for f in "${families[@]}"; do
+  mkdir -p "$work/$f"
+  build/default/tools/make-fwu --demo "$f" "$work/$f/package.fwu" >/dev/null
+  run "$f" virtual
+  run "$f" real
+  echo "$(family_name "$f")|$(summary "$work/$f/virtual/dump")|$(summary "$work/$f/real/dump")" | awk -F'|' '
+    function read(text, into,   n, i, pair, kv) {
+      n = split(text, pair, " ")
+      for (i = 1; i <= n; ++i) { split(pair[i], kv, "="); into[kv[1]] = kv[2] }
+    }
+    {
+      read($2, v); read($3, r)
+      mandated = v["nowMs"] - v["first"]
+      wall = r["nowMs"] - r["first"]
+      printf "%-24s %9.3f %9.3f (%4d) %9.3f %10.3f %7.3f %8.3f %5d\n", $1, wall / 1000, r["askedMs"] / 1000,
+        r["waits"], v["benchWaitMs"] / 1000, mandated / 1000, 100 * (wall - mandated) / mandated,
+        r["tookMs"] - r["askedMs"], r["shorter"]
+    }'
 done
