@@ -17,6 +17,7 @@
 #include <mutex>
 #include <optional>
 #include <ostream>
+#include <string>
 #include <vector>
 
 #include "platform/Clock.h"
