@@ -52,10 +52,16 @@ bool Bench::fail(Request& request, std::uint32_t code) {
     return false;
 }
 
-void Bench::wait(Request& request, std::int64_t us) {
+void Bench::wait(Request& request, std::int64_t us, WaitEnd end) {
     if (us <= 0) return;
+    const auto waitOut = [&] {
+        if (end == WaitEnd::PeriodEnd)
+            time_.waitPeriodEnd(us);
+        else
+            time_.waitUs(us);
+    };
     if (!realTime_) {
-        time_.waitUs(us);
+        waitOut();
         return;
     }
     request.lock.unlock();
@@ -64,7 +70,7 @@ void Bench::wait(Request& request, std::int64_t us) {
         std::unique_lock<std::mutex>& lock;
         ~Relock() { lock.lock(); }
     } relock{request.lock};
-    time_.waitUs(us);
+    waitOut();
 }
 
 bool Bench::ioControl(Handle handle, std::uint32_t code, const void* in, std::uint32_t inSize, void* out,
@@ -141,9 +147,15 @@ bool Bench::writeRequest(OpenHandle& handle, Request& request) {
     request.command = command;
     handle.lastCommand = command;
     handle.readFault.reset();
-    // A bridge poll is a USB round trip however small the bench's latency: a host polling for a
-    // reply that never becomes ready reaches its time-out instead of spinning at one instant.
-    wait(request, command == Command::I2cPoll ? std::max<std::int64_t>(latencyUs_, kMinPollUs) : latencyUs_);
+    // A bridge poll is a USB round trip however small the bench's latency: it ends with the
+    // microframe it is in (kMinPollUs of bench time, counted from the bench's start), so a host
+    // polling for a reply that never becomes ready reaches its time-out instead of spinning at
+    // one instant. It counts as a whole microframe waited: on the real clock the host's own time
+    // between polls falls inside the microframes, as it does on a real bus.
+    if (command == Command::I2cPoll && latencyUs_ < kMinPollUs)
+        wait(request, kMinPollUs, WaitEnd::PeriodEnd);
+    else
+        wait(request, latencyUs_);
     if (!alive(handle)) return fail(request, kErrorDeviceNotConnected);
 
     std::optional<FaultRule> rule;

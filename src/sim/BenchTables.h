@@ -222,7 +222,7 @@ inline constexpr std::uint32_t kMaxReply = 64;                 // a second-gener
 // frames, and a request waits half a frame on average, so a write and the read that collects
 // its reply (one exchange) take one frame.
 inline constexpr std::uint32_t kDefaultLatencyUs = 500;
-inline constexpr std::uint32_t kMinPollUs = 125;  // an I2C_POLL never takes less (one USB microframe)
+inline constexpr std::uint32_t kMinPollUs = 125;  // an I2C_POLL ends with its USB microframe of this length
 // First generation: firmware -> boot loader. Second generation: the restart after its EEPROM
 // was rewritten and its handle closed (the host first looks again after 4 s).
 inline constexpr std::uint32_t kDefaultRestartMs = 2500;

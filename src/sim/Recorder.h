@@ -54,8 +54,9 @@ struct RecordedRequest {
 };
 
 struct RecorderSetup {
-    bool keep = true;                           // keep every record in memory
+    bool keep = true;                           // keep every record (and every wait) in memory
     std::optional<std::filesystem::path> log{}; // stream requests.log lines into this file
+    std::optional<std::filesystem::path> waitLog{};  // stream waits.log lines into this file (Waits.h)
 };
 
 class Recorder {
