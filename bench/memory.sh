@@ -17,20 +17,12 @@ mkfwu=$PWD/build/default/tools/make-fwu
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-family_of() {
-  case "$1" in
-    vk101) echo "VK101 Power Controller" ;;
-    irig) echo "IRIG Clock" ;;
-    ulmo) echo "ULMO" ;;
-    velkaro) echo "Velkaro USB" ;;
-    zenara) echo "VKUSB Zenara - Modules" ;;
-  esac
-}
+source bench/families.sh
 
 # One instrument of the family on a virtual-time bench (a Zenara instrument with a module of
 # every type in its slots).
 bench_for() {
-  local family; family=$(family_of "$1")
+  local family; family=$(family_name "$1")
   case "$1" in
     zenara) echo "{ \"instruments\": [ { \"family\": \"$family\", \"serial\": \"ZN000001\", \"modules\": [1, 2, 3, 4, 5, 6, 4, 1] } ] }" ;;
     velkaro) echo "{ \"instruments\": [ { \"family\": \"$family\", \"serial\": \"TV000001\" } ] }" ;;
@@ -105,7 +97,7 @@ run() {  # label kind package
   bench_for "$kind" >"$folder/bench.json"
   local out status=0
   out=$( { /usr/bin/time -f "@@ %M %e" "$cli" --quiet --simulate="$folder/bench.json" --program-folder "$folder" \
-           --module-type IEPE "\\D" "$(family_of "$kind")" "\\F" "$package" "\\U" 2>&1; } ) || status=$?
+           --module-type IEPE "\\D" "$(family_name "$kind")" "\\F" "$package" "\\U" 2>&1; } ) || status=$?
   local peak seconds message
   read -r peak seconds < <(grep '^@@' <<<"$out" | sed 's/^@@ //')
   message=$(grep -v '^@@' <<<"$out" | grep -v '^rovenza-cli:' | tail -n 1)
@@ -114,7 +106,7 @@ run() {  # label kind package
 
 make_packages
 printf '%-44s %-34s %5s %8s %9s\n' "package" "message" "exit" "time s" "peak MiB"
-for kind in vk101 irig ulmo velkaro zenara; do run "demo: $(family_of $kind)" "$kind" "$work/demo-$kind.fwu"; done
+for kind in vk101 irig ulmo velkaro zenara; do run "demo: $(family_name $kind)" "$kind" "$work/demo-$kind.fwu"; done
 run "largest: VK101, a 4 MiB HEX file" vk101 "$work/big-vk101.fwu"
 run "largest: IRIG, a 2^25-character FPGA text" irig "$work/big-irig.fwu"
 run "largest: ULMO, a 4 MiB CAN HEX file" ulmo "$work/big-ulmo.fwu"

@@ -37,16 +37,7 @@ families=("$@")
 work=$(mktemp -d "${TMPDIR:-/tmp}/rovenza-waits.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-family_name() {
-  case $1 in
-    vk101) echo "VK101 Power Controller" ;;
-    irig) echo "IRIG Clock" ;;
-    ulmo) echo "ULMO" ;;
-    velkaro) echo "Velkaro USB" ;;
-    zenara) echo "VKUSB Zenara - Modules" ;;
-    *) echo "waits.sh: unknown family $1" >&2; exit 2 ;;
-  esac
-}
+source "$root/bench/families.sh"
 
 # A full Zenara instrument: a module that can tell its type in every slot, so no slot needs a
 # --module-type answer and the run ends "Firmware upgrade successful!".

@@ -15,14 +15,17 @@ bool Matches(const RecordedRequest& request, std::string_view call, std::string_
 
 }  // namespace
 
-Recorder::Recorder(const RecorderSetup& setup) : keep_(setup.keep), logFile_(setup.log) {
-    if (!logFile_) return;
+std::unique_ptr<std::ofstream> OpenDumpLog(const std::filesystem::path& file, std::string_view what) {
     std::error_code ec;
-    if (logFile_->has_parent_path()) std::filesystem::create_directories(logFile_->parent_path(), ec);
-    if (ec)
-        throw std::runtime_error(logFile_->parent_path().string() + ": cannot create the dump folder: " + PlainErrorText(ec));
-    log_ = std::make_unique<std::ofstream>(*logFile_, std::ios::binary | std::ios::trunc);
-    if (!*log_) throw std::runtime_error(logFile_->string() + ": cannot write the request log");
+    if (file.has_parent_path()) std::filesystem::create_directories(file.parent_path(), ec);
+    if (ec) throw std::runtime_error(file.parent_path().string() + ": cannot create the dump folder: " + PlainErrorText(ec));
+    auto log = std::make_unique<std::ofstream>(file, std::ios::binary | std::ios::trunc);
+    if (!*log) throw std::runtime_error(file.string() + ": cannot write the " + std::string(what));
+    return log;
+}
+
+Recorder::Recorder(const RecorderSetup& setup) : keep_(setup.keep), logFile_(setup.log) {
+    if (logFile_) log_ = OpenDumpLog(*logFile_, "request log");
 }
 
 Recorder::~Recorder() = default;

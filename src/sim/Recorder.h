@@ -53,6 +53,10 @@ struct RecordedRequest {
     std::int64_t endUs() const { return timeUs + durationUs; }
 };
 
+// Creates a dump log `file` (and its folder) for writing; throws std::runtime_error naming the
+// file and `what` it is when it cannot.
+std::unique_ptr<std::ofstream> OpenDumpLog(const std::filesystem::path& file, std::string_view what);
+
 struct RecorderSetup {
     bool keep = true;                           // keep every record (and every wait) in memory
     std::optional<std::filesystem::path> log{}; // stream requests.log lines into this file

@@ -17,13 +17,7 @@ void WaitTotals::add(const RecordedWait& wait) {
 }
 
 WaitRecorder::WaitRecorder(bool keep, const std::optional<std::filesystem::path>& log) : keep_(keep), logFile_(log) {
-    if (!logFile_) return;
-    std::error_code ec;
-    if (logFile_->has_parent_path()) std::filesystem::create_directories(logFile_->parent_path(), ec);
-    if (ec)
-        throw std::runtime_error(logFile_->parent_path().string() + ": cannot create the dump folder: " + PlainErrorText(ec));
-    log_ = std::make_unique<std::ofstream>(*logFile_, std::ios::binary | std::ios::trunc);
-    if (!*log_) throw std::runtime_error(logFile_->string() + ": cannot write the wait log");
+    if (logFile_) log_ = OpenDumpLog(*logFile_, "wait log");
 }
 
 WaitRecorder::~WaitRecorder() = default;
