@@ -12,6 +12,7 @@
 // "measured:" lines and are not failures.
 #include <windows.h>
 #include <commctrl.h>
+#include <dlgs.h>
 
 #include <zlib.h>
 
@@ -448,10 +449,27 @@ void MainWindowAndRun(const std::string& exe, const std::string& work, const std
     CheckEqual(Join(TabOrder(main, list, tabs.size())), Join(tabs), "tab order (ids)");
     Shoot(main, nullptr, shots, "main-window.png");
 
-    // The operator picks the family and the package and presses "Upload".
+    // The operator picks the family, then the package with "...": the system's file dialog
+    // opens in the package folder, and a name typed without its extension gets ".fwu".
     SendMessageA(list, CB_SETCURSEL, 3, 0);
-    const std::string package = work + "\\vk101.fwu";
-    SendMessageA(Item(main, MainControl::leUpgrade), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(package.c_str()));
+    CopyFileA((work + "\\vk101.fwu").c_str(), (work + "\\pc\\FWUs\\pick.fwu").c_str(), FALSE);
+    Press(Item(main, MainControl::bopenDialog));
+    HWND open = WaitForDialog(program, "Open");
+    if (open) {
+        HWND types = GetDlgItem(open, cmb1);
+        CheckEqual(JoinText(ComboEntries(types)), std::string("FW Update Files (*.fwu)|All Files (*.*)"), "file types");
+        CheckEqual(static_cast<int>(SendMessageA(types, CB_GETCURSEL, 0, 0)), 0, "file type chosen");
+        Shoot(main, open, shots, "open-dialog.png");
+        HWND name = GetDlgItem(open, edt1) ? GetDlgItem(open, edt1) : GetDlgItem(open, cmb13);
+        SendMessageA(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("pick"));
+        PostMessageA(open, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(open, IDOK)));
+    }
+    std::string chosen;
+    WaitFor([&] { return (chosen = Text(Item(main, MainControl::leUpgrade))).size() > 14; });
+    const std::string suffix = "\\pc\\FWUs\\pick.fwu";
+    Check(chosen.size() > suffix.size() && chosen.compare(chosen.size() - suffix.size(), suffix.size(), suffix) == 0 &&
+              chosen[1] == ':',
+          "the file dialog put the full path in the box: " + chosen);
     Press(Item(main, MainControl::bUpload));
 
     // Running: a stage caption with its percentage, the bar at that percentage, inputs disabled.
