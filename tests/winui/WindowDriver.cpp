@@ -450,19 +450,24 @@ void MainWindowAndRun(const std::string& exe, const std::string& work, const std
     Shoot(main, nullptr, shots, "main-window.png");
 
     // The operator picks the family, then the package with "...": the system's file dialog
-    // opens in the package folder, and a name typed without its extension gets ".fwu".
+    // opens in the package folder with the package filter first. (Wine's dialog does not add
+    // the default extension to a typed name before it looks the file up, so the whole name is
+    // typed.)
     SendMessageA(list, CB_SETCURSEL, 3, 0);
     CopyFileA((work + "\\vk101.fwu").c_str(), (work + "\\pc\\FWUs\\pick.fwu").c_str(), FALSE);
     Press(Item(main, MainControl::bopenDialog));
-    HWND open = WaitForDialog(program, "Open");
-    if (open) {
-        HWND types = GetDlgItem(open, cmb1);
+    HWND files = WaitForDialog(program, "Open");
+    if (files) {
+        HWND types = GetDlgItem(files, cmb1);
         CheckEqual(JoinText(ComboEntries(types)), std::string("FW Update Files (*.fwu)|All Files (*.*)"), "file types");
         CheckEqual(static_cast<int>(SendMessageA(types, CB_GETCURSEL, 0, 0)), 0, "file type chosen");
-        Shoot(main, open, shots, "open-dialog.png");
-        HWND name = GetDlgItem(open, edt1) ? GetDlgItem(open, edt1) : GetDlgItem(open, cmb13);
-        SendMessageA(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("pick"));
-        PostMessageA(open, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(open, IDOK)));
+        Shoot(main, files, shots, "open-dialog.png");
+        // The name box: an edit, or (explorer style) a combo box around one.
+        HWND name = GetDlgItem(files, edt1);
+        if (!name) name = reinterpret_cast<HWND>(SendMessageA(GetDlgItem(files, cmb13), CBEM_GETEDITCONTROL, 0, 0));
+        if (!name) name = FindWindowExA(FindWindowExA(GetDlgItem(files, cmb13), nullptr, "ComboBox", nullptr), nullptr, "Edit", nullptr);
+        SendMessageA(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("pick.fwu"));
+        Press(GetDlgItem(files, IDOK));
     }
     std::string chosen;
     WaitFor([&] { return (chosen = Text(Item(main, MainControl::leUpgrade))).size() > 14; });
