@@ -116,6 +116,17 @@ void CheckClientSize(HWND window, FormSize size, const std::string& name) {
                std::to_string(size.width) + "x" + std::to_string(size.height), name + " client size");
 }
 
+// Whether `window` is centred on `over` (the screen's work area when null), to a pixel or two.
+void CheckCentred(HWND window, HWND over, const std::string& name) {
+    RECT frame, area;
+    GetWindowRect(window, &frame);
+    if (over) GetWindowRect(over, &area);
+    else SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
+    const int offX = (frame.left + frame.right) - (area.left + area.right);
+    const int offY = (frame.top + frame.bottom) - (area.top + area.bottom);
+    Check(offX >= -3 && offX <= 3 && offY >= -3 && offY <= 3, name + (over ? " centred on the main window" : " centred on the screen"));
+}
+
 void CheckFixedCloseBoxOnly(HWND window, const std::string& name) {
     const LONG_PTR style = GetWindowLongPtrA(window, GWL_STYLE);
     Check((style & WS_SYSMENU) && (style & WS_CAPTION) && !(style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME)),
@@ -405,12 +416,7 @@ void MainWindowAndRun(const std::string& exe, const std::string& work, const std
     CheckEqual(Text(main), std::string(kAppCaption), "main window caption");
     CheckClientSize(main, kMainClient, "main window");
     CheckFixedCloseBoxOnly(main, "main window");
-    RECT frame, area;
-    GetWindowRect(main, &frame);
-    SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
-    const int offX = (frame.left + frame.right) - (area.left + area.right);
-    const int offY = (frame.top + frame.bottom) - (area.top + area.bottom);
-    Check(offX >= -2 && offX <= 2 && offY >= -2 && offY <= 2, "main window centred on the screen");
+    CheckCentred(main, nullptr, "main window");
 
     for (std::size_t i = 0; i < kMainControls.size(); ++i) {
         const auto control = static_cast<MainControl>(i);
@@ -527,6 +533,7 @@ void DeviceSelection(const std::string& exe, const std::string& work, const std:
     if (!dialog) return;
     CheckClientSize(dialog, kDevicesClient, "device dialog");
     CheckFixedCloseBoxOnly(dialog, "device dialog");
+    CheckCentred(dialog, program.main, "device dialog");
     CheckPlace(dialog, kUpgradeButtonId, kUpgradeButton);
     CheckPlace(dialog, kDevicesListId, kDevicesCheckListBox);
     CheckPlace(dialog, kSelectAllButtonId, kSelectAllButton);
@@ -590,6 +597,7 @@ void ModuleType(const std::string& exe, const std::string& work, const std::stri
     if (!dialog) return;
     CheckClientSize(dialog, kModuleTypeClient, "module type dialog");
     CheckFixedCloseBoxOnly(dialog, "module type dialog");
+    CheckCentred(dialog, program.main, "module type dialog");
     CheckPlace(dialog, kModuleLabelId, kModuleLabel, true);
     CheckPlace(dialog, kModuleLabel2Id, kModuleTypeLabel2, true);
     CheckPlace(dialog, kModuleComboId, kModuleTypeComboBox, false, true);
