@@ -143,4 +143,27 @@ else
   log "GoogleTest: already built"
 fi
 
+# --- Licences of what the programs link ------------------------------------------------------
+# Beside the libraries, for the Windows archive: zlib's and libzip's from their sources, and
+# Debian's copyright files of the MinGW-w64 runtime the programs are linked with statically
+# (libstdc++, libgcc, the C runtime start-up code and winpthreads).
+licenses=$prefix/share/licenses
+mkdir -p "$licenses"
+cp "$(fetch_source zlib)/LICENSE" "$licenses/zlib.txt"
+cp "$(fetch_source libzip)/LICENSE" "$licenses/libzip.txt"
+declare -A covers=([zlib.txt]="zlib" [libzip.txt]="libzip")
+for library in libstdc++.a libgcc.a libgcc_eh.a libwinpthread.a libmingw32.a; do
+  file=$(readlink -f "$(x86_64-w64-mingw32-g++-posix -print-file-name="$library")")
+  owner=$(dpkg -S "$file" 2>/dev/null | head -n 1 | cut -d: -f1) ||
+    { echo "windows-deps: no Debian package holds $file" >&2; exit 1; }
+  cp "/usr/share/doc/$owner/copyright" "$licenses/$owner.txt"
+  covers[$owner.txt]="${covers[$owner.txt]:+${covers[$owner.txt]}, }$library"
+done
+{
+  echo "Licences of the libraries linked into rovenza-cli.exe and make-fwu.exe. The MinGW-w64"
+  echo "runtime is linked statically; its texts are Debian's copyright files of its packages."
+  for f in $(printf '%s\n' "${!covers[@]}" | sort); do echo "  $f: ${covers[$f]}"; done
+} >"$licenses/README.txt"
+log "licences: $(ls "$licenses" | tr '\n' ' ')"
+
 log "prefix: $prefix"

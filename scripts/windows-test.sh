@@ -96,6 +96,40 @@ rm -f "$WINEPREFIX/drive_c/USBLog.txt"
 [ -f "$WINEPREFIX/drive_c/USBLog.txt" ] || { echo "windows-test: no trace file C:\\USBLog.txt" >&2; exit 1; }
 echo "windows-test: the trace without a file name went to C:\\USBLog.txt"
 
+# --- The Windows archive -----------------------------------------------------------------------
+# CPack's ZIP generator over the install rules: rovenza-cli-<version>-win64.zip holds the
+# programs, the README and the licences of the linked libraries. Unpacked into a fresh folder,
+# the archive's rovenza-cli.exe runs under wine and keeps its work folder Temp beside itself.
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+rm -f "$build"/rovenza-cli-*-win64.zip
+(cd "$build" && cpack -G ZIP >"$build/cpack.log" 2>&1) || { cat "$build/cpack.log" >&2; exit 1; }
+zip=$build/rovenza-cli-$version-win64.zip
+[ -f "$zip" ] || { echo "windows-test: cpack made no $(basename "$zip")" >&2; exit 1; }
+unpacked=$build/zip-check
+rm -rf "$unpacked" && mkdir -p "$unpacked"
+unzip -q "$zip" -d "$unpacked"
+folder=$unpacked/rovenza-cli-$version-win64
+zipfail() { echo "windows-test: $(basename "$zip"): $*" >&2; exit 1; }
+for f in rovenza-cli.exe rovenza.exe make-fwu.exe README.md licenses/README.txt licenses/zlib.txt licenses/libzip.txt; do
+  [ -f "$folder/$f" ] || zipfail "no $f"
+done
+# Every DLL the programs import is Windows' own (wine's system folder holds it) or in the archive.
+for exe in "$folder"/*.exe; do
+  for dll in $(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/.*DLL Name: *//p'); do
+    [ -f "$folder/$dll" ] || [ -n "$(find "$WINEPREFIX/drive_c/windows/system32" -maxdepth 1 -iname "$dll")" ] ||
+      zipfail "$(basename "$exe") needs $dll, which neither Windows nor the archive has"
+  done
+done
+out=$(cd "$folder" && wine rovenza-cli.exe --version | tr -d '\r')
+[ "$out" = "rovenza-cli $version" ] || zipfail "rovenza-cli.exe --version said \"$out\""
+(cd "$folder" && wine make-fwu.exe --demo vk101 vk101.fwu >/dev/null)
+status=0
+out=$(cd "$folder" && wine rovenza-cli.exe --quiet '\D' "VK101 Power Controller" '\F' vk101.fwu '\U' | tr -d '\r') ||
+  status=$?
+[ "$status" -eq 4 ] && [ "$out" = "Instrument is not connected." ] || zipfail "rovenza-cli.exe said \"$out\", exit $status"
+[ -f "$folder/Temp/Bootload.ini" ] || zipfail "the unpacked rovenza-cli.exe kept no work folder Temp beside itself"
+echo "windows-test: $(basename "$zip") ($(stat -c %s "$zip") bytes): rovenza-cli.exe --version said \"rovenza-cli $version\"; its work folder is beside it"
+
 # --- The window on the virtual display ---------------------------------------------------------
 ui=$build/ui-check
 logs=${ROVENZA_CI_LOGS:-$build/ci-logs}/window

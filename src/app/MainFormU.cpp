@@ -124,7 +124,7 @@ void TMainForm::showEvent(QShowEvent* event) {
 void TMainForm::FormShow() { ReadCommandLine(); }
 
 void TMainForm::bopenDialogClick() {
-    OpenDialog1.InitialDir = PathText(PackageFolderPath(context().programFolder));
+    OpenDialog1.InitialDir = PathText(context().folders.packages);
     QFileDialog dialog(this);
     dialog.setObjectName(QStringLiteral("OpenDialog1"));
     dialog.setAcceptMode(QFileDialog::AcceptOpen);

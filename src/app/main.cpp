@@ -8,6 +8,7 @@
 #include <vector>
 
 #include <QApplication>
+#include <QIcon>
 
 #include "app/FormStyle.h"
 #include "app/MainFormU.h"
@@ -77,6 +78,10 @@ int main(int argc, char* argv[]) {
     }
     QApplication app(argc, argv);  // takes Qt's own options out of argv
     QApplication::setApplicationName(QStringLiteral("Rovenza"));
+    // The installed desktop entry and icon (rovenza.desktop, the theme's "rovenza"), so that a
+    // desktop shows the window under them.
+    QGuiApplication::setDesktopFileName(QStringLiteral("rovenza"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("rovenza")));
     rovenza::InstallFormFont();  // the windows are laid out in Tahoma's pixels
 
     std::vector<std::string> args(argv + 1, argv + argc);

@@ -57,6 +57,10 @@ std::string CliUsage() {
         "                                first-generation family)\n"
         "  --choose LIST                 when several instruments are attached: a comma-separated\n"
         "                                list of 1 and 0, one per instrument (default: all)\n"
+        "  --parallel                    \"Velkaro USB\" only: upgrade the chosen instruments at once,\n"
+        "                                each on a thread of its own, with a progress line for each;\n"
+        "                                a failure on one leaves the others to finish (default: one\n"
+        "                                after another, as the window does)\n"
         "  --module-type [SLOT=]TYPE     the type of a module that cannot tell its own, as the\n"
         "                                module type dialog would be answered: TYPE a name of its\n"
         "                                list (IEPE, MULTIMP, HV, BR, \"IEPE CNT\", LV) or a code\n"
@@ -71,7 +75,8 @@ std::string CliUsage() {
         "  --speed N                     on the virtual-time bench, let N seconds of protocol waits\n"
         "                                take one real second, to follow the progress\n"
         "  --program-folder DIR          the folder whose Temp (work) and FWUs folders are used\n"
-        "                                (default: the folder of the program)\n"
+        "                                (default: the program's own folder when it may write there,\n"
+        "                                else per-user folders; see rovenza-cli(1))\n"
         "  --trace FILE                  write the command trace of the instrument conversation to\n"
         "                                FILE (also: environment variable ROVENZA_TRACE)\n"
         "  --json                        standard output becomes a stream of JSON objects, one a line\n"
@@ -181,6 +186,8 @@ CliParse ParseCliArguments(const std::vector<std::string>& argsIn) {
                 break;
             }
             parse.error = TakeModuleType(arg == "--module-type" ? args[++i] : arg.substr(14), o);
+        } else if (arg == "--parallel") {
+            o.parallel = true;
         } else if (arg == "--json") {
             o.json = true;
         } else if (arg == "--quiet" || arg == "-q") {
@@ -208,6 +215,10 @@ CliParse ParseCliArguments(const std::vector<std::string>& argsIn) {
     if (!parse.error && o.select.size() > 1 && Family(static_cast<FamilyId>(o.family)).generation == 1)
         parse.error = "--select takes one serial number for \"" + std::string(Family(static_cast<FamilyId>(o.family)).listText) +
                       "\": its upgrade writes one instrument";
+    if (!parse.error && o.parallel && Family(static_cast<FamilyId>(o.family)).id != FamilyId::Velkaro)
+        parse.error = "--parallel upgrades several \"" + std::string(Family(FamilyId::Velkaro).listText) +
+                      "\" instruments at once; it does not apply to \"" +
+                      std::string(Family(static_cast<FamilyId>(o.family)).listText) + "\"";
     if (!parse.error && o.quiet && o.verbose) parse.error = "--quiet and --verbose contradict each other";
     if (!parse.error && !o.upload && !o.list && !o.help && !o.version && !o.inspect)
         parse.error = "nothing to do: give \\U (or --upload) to run the upgrade, or --list";

@@ -22,6 +22,7 @@ struct CliOptions {
     bool json = false;              // --json: standard output is a stream of JSON objects
     bool quiet = false;             // --quiet: only the final message
     bool verbose = false;           // --verbose: the diagnostics as well
+    bool parallel = false;          // --parallel: several Velkaro USB instruments at once
     std::optional<std::string> inspect;  // --inspect PACKAGE
     std::vector<bool> deviceChoice;  // --choose 1,0,1 (empty: all devices)
     std::vector<std::string> select;  // --select SERIAL[,SERIAL...] (empty: all devices)

@@ -1,5 +1,6 @@
 #include "CliOutput.h"
 
+#include <map>
 #include <ostream>
 
 #include "CliOptions.h"
@@ -35,11 +36,19 @@ public:
 
     void progress(const ProgressSample& sample) override {
         if (quiet_) return;
+        Lane& lane = lanes_[sample.index];
         if (display_.terminal) {
-            const bool stageChanged = sample.stage != last_.stage;
-            last_ = sample;
+            const bool stageChanged = sample.stage != lane.last.stage;
+            lane.last = sample;
             const std::string line = TerminalLine(sample, display_.width);
-            if (line != drawn_ && (stageChanged || sample.elapsed - drawnAt_ >= kRedrawInterval)) draw(line, sample.elapsed);
+            const bool due = stageChanged || sample.elapsed - drawnAt_ >= kRedrawInterval;
+            if (sample.index == 0) {
+                if (line != drawn_ && due) draw(line, sample.elapsed);
+                return;
+            }
+            blockBehind_ = blockBehind_ || line != lane.line;
+            lane.line = line;
+            if (blockBehind_ && due) drawBlock(sample.elapsed);
             return;
         }
         const std::string prefix = "[" + ElapsedText(sample.elapsed) + "] ";
@@ -49,12 +58,12 @@ public:
             err_ << prefix << StageLabel(earlier) << "...\n";
         }
         const std::string label = StageLabel(sample);
-        if (const auto line = lines_.next(label, sample.percent)) err_ << prefix << *line << '\n' << std::flush;
-        if (sample.waiting && !waitTold_ && !label.empty()) {
+        if (const auto line = lane.lines.next(label, sample.percent)) err_ << prefix << *line << '\n' << std::flush;
+        if (sample.waiting && !lane.waitTold && !label.empty()) {
             err_ << prefix << ProgressCaption(label, sample.percent) << " waiting for the instrument\n" << std::flush;
-            waitTold_ = true;
+            lane.waitTold = true;
         }
-        if (!sample.waiting) waitTold_ = false;
+        if (!sample.waiting) lane.waitTold = false;
     }
 
     void diagnostic(const std::string& line) override {
@@ -68,8 +77,10 @@ public:
     }
 
     void result(const CliRunResult& result) override {
-        if (!drawn_.empty()) err_ << '\n';
+        if (blockRows_ > 0 && blockBehind_) drawBlock(drawnAt_);  // the instruments as they ended
+        if (!drawn_.empty() || blockRows_ > 0) err_ << '\n';
         drawn_.clear();
+        blockRows_ = 0;
         err_ << std::flush;
         if (!result.message.empty()) out_ << result.message << '\n' << std::flush;
         if (quiet_) return;
@@ -79,6 +90,14 @@ public:
     }
 
 private:
+    // What one line of progress has shown: the run's (0), or an instrument's (--parallel).
+    struct Lane {
+        ProgressLines lines{kLineStep};
+        bool waitTold = false;  // plain lines: the wait under way has had its line
+        ProgressSample last;
+        std::string line;       // terminal: its latest line
+    };
+
     void draw(const std::string& line, milliseconds at) {
         // Spaces cover what a longer line before left; no control sequence is needed.
         const std::size_t cover = drawn_.size() > line.size() ? drawn_.size() - line.size() : 0;
@@ -88,8 +107,32 @@ private:
         drawn_ = line;
         drawnAt_ = at;
     }
-    // A line of its own; on a terminal the progress line is taken away first and drawn again after.
+    // The instruments' lines, one row each in their order, drawn over the rows drawn before
+    // (the cursor goes back up to the first; each row is cleared to its end).
+    void drawBlock(milliseconds at) {
+        std::string text;
+        if (blockRows_ > 1) text += "\x1b[" + std::to_string(blockRows_ - 1) + "A";
+        text += '\r';
+        blockRows_ = 0;
+        for (const auto& [index, lane] : lanes_) {
+            if (index == 0) continue;
+            if (blockRows_++ > 0) text += '\n';
+            text += lane.line + "\x1b[K";
+        }
+        err_ << text << std::flush;
+        blockBehind_ = false;
+        drawn_.clear();  // the run's line, if one was drawn, is the block's first row now
+        drawnAt_ = at;
+    }
+    // A line of its own; on a terminal the progress is taken away first and drawn again after.
     void say(const std::string& text) {
+        if (display_.terminal && blockRows_ > 0) {
+            if (blockRows_ > 1) err_ << "\x1b[" << blockRows_ - 1 << 'A';
+            err_ << "\r\x1b[J" << text << '\n';
+            blockRows_ = 0;
+            drawBlock(drawnAt_);
+            return;
+        }
         if (display_.terminal && !drawn_.empty()) {
             err_ << '\r' << std::string(drawn_.size(), ' ') << '\r' << text << '\n';
             const std::string line = drawn_;
@@ -105,10 +148,10 @@ private:
     std::ostream& out_;
     std::ostream& err_;
     CliDisplay display_;
-    ProgressLines lines_{kLineStep};
-    bool waitTold_ = false;  // plain lines: the wait under way has had its line
-    ProgressSample last_;
-    std::string drawn_;      // terminal: the line on screen
+    std::map<int, Lane> lanes_;
+    std::string drawn_;         // terminal: the run's line on screen
+    std::size_t blockRows_ = 0;  // terminal: the rows of the instruments' lines on screen
+    bool blockBehind_ = false;   // terminal: an instrument's latest line is not on screen yet
     milliseconds drawnAt_{-kRedrawInterval};
 };
 
@@ -128,28 +171,34 @@ public:
         emit(JsonLine().add("event", "instrument").add("path", instrument.path).add("serial", instrument.serial));
     }
     void progress(const ProgressSample& sample) override {
+        Lane& lane = lanes_[sample.index];
         const double elapsed = static_cast<double>(sample.elapsed.count()) / 1000.0;
-        for (const auto& passed : sample.passedStages)
-            emit(JsonLine().add("event", "stage").add("stage", passed).add("elapsed", elapsed));
-        const bool stageChanged = sample.stage != stage_ || !sample.passedStages.empty();
+        // An instrument's own events (--parallel) name it; the run's keep their shape.
+        const auto event = [&](std::string_view name) {
+            JsonLine line;
+            line.add("event", name);
+            if (sample.index > 0) line.add("serial", sample.instrument).add("index", sample.index);
+            return line;
+        };
+        for (const auto& passed : sample.passedStages) emit(event("stage").add("stage", passed).add("elapsed", elapsed));
+        const bool stageChanged = sample.stage != lane.stage || !sample.passedStages.empty();
         if (stageChanged) {
-            stage_ = sample.stage;
-            if (!sample.stage.empty()) emit(JsonLine().add("event", "stage").add("stage", sample.stage).add("elapsed", elapsed));
+            lane.stage = sample.stage;
+            if (!sample.stage.empty()) emit(event("stage").add("stage", sample.stage).add("elapsed", elapsed));
         }
         if (sample.stage.empty()) return;
-        const bool moved = sample.percent != percent_ || sample.waiting.has_value() != waiting_;
-        if (!stageChanged && (!moved || sample.elapsed - sentAt_ < kProgressInterval)) return;
-        percent_ = sample.percent;
-        waiting_ = sample.waiting.has_value();
-        sentAt_ = sample.elapsed;
-        emit(JsonLine()
-                 .add("event", "progress")
+        const bool moved = sample.percent != lane.percent || sample.waiting.has_value() != lane.waiting;
+        if (!stageChanged && (!moved || sample.elapsed - lane.sentAt < kProgressInterval)) return;
+        lane.percent = sample.percent;
+        lane.waiting = sample.waiting.has_value();
+        lane.sentAt = sample.elapsed;
+        emit(event("progress")
                  .add("stage", sample.stage)
                  .add("done", sample.done)
                  .add("total", sample.total)
                  .add("percent", sample.percent)
                  .add("elapsed", elapsed)
-                 .add("waiting", waiting_));
+                 .add("waiting", lane.waiting));
     }
     void diagnostic(const std::string& line) override { emit(JsonLine().add("event", "diagnostic").add("text", line)); }
     void message(const std::string& title, const std::string& text) override {
@@ -170,6 +219,14 @@ public:
     }
 
 private:
+    // What the events of the run (0) or of one instrument (--parallel) have told so far.
+    struct Lane {
+        std::string stage;
+        int percent = -1;
+        bool waiting = false;
+        milliseconds sentAt{-kProgressInterval};
+    };
+
     // Every event but the result, which --quiet keeps alone.
     void emit(const JsonLine& line) {
         if (!quiet_) out_ << line.str() << '\n' << std::flush;
@@ -177,10 +234,7 @@ private:
 
     bool quiet_;
     std::ostream& out_;
-    std::string stage_;
-    int percent_ = -1;
-    bool waiting_ = false;
-    milliseconds sentAt_{-kProgressInterval};
+    std::map<int, Lane> lanes_;
 };
 
 }  // namespace

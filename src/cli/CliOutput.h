@@ -3,6 +3,8 @@
 // redraws itself on a terminal, plain lines elsewhere (a pipe, a file, CI), or a stream of JSON
 // objects on standard output (--json); --quiet keeps only the final message, --verbose adds the
 // diagnostics. Every form gets the same events from the run; only the main thread calls them.
+// Instruments upgraded at once (--parallel) each have progress of their own: a redrawn line
+// each on a terminal, lines of their own elsewhere, events naming them in JSON.
 #include <chrono>
 #include <cstdint>
 #include <iosfwd>
@@ -30,6 +32,9 @@ struct ProgressSample {
     std::string stage;       // the stage text ("Device 2/3 - " first when several instruments run)
     std::vector<std::string> passedStages;  // stages that began and ended since the last sample
     std::string instrument;  // the serial number when the run works on one instrument
+    // --parallel: the instrument's place among the chosen ones, from 1, each with progress of its
+    // own (`instrument` its serial number); 0: the run as a whole.
+    int index = 0;
     std::int64_t done = 0;
     std::int64_t total = 0;
     int percent = 0;  // as the window computes it

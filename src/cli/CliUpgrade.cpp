@@ -6,7 +6,9 @@
 
 #include "CliOptions.h"
 #include "devices/Families.h"
+#include "devices/TERVADevice.h"
 #include "frontend/Progress.h"
+#include "usb/VELKUSB_Enum.h"
 
 namespace rovenza {
 
@@ -16,6 +18,48 @@ using std::chrono::milliseconds;
 using std::chrono::steady_clock;
 
 constexpr milliseconds kSampleInterval{30};  // as often as the window's timer looks
+
+// --parallel: every instrument's upgrader on a thread of its own, all of them ended on return.
+void RunEachOnAThread(const std::vector<std::shared_ptr<TTERVADevice2>>& upgraders) {
+    std::vector<std::thread> threads;
+    try {
+        for (const auto& upgrader : upgraders) threads.emplace_back([upgrader] { upgrader->UpgradeInstrument(); });
+    } catch (...) {
+        for (auto& thread : threads) thread.join();
+        throw;
+    }
+    for (auto& thread : threads) thread.join();
+}
+
+// What the sampling loop has told of one line of progress: the run's, or an instrument's.
+struct SampledLane {
+    std::size_t stagesTold = 0;
+    std::string stage;
+    StillnessWatch stillness;
+};
+
+// Samples `upgrader` as the lane's next look: every stage set since the last look (the last is
+// the one running, the others began and ended in between, a quick run in virtual time) and its
+// count.
+ProgressSample Sample(TUSBDevice& upgrader, SampledLane& lane, std::chrono::steady_clock::time_point begin,
+                      std::chrono::nanoseconds waited) {
+    ProgressSample sample;
+    std::vector<std::string> stages = upgrader.StagesFrom(lane.stagesTold);
+    lane.stagesTold += stages.size();
+    if (!stages.empty()) {
+        lane.stage = stages.back();
+        stages.pop_back();
+    }
+    sample.passedStages = std::move(stages);
+    sample.stage = lane.stage;
+    sample.total = upgrader.GetTotalCount();
+    sample.done = upgrader.GetDoneCount();
+    sample.percent = ProgressPosition(sample.total, sample.done);
+    const auto now = steady_clock::now();
+    sample.elapsed = std::chrono::duration_cast<milliseconds>(now - begin);
+    sample.waiting = lane.stillness.sample(sample.stage, sample.done, now, waited);
+    return sample;
+}
 
 }  // namespace
 
@@ -66,6 +110,19 @@ int RunCliUpgrade(const CliOptions& options, World& world, CliNotes& notes, CliR
     if (Family(static_cast<FamilyId>(options.family)).generation == 1) ctx.firstGenerationSerials = options.select;
     auto upgrader = CreateUpgrader(options.family, ctx);
     upgrader->PackageFileName = options.packageFile;
+    // --parallel: the instruments' own upgraders and their serial numbers, once the run has made
+    // them.
+    std::mutex partsMutex;
+    std::vector<std::pair<std::shared_ptr<TTERVADevice2>, std::string>> parts;
+    if (auto* terva = dynamic_cast<TTERVADevice2*>(upgrader.get()); terva && options.parallel) {
+        terva->SetInstrumentRunner([&](const std::vector<std::shared_ptr<TTERVADevice2>>& upgraders) {
+            {
+                std::lock_guard lock(partsMutex);
+                for (const auto& part : upgraders) parts.emplace_back(part, DevicePathSerial(part->DeviceNames.front()));
+            }
+            RunEachOnAThread(upgraders);
+        });
+    }
 
     std::string message(kMsgError);
     std::mutex mutex;
@@ -83,10 +140,9 @@ int RunCliUpgrade(const CliOptions& options, World& world, CliNotes& notes, CliR
     });
 
     const auto begin = steady_clock::now();
-    StillnessWatch stillness;
+    SampledLane runLane;
+    std::vector<SampledLane> partLanes;
     std::size_t instrumentsTold = 0;
-    std::size_t stagesTold = 0;
-    std::string stage;
     bool interruptTold = false;
     const auto look = [&] {
         notes.passOn(reporter);
@@ -96,25 +152,24 @@ int RunCliUpgrade(const CliOptions& options, World& world, CliNotes& notes, CliR
         }
         const std::vector<RunInstrument> instruments = upgrader->Instruments();
         for (; instrumentsTold < instruments.size(); ++instrumentsTold) reporter.instrument(instruments[instrumentsTold]);
-        ProgressSample sample;
-        // Every stage set since the last look: the last is the one running, the others began
-        // and ended in between (a quick run in virtual time).
-        std::vector<std::string> stages = upgrader->StagesFrom(stagesTold);
-        stagesTold += stages.size();
-        if (!stages.empty()) {
-            stage = stages.back();
-            stages.pop_back();
+        std::vector<std::pair<std::shared_ptr<TTERVADevice2>, std::string>> running;
+        {
+            std::lock_guard lock(partsMutex);
+            running = parts;
         }
-        sample.passedStages = std::move(stages);
-        sample.stage = stage;
-        if (instruments.size() == 1) sample.instrument = instruments.front().serial;
-        sample.total = upgrader->GetTotalCount();
-        sample.done = upgrader->GetDoneCount();
-        sample.percent = ProgressPosition(sample.total, sample.done);
-        const auto now = steady_clock::now();
-        sample.elapsed = std::chrono::duration_cast<milliseconds>(now - begin);
-        sample.waiting = stillness.sample(sample.stage, sample.done, now, world.clock().waited());
-        reporter.progress(sample);
+        if (running.empty()) {
+            ProgressSample sample = Sample(*upgrader, runLane, begin, world.clock().waited());
+            if (instruments.size() == 1) sample.instrument = instruments.front().serial;
+            reporter.progress(sample);
+            return;
+        }
+        partLanes.resize(running.size());
+        for (std::size_t i = 0; i < running.size(); ++i) {
+            ProgressSample sample = Sample(*running[i].first, partLanes[i], begin, world.clock().waited());
+            sample.index = static_cast<int>(i + 1);
+            sample.instrument = running[i].second;
+            reporter.progress(sample);
+        }
     };
     {
         std::unique_lock lock(mutex);
@@ -129,6 +184,7 @@ int RunCliUpgrade(const CliOptions& options, World& world, CliNotes& notes, CliR
 
     const bool stopped = upgrader->Stopped();
     const std::optional<UpgradeReason> reason = upgrader->Reason();
+    parts.clear();
     upgrader.reset();  // closes any handle still open, and the trace, before the bench is dumped
     std::optional<std::string> fault;
     try {

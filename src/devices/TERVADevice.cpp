@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <fstream>
 #include <system_error>
+#include <utility>
 
 #include "package/BootloadIni.h"
 #include "package/WorkFolder.h"
@@ -224,49 +225,121 @@ bool TTERVADevice2::ReopenInstrument(std::size_t index) {
     });
 }
 
-bool TTERVADevice2::UpgradeOne(std::size_t index, std::string& message, bool& failed) {
-    const std::size_t count = Handles.size();
-    const std::string prefix =
-        count < 2 ? std::string() : "Device " + std::to_string(index + 1) + "/" + std::to_string(count) + " - ";
+std::string TTERVADevice2::DevicePrefix(std::size_t index, std::size_t count) {
+    return count < 2 ? std::string() : "Device " + std::to_string(index + 1) + "/" + std::to_string(count) + " - ";
+}
+
+InstrumentEnding TTERVADevice2::UpgradeOne(std::size_t index, const std::string& prefix) {
+    const std::size_t trailBefore = ErrorTrail.size();
+    InstrumentEnding ending = UpgradeSteps(index, prefix);
+    ending.trail = ErrorTrail.substr(trailBefore);
+    ErrorTrail.resize(trailBefore);
+    return ending;
+}
+
+InstrumentEnding TTERVADevice2::UpgradeSteps(std::size_t index, const std::string& prefix) {
+    InstrumentEnding ending;
+    const auto failed = [&ending]() -> InstrumentEnding& {
+        ending.failed = true;
+        return ending;
+    };
     DoneCount = 0;
     instrument_ = InstrumentLabel(DeviceNames[index]);
     if (const auto code = FPGA_POWER(ctx_, Handles[index], false)) {
-        message = kMsgPowerOffFailed;
+        ending.message = std::string(kMsgPowerOffFailed);
+        ending.endsRun = true;
         NoteReason(ReasonKind::Instrument,
                    instrument_ + ": FPGA_POWER failed when it switched its FPGA off (error " + std::to_string(code) + ")");
-        return false;
+        return failed();
     }
     if (ReadManifestDeviceType() != DeviceTypeCode) {
         std::string ignored;
         ManifestFits(ignored, kMsgNotTerva);  // keeps the reason
-        message = kMsgNotTerva;
-        failed = true;
-        return true;
+        ending.message = std::string(kMsgNotTerva);
+        return failed();
     }
     if (GetDeviceName() != "TERVA") {
-        message = kMsgNotTerva;
+        ending.message = std::string(kMsgNotTerva);
         NoteReason(ReasonKind::Instrument, instrument_ + " does not answer to the name TERVA");
-        failed = true;
-        return true;
+        return failed();
     }
     SetStageText(prefix + "USB Pic uploading");
-    if (!WriteUSBEEPROM(Handles[index])) {
-        failed = true;
-        return true;
-    }
+    if (!WriteUSBEEPROM(Handles[index])) return failed();
     // It restarts with its new USB image once its handle is closed.
     Close(DeviceNames[index]);
-    if (!ReopenInstrument(index)) {
-        failed = true;
-        return true;
-    }
+    if (!ReopenInstrument(index)) return failed();
     SetStageText(prefix + "FPGA uploading");
-    if (!WriteFPGAFlash(Handles[index])) {
-        failed = true;
-        return true;
-    }
+    if (!WriteFPGAFlash(Handles[index])) return failed();
     if (ReadFPGAPowerON()) FPGA_POWER(ctx_, Handles[index], true);
     DoneCount = GetTotalCount();
+    return ending;
+}
+
+bool TTERVADevice2::FoldInstrument(const InstrumentEnding& ending, std::string& message, bool& anyFailed) {
+    ErrorTrail += ending.trail;
+    if (ending.exception) std::rethrow_exception(ending.exception);
+    if (ending.message) message = *ending.message;
+    if (ending.endsRun) return false;
+    anyFailed = anyFailed || ending.failed;
+    if (ending.failed && message == kMsgSuccess) message = kMsgError;
+    if (!ending.failed && !anyFailed) message = kMsgSuccess;
+    return true;
+}
+
+bool TTERVADevice2::UpgradeInOrder(std::string& message) {
+    bool anyFailed = false;
+    for (std::size_t i = 0; i < Handles.size(); ++i) {
+        // Between instruments: the last one is done with, the next not yet touched.
+        if (i > 0 && StopHere("before " + InstrumentLabel(DeviceNames[i]) + ", the next instrument")) {
+            message = kMsgError;
+            return true;
+        }
+        if (!FoldInstrument(UpgradeOne(i, DevicePrefix(i, Handles.size())), message, anyFailed)) return false;
+    }
+    return true;
+}
+
+void TTERVADevice2::ShareImages(TTERVADevice2& other) const {
+    other.usbImage_ = usbImage_;
+    other.fpgaImage_ = fpgaImage_;
+    other.ImageBytes = ImageBytes.load();
+}
+
+std::shared_ptr<TTERVADevice2> TTERVADevice2::InstrumentUpgrader(std::size_t index) {
+    auto upgrader = std::make_shared<TTERVADevice2>(ctx_);
+    upgrader->PackageFileName = PackageFileName;
+    upgrader->WriteUSBImage = WriteUSBImage;
+    upgrader->WriteFPGAImage = WriteFPGAImage;
+    ShareImages(*upgrader);
+    upgrader->prefix_ = DevicePrefix(index, Handles.size());
+    upgrader->DeviceNames = {DeviceNames[index]};
+    upgrader->Handles = {std::exchange(Handles[index], kInvalidHandle)};
+    return upgrader;
+}
+
+void TTERVADevice2::UpgradeInstrument() {
+    try {
+        ending_ = UpgradeOne(0, prefix_);
+    } catch (...) {
+        ending_ = InstrumentEnding{};
+        ending_.failed = true;
+        ending_.trail = ErrorTrail;
+        ending_.exception = std::current_exception();
+    }
+    Close("");
+}
+
+bool TTERVADevice2::UpgradeAtOnce(std::string& message) {
+    std::vector<std::shared_ptr<TTERVADevice2>> upgraders;
+    for (std::size_t i = 0; i < Handles.size(); ++i) upgraders.push_back(InstrumentUpgrader(i));
+    runner_(upgraders);
+    bool anyFailed = false;
+    for (const auto& upgrader : upgraders) {
+        TakeReasonOf(*upgrader);
+        if (!FoldInstrument(upgrader->Ending(), message, anyFailed)) return false;
+    }
+    // As a stop between two instruments leaves it.
+    if (Stopped()) message = kMsgError;
     return true;
 }
 
@@ -278,20 +351,7 @@ void TTERVADevice2::Upgrade(std::string& message) {
         }
         // One message for the run: success only while no instrument has failed, and a failure
         // takes back the success an earlier instrument left.
-        bool anyFailed = false;
-        for (std::size_t i = 0; i < Handles.size(); ++i) {
-            // Between instruments: the last one is done with, the next not yet touched.
-            if (i > 0 && StopHere("before " + InstrumentLabel(DeviceNames[i]) + ", the next instrument")) {
-                message = kMsgError;
-                return true;
-            }
-            bool failed = false;
-            if (!UpgradeOne(i, message, failed)) return false;
-            anyFailed = anyFailed || failed;
-            if (failed && message == kMsgSuccess) message = kMsgError;
-            if (!failed && !anyFailed) message = kMsgSuccess;
-        }
-        return true;
+        return runner_ ? UpgradeAtOnce(message) : UpgradeInOrder(message);
     });
 }
 

@@ -8,7 +8,10 @@
 // each piece checked against what was read first.
 #include <atomic>
 #include <cstdint>
+#include <exception>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -21,6 +24,15 @@ namespace rovenza {
 inline constexpr std::string_view kMsgCorruptedFile = "Corrupted file";
 inline constexpr std::string_view kMsgPowerOffFailed = "Error: FPGA Power Off";
 inline constexpr std::string_view kMsgNotTerva = "Instrument or FWU file is not TERVA!";
+
+// What the upgrade of one instrument leaves for the run's message (FoldInstrument).
+struct InstrumentEnding {
+    bool failed = false;                 // the instrument was not upgraded
+    bool endsRun = false;                // its FPGA could not be switched off: the run ends with it
+    std::optional<std::string> message;  // the message its own steps set (wrong kind, power-off)
+    std::string trail;                   // the trail entries it added, in order
+    std::exception_ptr exception;        // an exception ended it (an upgrader of its own only)
+};
 
 class TTERVADevice2 : public TUSBDevice2 {
 public:
@@ -58,15 +70,49 @@ public:
     bool ReadFPGABitSwap() const;
     bool ReadFPGAPowerON() const;
 
+    // Several chosen instruments at once: each is upgraded on an upgrader of its own that holds
+    // that instrument's handle alone and the images this run prepared. `runner` gets them in
+    // the instruments' order, calls UpgradeInstrument on each (each on a thread of its own,
+    // say) and returns once every one has ended. Without a runner (the window) the instruments
+    // are upgraded one after another on this object. Either way the run's message, trail and
+    // reason are those the instruments give one after another in their order, but for one
+    // difference: when an instrument's FPGA cannot be switched off the run fails with
+    // "Error: FPGA Power Off" at that instrument, and one after another the later instruments
+    // are never touched, while at once they have already been upgraded.
+    using InstrumentRunner = std::function<void(const std::vector<std::shared_ptr<TTERVADevice2>>&)>;
+    void SetInstrumentRunner(InstrumentRunner runner) { runner_ = std::move(runner); }
+    // On an instrument's own upgrader: its upgrade from the FPGA's power-off on; it ends
+    // closed, and never raises. Its progress, stages and reason are its own.
+    void UpgradeInstrument();
+    // What UpgradeInstrument left; read it once UpgradeInstrument has returned.
+    const InstrumentEnding& Ending() const { return ending_; }
+
     // Sum of the sizes of the images that will be written; read by the progress timer.
     std::atomic<std::int32_t> ImageBytes{0};
     bool WriteUSBImage = true;
     bool WriteFPGAImage = true;
 
 private:
-    // One instrument from its power-off to its verified flash. False when the run must end
-    // at once (the power-off failed); `failed` tells whether this instrument failed otherwise.
-    bool UpgradeOne(std::size_t index, std::string& message, bool& failed);
+    // One instrument from its power-off to its verified flash; `prefix` heads its stage texts.
+    // The trail entries it adds are taken out of ErrorTrail into the ending.
+    InstrumentEnding UpgradeOne(std::size_t index, const std::string& prefix);
+    InstrumentEnding UpgradeSteps(std::size_t index, const std::string& prefix);
+    // "Device 2/3 - " for the second of three instruments; empty for a run of one.
+    static std::string DevicePrefix(std::size_t index, std::size_t count);
+    // Folds one instrument's ending into the run's message and ErrorTrail, as the instruments
+    // follow one another in their order: success only while no instrument has failed, a
+    // failure takes back an earlier success, the wrong kind's and the power-off's own
+    // messages. False when the run ends with this instrument; an exception that ended it is
+    // raised again here.
+    bool FoldInstrument(const InstrumentEnding& ending, std::string& message, bool& anyFailed);
+    // The instruments one after another, or each on an upgrader of its own (runner_).
+    bool UpgradeInOrder(std::string& message);
+    bool UpgradeAtOnce(std::string& message);
+    // An upgrader for the instrument at `index` alone: its handle moves there.
+    std::shared_ptr<TTERVADevice2> InstrumentUpgrader(std::size_t index);
+    // Gives `other` the images this run prepared: a copy of the EEPROM image (at most 64 KiB)
+    // and of the flash image's checked file, which each reads through a reader of its own.
+    void ShareImages(TTERVADevice2& other) const;
     // Up to 11 attempts, 4 s apart, to open the instrument at `index` again after its restart.
     bool ReopenInstrument(std::size_t index);
 
@@ -77,6 +123,9 @@ private:
     std::vector<std::uint8_t> usbImage_;
     ImageFile fpgaImage_;
     std::string instrument_ = "the instrument";  // the label of the instrument being upgraded
+    InstrumentRunner runner_;
+    std::string prefix_;  // an instrument's own upgrader: its stage texts' prefix in the run
+    InstrumentEnding ending_;
 };
 
 }  // namespace rovenza

@@ -136,7 +136,7 @@ bool TUSBDevice::ExtractPackage(const std::string& fileName) {
     try {
         TZipMaster zip(&ctx_.op);
         zip.SetZipFilename(fileName);
-        zip.ExtrBaseDir = WorkFolderPath(ctx_.programFolder);
+        zip.ExtrBaseDir = ctx_.folders.work;
         zip.ExtrOptions = {ExtrOption::ExtrOverWrite};
         zip.Extract();
         return true;
@@ -223,6 +223,15 @@ void TUSBDevice::NoteReason(ReasonKind kind, std::string text) {
     if (!reason_) reason_ = UpgradeReason{kind, std::move(text)};
 }
 
+void TUSBDevice::TakeReasonOf(const TUSBDevice& part) {
+    if (part.stopped_) {
+        if (!stopped_) reason_ = part.reason_;
+        stopped_ = true;
+    } else if (part.reason_) {
+        NoteReason(part.reason_->kind, part.reason_->text);
+    }
+}
+
 void TUSBDevice::NoteImageRefusal(std::string_view fileName, const std::exception& refusal) {
     const std::string name(fileName);
     if (const auto* hex = dynamic_cast<const EHexFormatError*>(&refusal); hex && !hex->reason().empty()) {
@@ -260,7 +269,7 @@ std::string_view TUSBDevice::FamilyName() const {
 }
 
 std::filesystem::path TUSBDevice::WorkFile(std::string_view name) const {
-    return WorkFolderPath(ctx_.programFolder) / std::string(name);
+    return ctx_.folders.work / std::string(name);
 }
 
 void TUSBDevice::RunUpgrade(std::string& message, const UpgradeRules& rules,

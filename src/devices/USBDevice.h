@@ -126,6 +126,9 @@ protected:
     void AppendTrail(std::string_view step);
     // Keeps `text` as the run's reason unless one is kept already.
     void NoteReason(ReasonKind kind, std::string text);
+    // Takes the reason of an upgrader that did part of this run (one instrument of several) as
+    // if this run had met it: a stop's, else the first one kept.
+    void TakeReasonOf(const TUSBDevice& part);
     // Keeps the refusal of an image in the work folder (EInOutError, EHexFormatError) as the
     // run's reason; `fileName` is the image's name in the package.
     void NoteImageRefusal(std::string_view fileName, const std::exception& refusal);
@@ -141,7 +144,7 @@ protected:
     std::string PackageLabel() const;
     // The list text of the family this upgrader belongs to (by DeviceTypeCode).
     std::string_view FamilyName() const;
-    // program folder / "Temp" / name
+    // The work folder (Context::folders) / name.
     std::filesystem::path WorkFile(std::string_view name) const;
     // Open of the first-generation families: the first path of the first identifier that
     // lists any, else the fixed device path when the walk lists no instrument or only one boot

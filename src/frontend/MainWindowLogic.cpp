@@ -86,7 +86,7 @@ void MainWindowLogic::FormCreate() {
     SelectFamily(0);
     SetControlText(MainControl::lVersion, ROVENZA_VERSION);
     SetCaption(std::string(kAppCaption));
-    CreateProgramFolders(ctx_.programFolder);
+    CreateProgramFolders(ctx_.folders);
 }
 
 void MainWindowLogic::ReadCommandLine() {

@@ -6,15 +6,14 @@ void WatchedClock::sleep(std::uint32_t ms) {
     using std::chrono::steady_clock;
     {
         std::lock_guard lock(mutex_);
-        since_ = steady_clock::now();
+        if (waiting_++ == 0) since_ = steady_clock::now();
     }
     // Closes the wait also when the backend's sleep throws.
     struct End {
         WatchedClock& clock;
         ~End() {
             std::lock_guard lock(clock.mutex_);
-            clock.finished_ += steady_clock::now() - *clock.since_;
-            clock.since_.reset();
+            if (--clock.waiting_ == 0) clock.finished_ += steady_clock::now() - clock.since_;
         }
     } end{*this};
     inner_.sleep(ms);
@@ -22,8 +21,8 @@ void WatchedClock::sleep(std::uint32_t ms) {
 
 std::chrono::nanoseconds WatchedClock::waited() const {
     std::lock_guard lock(mutex_);
-    if (!since_) return finished_;
-    return finished_ + (std::chrono::steady_clock::now() - *since_);
+    if (waiting_ == 0) return finished_;
+    return finished_ + (std::chrono::steady_clock::now() - since_);
 }
 
 }  // namespace rovenza

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "FolderRule.h"
 #include "sim/SimulatedBench.h"
 
 namespace rovenza {
@@ -64,8 +65,7 @@ std::optional<std::filesystem::path> TraceFileOf(const WorldOptions& options) {
 }  // namespace
 
 World::World(const WorldOptions& options, Operator& op, WorldHooks hooks) : options_(options) {
-    const std::filesystem::path programFolder =
-        options.programFolder.empty() ? ExecutableFolder() : options.programFolder;
+    const ProgramFolders folders = ChooseProgramFolders(options.programFolder);
     if (const auto traceFile = TraceFileOf(options)) {
         trace_ = std::make_unique<CommandTrace>(*traceFile);
         try {
@@ -90,12 +90,12 @@ World::World(const WorldOptions& options, Operator& op, WorldHooks hooks) : opti
         }
         clock_ = std::make_unique<WatchedClock>(bench_->clock());
         context_ = std::make_unique<Context>(
-            Context{bench_->driver(), bench_->interfaces(), *clock_, debug, op, programFolder, trace_.get(), hooks.stop});
+            Context{bench_->driver(), bench_->interfaces(), *clock_, debug, op, folders, trace_.get(), hooks.stop});
         return;
     }
     clock_ = std::make_unique<WatchedClock>(hostClock_);
     context_ = std::make_unique<Context>(
-        Context{hostDriver_, hostInterfaces_, *clock_, debug, op, programFolder, trace_.get(), hooks.stop});
+        Context{hostDriver_, hostInterfaces_, *clock_, debug, op, folders, trace_.get(), hooks.stop});
 }
 
 World::~World() = default;

@@ -30,7 +30,7 @@ struct WorldOptions {
     std::optional<std::filesystem::path> dumpDir;    // --bench-dump DIR
     std::string defaultClock = "virtual";            // the bench's clock when the file names none
     double speed = 0;                                // --speed N: virtual time N times real time
-    std::filesystem::path programFolder;             // --program-folder DIR; empty: the executable's folder
+    std::filesystem::path programFolder;             // --program-folder DIR; empty: FolderRule.h decides
     // --trace FILE, else the environment variable ROVENZA_TRACE (on Windows an empty value
     // names "C:\USBLog.txt"); nothing: no trace.
     std::optional<std::filesystem::path> traceFile;

@@ -39,17 +39,17 @@ std::filesystem::file_status OwnStatus(const std::filesystem::path& folder) {
 bool IsRealFolder(const std::filesystem::path& folder) { return std::filesystem::is_directory(OwnStatus(folder)); }
 
 std::filesystem::path WorkFolderPath(const std::filesystem::path& programFolder) {
-    return programFolder / kWorkFolderName;
+    return ProgramFolders(programFolder).work;
 }
 
 std::filesystem::path PackageFolderPath(const std::filesystem::path& programFolder) {
-    return programFolder / kPackageFolderName;
+    return ProgramFolders(programFolder).packages;
 }
 
-void CreateProgramFolders(const std::filesystem::path& programFolder) {
+void CreateProgramFolders(const ProgramFolders& folders) {
     std::error_code ec;
-    std::filesystem::create_directories(WorkFolderPath(programFolder), ec);
-    std::filesystem::create_directories(PackageFolderPath(programFolder), ec);
+    std::filesystem::create_directories(folders.work, ec);
+    std::filesystem::create_directories(folders.packages, ec);
 }
 
 std::string CanonicalPackageFileName(std::string_view name) {

@@ -8,11 +8,9 @@
 #include <system_error>
 
 #include "catalog/InstrumentCatalog.h"
+#include "platform/ProgramFolders.h"
 
 namespace rovenza {
-
-inline constexpr std::string_view kWorkFolderName = "Temp";
-inline constexpr std::string_view kPackageFolderName = "FWUs";
 
 // The manifest and its keys.
 inline constexpr std::string_view kManifestFileName = "Bootload.ini";
@@ -46,7 +44,7 @@ std::filesystem::path WorkFolderPath(const std::filesystem::path& programFolder)
 std::filesystem::path PackageFolderPath(const std::filesystem::path& programFolder);
 // Creates both folders with any missing parents. Failure is not reported: extraction creates
 // the work folder again and refuses to go on without it.
-void CreateProgramFolders(const std::filesystem::path& programFolder);
+void CreateProgramFolders(const ProgramFolders& folders);
 
 // `name` under the spelling of kPackageFileNames when it matches one without regard to ASCII
 // case, otherwise `name` unchanged.

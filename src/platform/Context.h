@@ -11,6 +11,7 @@
 #include "DeviceInterfaces.h"
 #include "DriverPort.h"
 #include "Operator.h"
+#include "ProgramFolders.h"
 
 namespace rovenza {
 
@@ -22,9 +23,9 @@ struct Context {
     Clock& clock;
     DebugOutput& debug;
     Operator& op;
-    // The folder of the program; the work folder "Temp" and the package folder "FWUs" hang
-    // from it.
-    std::filesystem::path programFolder;
+    // The work folder and the package folder: by default "Temp" and "FWUs" in the program's
+    // folder (a context built from one folder gets those two).
+    ProgramFolders folders;
     // The command trace of the first-generation channel, or nothing when it is off.
     CommandTrace* trace = nullptr;
     // Set by a front end to ask a running upgrade to stop. The upgraders look at it only where

@@ -24,8 +24,12 @@
 //   Closing an instrument's last live handle tells the instrument (a second-generation one
 //   restarts then if its EEPROM was rewritten).
 // Every write, read and reset first waits the bench's USB latency (BenchSpec::latencyUs).
-// Thread-safety: one mutex guards the bench; the recorder and the instruments are for reading
-// while no request runs.
+// Thread-safety: one mutex guards the bench, so requests may come from several threads at once
+// (instruments upgraded in parallel, each thread on handles of its own). On the real clock no
+// bench-side wait (the latency, a reply not ready yet, a time-out) is waited out holding it, so
+// the waits of requests to different instruments overlap; in virtual time a wait takes no time
+// and the lock is kept. A handle is used by one thread at a time. The recorder and the
+// instruments are for reading while no request runs.
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -97,6 +101,7 @@ private:
         std::uint32_t& bytesReturned;
         std::uint32_t& error;
         RecordedRequest& record;
+        std::unique_lock<std::mutex>& lock;  // the bench's, held by the request
     };
 
     Instrument& require(std::string_view serial);
@@ -105,6 +110,9 @@ private:
     bool alive(const OpenHandle& handle) const;
     bool sharingAllows(const Instrument& instrument, std::uint32_t access, std::uint32_t share) const;
     bool fail(Request& request, std::uint32_t code);
+    // Waits `us` of bench time: on the real clock with the bench unlocked meanwhile; a wait in
+    // virtual time takes no time and keeps the lock, so a request's recorded times are its own.
+    void wait(Request& request, std::int64_t us);
     bool dispatch(OpenHandle& handle, std::uint32_t code, Request& request);
     bool writeRequest(OpenHandle& handle, Request& request);
     bool readRequest(OpenHandle& handle, Request& request);
@@ -112,6 +120,7 @@ private:
 
     mutable std::mutex mutex_;
     BenchTime time_;
+    bool realTime_;  // the clock is not a VirtualClock
     std::uint32_t latencyUs_;
     std::vector<std::unique_ptr<Instrument>> instruments_;
     std::map<Handle, OpenHandle> handles_;

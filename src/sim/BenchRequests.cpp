@@ -47,9 +47,24 @@ bool Bench::fail(Request& request, std::uint32_t code) {
     return false;
 }
 
+void Bench::wait(Request& request, std::int64_t us) {
+    if (us <= 0) return;
+    if (!realTime_) {
+        time_.waitUs(us);
+        return;
+    }
+    request.lock.unlock();
+    // Locks again also when the clock's wait throws.
+    struct Relock {
+        std::unique_lock<std::mutex>& lock;
+        ~Relock() { lock.lock(); }
+    } relock{request.lock};
+    time_.waitUs(us);
+}
+
 bool Bench::ioControl(Handle handle, std::uint32_t code, const void* in, std::uint32_t inSize, void* out,
                       std::uint32_t outSize, std::uint32_t& bytesReturned, std::uint32_t& error) {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     const std::int64_t start = time_.nowUs();
     updateLocked(start);
     bytesReturned = 0;
@@ -61,7 +76,7 @@ bool Bench::ioControl(Handle handle, std::uint32_t code, const void* in, std::ui
     record.controlCode = code;
     const auto* input = static_cast<const std::uint8_t*>(in);
     if (input && inSize > 0) record.input.assign(input, input + inSize);
-    Request request{input, inSize, static_cast<std::uint8_t*>(out), outSize, bytesReturned, error, record};
+    Request request{input, inSize, static_cast<std::uint8_t*>(out), outSize, bytesReturned, error, record, lock};
 
     bool ok = false;
     const auto it = handles_.find(handle);
@@ -102,10 +117,9 @@ bool Bench::writeRequest(OpenHandle& handle, Request& request) {
     request.record.command = std::string(info.name);
     handle.lastCommand = command;
     handle.readFault.reset();
-    time_.waitUs(latencyUs_);
     // A bridge poll is a USB round trip however small the bench's latency: a host polling for a
     // reply that never becomes ready reaches its time-out instead of spinning at one instant.
-    if (command == Command::I2cPoll && latencyUs_ < kMinPollUs) time_.waitUs(kMinPollUs - latencyUs_);
+    wait(request, command == Command::I2cPoll ? std::max<std::int64_t>(latencyUs_, kMinPollUs) : latencyUs_);
     if (!alive(handle)) return fail(request, kErrorDeviceNotConnected);
 
     std::optional<FaultRule> rule;
@@ -120,7 +134,7 @@ bool Bench::writeRequest(OpenHandle& handle, Request& request) {
                 break;
             case FaultAction::Timeout:
                 if (strikesWrite) {
-                    time_.waitMs(parameter);
+                    wait(request, static_cast<std::int64_t>(parameter) * 1000);
                     return fail(request, kErrorTimeout);
                 }
                 handle.readFault = rule;
@@ -159,7 +173,7 @@ bool Bench::readRequest(OpenHandle& handle, Request& request) {
     const std::uint32_t parameter = Le32(request.in + 4);
     request.record.command = std::string(CommandName(handle.lastCommand));
     request.record.replyLimit = request.outSize;
-    time_.waitUs(latencyUs_);
+    wait(request, latencyUs_);
     if (!alive(handle)) return fail(request, kErrorDeviceNotConnected);
 
     Instrument& instrument = *handle.instrument;
@@ -175,20 +189,22 @@ bool Bench::readRequest(OpenHandle& handle, Request& request) {
                 instrument.vanish();
                 return fail(request, kErrorDeviceNotConnected);
             default:
-                time_.waitMs(parameter);
+                wait(request, static_cast<std::int64_t>(parameter) * 1000);
                 return fail(request, kErrorTimeout);
         }
     }
     if (!pending) {
-        time_.waitMs(parameter);
+        wait(request, static_cast<std::int64_t>(parameter) * 1000);
         return fail(request, kErrorTimeout);
     }
     const std::int64_t waitUs = pending->readyAtUs - time_.nowUs();
     if (waitUs > static_cast<std::int64_t>(parameter) * 1000) {
-        time_.waitMs(parameter);  // the reply stays pending: it is not ready yet
+        wait(request, static_cast<std::int64_t>(parameter) * 1000);  // the reply stays pending: it is not ready yet
         return fail(request, kErrorTimeout);
     }
-    time_.waitUs(waitUs);
+    wait(request, waitUs);
+    // Only the handle's own thread sends the instrument commands, so the reply is still there.
+    if (!pending) return fail(request, kErrorTimeout);
     const std::size_t count = std::min<std::size_t>(request.outSize, pending->bytes.size());
     if (count > 0) std::memcpy(request.out, pending->bytes.data(), count);
     request.record.received.assign(pending->bytes.begin(), pending->bytes.begin() + static_cast<std::ptrdiff_t>(count));
@@ -201,7 +217,7 @@ bool Bench::resetRequest(OpenHandle& handle, Request& request) {
     if (request.inSize != 4) return fail(request, kErrorInvalidParameter);
     const std::uint32_t pipe = Le32(request.in);
     if (pipe != kPipeWrite && pipe != kPipeRead) return fail(request, kErrorInvalidParameter);
-    time_.waitUs(latencyUs_);
+    wait(request, latencyUs_);
     if (!alive(handle)) return fail(request, kErrorDeviceNotConnected);
     if (pipe == kPipeRead) handle.instrument->pending().reset();
     return true;

@@ -30,12 +30,13 @@ void BenchTime::waitUs(std::int64_t us) {
         virtual_->advance(std::chrono::microseconds(us));
         return;
     }
-    owedUs_ += us;
-    const std::int64_t ms = owedUs_ / 1000;
-    if (ms > 0) {
-        owedUs_ -= ms * 1000;
-        clock_.sleep(static_cast<std::uint32_t>(ms));
-    }
+    // Takes the whole milliseconds owed, this wait's included, and leaves the rest owed.
+    std::int64_t owed = owedUs_.load();
+    std::int64_t ms = 0;
+    do {
+        ms = (owed + us) / 1000;
+    } while (!owedUs_.compare_exchange_weak(owed, owed + us - ms * 1000));
+    if (ms > 0) clock_.sleep(static_cast<std::uint32_t>(ms));
 }
 
 }  // namespace rovenza::sim

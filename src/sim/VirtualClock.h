@@ -32,7 +32,8 @@ private:
 
 // The bench's view of any Clock: microseconds since the bench was built, and waits. On a
 // VirtualClock a wait of any length advances it exactly; on a real clock sub-millisecond
-// waits are gathered until they add up to whole milliseconds.
+// waits are gathered until they add up to whole milliseconds. Waits may come from several
+// threads at once.
 class BenchTime {
 public:
     explicit BenchTime(Clock& clock);
@@ -45,7 +46,7 @@ private:
     Clock& clock_;
     VirtualClock* virtual_;
     std::int64_t origin_;
-    std::int64_t owedUs_ = 0;  // real clock only: waits below one millisecond not yet slept
+    std::atomic<std::int64_t> owedUs_{0};  // real clock only: waits below one millisecond not yet slept
 };
 
 }  // namespace rovenza::sim

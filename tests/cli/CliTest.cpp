@@ -76,7 +76,9 @@ TEST_F(CliTest, HelpVersionAndBadUsage) {
         {{"--module-type", "\\U"}, ""}, {{"\\U", "--module-type"}, "--module-type needs a module type"},
         {{"--module-type", "7", "\\U"}, ""}, {{"--module-type", "0", "\\U"}, ""}, {{"--module-type=9=BR", "\\U"}, ""},
         {{"--module-type", "0=BR", "\\U"}, ""}, {{"--module-type", "Toaster", "\\U"}, ""},
-        {{"--module-type", "2=", "\\U"}, ""}, {{"--module-type", "3=HV", "--module-type", "3=LV", "\\U"}, "contradicts"}};
+        {{"--module-type", "2=", "\\U"}, ""}, {{"--module-type", "3=HV", "--module-type", "3=LV", "\\U"}, "contradicts"},
+        {{"--parallel", "\\D", "ULMO", "\\U"},
+         "--parallel upgrades several \"Velkaro USB\" instruments at once; it does not apply to \"ULMO\""}};
     for (const auto& [bad, complaint] : rows) {
         const auto result = Run(bad);
         EXPECT_EQ(result.status, 2) << ::testing::PrintToString(bad);

@@ -57,7 +57,7 @@ void WakeGuiThread() {
 }
 
 bool SpinUntil(const std::function<bool()>& condition) {
-    constexpr std::chrono::seconds kGuard(30);
+    constexpr std::chrono::seconds kGuard(120);  // a whole Zenara run under ThreadSanitizer on a busy machine takes half a minute
     const QDeadlineTimer deadline(kGuard);
     QTimer guardTimer;  // wakes the loop when the guard time is up
     guardTimer.setSingleShot(true);

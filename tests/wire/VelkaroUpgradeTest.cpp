@@ -87,7 +87,7 @@ public:
         : world(setup),
           watch(world.bench.clock()),
           context{world.context().driver, world.context().interfaces, watch, world.context().debug,
-                  world.context().op, world.context().programFolder} {}
+                  world.context().op, world.context().folders} {}
 
     std::string Run(TUSBDevice& upgrader, const Images& images) {
         std::vector<FwuMember> members{{"Bootload.ini", ManifestText(images.deviceType, images.settings)}};
@@ -427,7 +427,7 @@ TEST(VelkaroUpgrade, AFlashImageRewrittenAfterItWasCheckedIsNotWritten) {
     VelkaroWorld w(Velkaros({kOne}));
     TTERVADevice2 upgrader(w.context);
     const Images images{.fpga = Pattern(ImageFile::kPieceSize + 100, 0x22)};
-    const auto file = w.context.programFolder / "Temp" / "fpga.bin";
+    const auto file = w.context.folders.work / "fpga.bin";
     w.watch.onSleep = [&](std::uint32_t ms) {
         if (ms != 1000 || !std::filesystem::exists(file)) return;  // the wait before the erase
         std::fstream(file, std::ios::binary | std::ios::in | std::ios::out).seekp(ImageFile::kPieceSize + 5) << 'x';

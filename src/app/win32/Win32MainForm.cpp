@@ -155,7 +155,7 @@ LRESULT Win32MainForm::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
 
 void Win32MainForm::bopenDialogClick() {
     // The initial folder ends in a separator, as the package folder is named to the dialog.
-    const std::string folder = PackageFolderPath(context().programFolder).string() + "\\";
+    const std::string folder = context().folders.packages.string() + "\\";
     std::string filter;
     for (const FileFilter& f : kPackageFilters) {
         filter.append(f.description).push_back('\0');
