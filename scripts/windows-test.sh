@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # The Windows build, checked on Debian: installs the cross compilers and wine (Debian packages
 # only), builds zlib, libzip and GoogleTest for Windows (scripts/windows-deps.sh), cross-builds
-# the core, the Windows backend, rovenza-cli, make-fwu and the unit, package and backend tests,
-# runs the tests under wine, and runs rovenza-cli.exe against a machine without instruments:
-# it must walk the driver's interface class, try "\\.\vkusb-0", print "Instrument is not
-# connected." and exit 4 (no instrument). Then the window, rovenza.exe, on a virtual display:
+# the core, the Windows backend, rovenza-cli, the window rovenza, make-fwu and the unit, package
+# and backend tests, runs the tests under wine, and runs rovenza-cli.exe against a machine
+# without instruments: it must walk the driver's interface class, try "\\.\vkusb-0", print
+# "Instrument is not connected." and exit 4 (no instrument). Then the window, rovenza.exe, on a virtual display:
 # tests/winui's driver starts it with the command-line switches against the simulated bench,
 # checks its controls through the Win32 API, answers its dialogs and takes screenshots into
 # the CI log folder ($ROVENZA_CI_LOGS, by default the build folder's ci-logs/window).
