@@ -4,10 +4,11 @@
 # the core, the Windows backend, rovenza-cli, the window rovenza, make-fwu and the unit, package
 # and backend tests, runs the tests under wine, and runs rovenza-cli.exe against a machine
 # without instruments: it must walk the driver's interface class, try "\\.\vkusb-0", print
-# "Instrument is not connected." and exit 4 (no instrument). Then the window, rovenza.exe, on a virtual display:
-# tests/winui's driver starts it with the command-line switches against the simulated bench,
-# checks its controls through the Win32 API, answers its dialogs and takes screenshots into
-# the CI log folder ($ROVENZA_CI_LOGS, by default the build folder's ci-logs/window).
+# "Instrument is not connected." and exit 4 (no instrument); packs and checks the zip archive.
+# Then the window, rovenza.exe, on a virtual display: tests/winui's driver starts it with the
+# command-line switches against the simulated bench, checks its controls through the Win32
+# API, answers its dialogs and takes screenshots into the CI log folder ($ROVENZA_CI_LOGS, by
+# default the build folder's ci-logs/window).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${ROVENZA_WIN_BUILD:-$root/build-win}
