@@ -4,6 +4,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "FuzzInput.h"
@@ -28,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(statusResult == (reply.size() < kStatusReplySize ? kReplyCheckFailed : 0));
     if (statusResult == 0) FUZZ_CHECK(status.Busy == reply[2]);
 
-    const std::vector<std::uint8_t> cut = CutReply(reply, asked);
+    const std::span<const std::uint8_t> cut = CutReply(reply, asked);
     FUZZ_CHECK(cut.size() == std::min<std::size_t>(asked, reply.size()));
     FUZZ_CHECK(std::equal(cut.begin(), cut.end(), reply.begin()));
 

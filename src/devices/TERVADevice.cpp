@@ -158,10 +158,12 @@ bool TTERVADevice2::WriteFPGAFlash(Handle handle) {
         ctx_.clock.sleep(kAfterEraseMs);
         if (StopHere(erasing)) return false;
         ctx_.clock.sleep(kBeforeWriteMs);
-        // The block as the flash holds it: the image's bytes, bit-reversed when asked.
+        // The block as the flash holds it: the image's bytes, bit-reversed when asked (one
+        // buffer for every block).
         ImageFile::Reader image(fpgaImage_);
-        const auto blockAt = [&](std::size_t address, std::size_t n) {
-            Bytes block(n);
+        Bytes block;
+        const auto blockAt = [&](std::size_t address, std::size_t n) -> const Bytes& {
+            block.resize(n);
             image.read(address, n, block.data());
             if (swap) SwapBits(block.data(), block.size());
             return block;
@@ -169,9 +171,10 @@ bool TTERVADevice2::WriteFPGAFlash(Handle handle) {
         // The USB controller keeps its EEPROM image whatever the flash holds, so the instrument
         // stays reachable and a new run writes the flash again.
         const auto stopAt = [&](std::size_t address, std::string_view pass) {
-            return address > 0 && StopHere("at byte " + std::to_string(address) + " of " +
-                                           std::to_string(fpgaImage_.size()) + " of " + instrument_ +
-                                           "'s configuration flash (" + std::string(pass) + ")");
+            return address > 0 && StopHere([&] {
+                       return "at byte " + std::to_string(address) + " of " + std::to_string(fpgaImage_.size()) +
+                              " of " + instrument_ + "'s configuration flash (" + std::string(pass) + ")";
+                   });
         };
         const auto failedAt = [&](std::string_view request, std::size_t address, std::uint32_t code) {
             NoteReason(ReasonKind::Instrument, instrument_ + ": " + std::string(request) + " failed at flash address " +
@@ -189,10 +192,10 @@ bool TTERVADevice2::WriteFPGAFlash(Handle handle) {
             DoneCount += static_cast<std::int64_t>(n);
         }
         ctx_.clock.sleep(kBeforeVerifyMs);
+        Bytes readBack;
         for (std::size_t address = 0; address < imageSize; address += kFlashBlock) {
             if (stopAt(address, "verifying")) return false;
             const std::size_t n = std::min(kFlashBlock, imageSize - address);
-            Bytes readBack;
             if (const auto code = FLASH_READ(ctx_, handle, static_cast<std::uint32_t>(address),
                                              static_cast<std::uint8_t>(n), readBack)) {
                 AppendTrail("FLASH Read");

@@ -249,7 +249,7 @@ void TUSBDevice::NoteImageRefusal(std::string_view fileName, const std::exceptio
 }
 
 bool TUSBDevice::StopHere(const std::string& where) {
-    if (ctx_.stop == nullptr || !ctx_.stop->load(std::memory_order_relaxed)) return false;
+    if (!StopAsked()) return false;
     if (!stopped_) reason_ = UpgradeReason{ReasonKind::Stopped, "stopped " + where};
     stopped_ = true;
     return true;

@@ -3,6 +3,7 @@
 // sets PackageFileName, runs Upgrade once on the worker thread, and meanwhile reads
 // GetTotalCount, GetDoneCount and GetStageText from the window's thread.
 #include <atomic>
+#include <concepts>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -135,6 +136,12 @@ protected:
     // True when the front end asks the run to stop (Context::stop); the run then keeps
     // "stopped " + `where` as its reason. Called only where the instrument can be left as it is.
     bool StopHere(const std::string& where);
+    // The same, with the text made by `where()` only when the run stops: for the checks made at
+    // every row or block, where the text would cost more than the step itself.
+    template <std::invocable Where>
+    bool StopHere(Where&& where) {
+        return StopAsked() && StopHere(std::string(where()));
+    }
     // "instrument PC000001" for the instrument that `path` reaches; "the instrument" when the
     // path carries no serial number.
     static std::string InstrumentLabel(const std::string& path);
@@ -206,6 +213,8 @@ private:
     // Records the instruments Open has opened (the second generation's DeviceNames, else the
     // first handle's path).
     void RecordInstruments();
+    // The front end asks the run to stop.
+    bool StopAsked() const { return ctx_.stop != nullptr && ctx_.stop->load(std::memory_order_relaxed); }
 
     mutable std::mutex stageMutex_;
     std::string StageText;

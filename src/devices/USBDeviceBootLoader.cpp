@@ -65,7 +65,12 @@ bool TUSBDevice::WriteDataToUSBPic(const HexImage& image) {
     }
     const Handle handle = FirstHandle();
     const std::string instrument = CurrentInstrument();
-    std::string at;  // where the writer is, for the reason of a failure
+    // Where the writer is, for the reason of a failure: the row, or kRowCount for the EEPROM byte.
+    std::uint32_t at = 0;
+    const auto where = [&] {
+        if (at == kRowCount) return std::string("for the EEPROM byte");
+        return "at row " + std::to_string(at + 1) + " of " + std::to_string(kRowCount);
+    };
 
     BootLoaderPacket packet;
     std::uint8_t reply[64] = {};
@@ -80,7 +85,7 @@ bool TUSBDevice::WriteDataToUSBPic(const HexImage& image) {
             code != 0) {
             AppendTrail(step);
             NoteReason(ReasonKind::Instrument,
-                       instrument + ": " + std::string(step) + " failed " + at + " (error " + std::to_string(code) + ")");
+                       instrument + ": " + std::string(step) + " failed " + where() + " (error " + std::to_string(code) + ")");
             return false;
         }
         return true;
@@ -92,13 +97,15 @@ bool TUSBDevice::WriteDataToUSBPic(const HexImage& image) {
 
     for (std::uint32_t row = 0; row < kRowCount; ++row) {
         // Between rows the boot loader, which is never written, keeps the instrument reachable.
-        if (row > 0 && StopHere("after row " + std::to_string(row) + " of " + std::to_string(kRowCount) + " of " +
-                                instrument + "'s program memory; it stays in its boot loader"))
+        if (row > 0 && StopHere([&] {
+                return "after row " + std::to_string(row) + " of " + std::to_string(kRowCount) + " of " + instrument +
+                       "'s program memory; it stays in its boot loader";
+            }))
             return false;
         Step();
         const std::uint8_t* rowBytes = image.bytes.data() + kRowSize * row;
         const std::uint16_t address = RowAddress(row);
-        at = "at row " + std::to_string(row + 1) + " of " + std::to_string(kRowCount);
+        at = row;
         packet.SetData(rowBytes, kRowSize);
 
         if (row % 2 == 0) {
@@ -130,7 +137,7 @@ bool TUSBDevice::WriteDataToUSBPic(const HexImage& image) {
     }
 
     Step();
-    at = "for the EEPROM byte";
+    at = kRowCount;
     const std::uint8_t eepromByte = 0xFF;
     packet.SetData(&eepromByte, 1);
     if (!send(PicCommand::WRITE_EEDATA, 1, kEepromAddress, kEepromReplyLimit, "WRITE_EEDATA")) return fail();

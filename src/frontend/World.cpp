@@ -76,12 +76,17 @@ World::World(const WorldOptions& options, Operator& op, WorldHooks hooks) : opti
     }
     DebugOutput& debug = hooks.debug ? *hooks.debug : debug_;
     if (options.simulate) {
-        // The front ends never query the requests: with a dump folder requests.log is written
-        // as the run goes, otherwise nothing is recorded, so a long run keeps no requests.
-        std::optional<std::filesystem::path> requestLog;
-        if (options.dumpDir) requestLog = *options.dumpDir / "requests.log";
+        // The front ends never query the requests: with a dump folder requests.log and
+        // waits.log are written as the run goes, otherwise nothing is recorded, so a long run
+        // keeps no requests.
+        std::optional<std::filesystem::path> requestLog, waitLog;
+        if (options.dumpDir) {
+            requestLog = *options.dumpDir / "requests.log";
+            waitLog = *options.dumpDir / "waits.log";
+        }
         try {
-            bench_ = sim::SimulatedBench::Create({options.benchFile, options.defaultClock, options.speed, false, requestLog});
+            bench_ = sim::SimulatedBench::Create(
+                {options.benchFile, options.defaultClock, options.speed, false, requestLog, waitLog});
         } catch (const sim::BenchFileError&) {
             throw;
         } catch (const std::exception& e) {

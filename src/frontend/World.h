@@ -59,8 +59,8 @@ struct WorldHooks {
 class World {
 public:
     // Throws LocalFault when the trace file cannot be written or the dump folder's
-    // requests.log cannot be created (the bench streams it as the run goes and keeps no
-    // requests in memory), std::runtime_error with a readable message when the bench file is
+    // requests.log or waits.log cannot be created (the bench streams them as the run goes and
+    // keeps no requests in memory), std::runtime_error with a readable message when the bench file is
     // unusable.
     World(const WorldOptions& options, Operator& op, WorldHooks hooks = {});
     ~World();

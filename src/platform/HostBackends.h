@@ -1,6 +1,8 @@
 #pragma once
 // Backends for a machine without the maker's driver: no instrument is ever present, waits are
 // real, debugger output goes to standard error.
+#include <cstdint>
+
 #include "Clock.h"
 #include "DebugOutput.h"
 #include "DeviceInterfaces.h"
@@ -22,11 +24,22 @@ public:
     bool enumerate(const InterfaceClassGuid& cls, std::vector<DeviceInterfaceEntry>& out) override;
 };
 
+// The monotonic clock. A wait ends at an absolute deadline, never before it. A sleeping thread
+// wakes some tens of microseconds late, which would add up over thousands of short protocol
+// waits, so the thread sleeps until a little before the deadline and spins the rest. How much
+// before is learnt per thread from how late its wake-ups have been (the late end of their
+// spread, at most kMaxSpinNs), so the spin costs little CPU where the system wakes threads on
+// time. The first wait on a thread asks the kernel for the least timer slack for that thread
+// (Linux).
 class SystemClock final : public Clock {
 public:
-    void sleep(std::uint32_t ms) override;
-    std::int64_t counter() override;
-    std::int64_t frequency() override;
+    static constexpr std::int64_t kMaxSpinNs = 250'000;
+
+    void sleep(std::uint32_t ms) override;  // until counter() + ms milliseconds
+    std::int64_t counter() override;        // nanoseconds of the monotonic clock
+    std::int64_t frequency() override;      // 1,000,000,000
+    // Returns once counter() has reached `deadline`, never before.
+    void sleepUntil(std::int64_t deadline);
 };
 
 class StderrDebugOutput final : public DebugOutput {

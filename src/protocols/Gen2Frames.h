@@ -4,6 +4,7 @@
 // 24 bits and memory addresses 16 bits, most significant byte first.
 #include <array>
 #include <cstdint>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -66,6 +67,10 @@ std::vector<std::uint8_t> GetStatusFrame();
 std::vector<std::uint8_t> FlashReadFrame(std::uint32_t address, std::uint8_t count);
 // `length` is at most kFlashWriteLimit; it travels in one byte.
 std::vector<std::uint8_t> FlashWriteFrame(std::uint32_t address, const std::uint8_t* data, std::size_t length);
+// The same two frames written into `frame` (room for 5 bytes, and the data's); return their
+// length. A flash image is millions of them.
+std::size_t PutFlashReadFrame(std::uint8_t* frame, std::uint32_t address, std::uint8_t count);
+std::size_t PutFlashWriteFrame(std::uint8_t* frame, std::uint32_t address, const std::uint8_t* data, std::size_t length);
 std::vector<std::uint8_t> FlashEraseFrame();
 // `count` is at most kMemChunkLimit.
 std::vector<std::uint8_t> MemReadFrame(std::uint16_t address, std::uint8_t count);
@@ -119,11 +124,10 @@ struct Gen2Status {
 std::uint32_t DecodeStatus(const std::vector<std::uint8_t>& reply, Gen2Status& status);
 
 // A read reply cut to the bytes asked for; a shorter reply stays as it is.
-std::vector<std::uint8_t> CutReply(const std::vector<std::uint8_t>& reply, std::size_t count);
+std::span<const std::uint8_t> CutReply(std::span<const std::uint8_t> reply, std::size_t count);
 
 // A flash write is confirmed when its reply, cut to the data's length, repeats the data.
-std::uint32_t CheckFlashWriteEcho(const std::vector<std::uint8_t>& reply, const std::uint8_t* data,
-                                  std::size_t length);
+std::uint32_t CheckFlashWriteEcho(std::span<const std::uint8_t> reply, const std::uint8_t* data, std::size_t length);
 
 // Copies a memory read reply into `out` (`count` bytes). Bytes the reply does not carry are 0
 // and make the chunk fail with kReplyCheckFailed.

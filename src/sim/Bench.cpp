@@ -32,7 +32,10 @@ std::unique_ptr<Instrument> MakeInstrument(const InstrumentSpec& setup) {
 }  // namespace
 
 Bench::Bench(Clock& clock, const BenchSpec& setup, const RecorderSetup& recording)
-    : time_(clock), realTime_(dynamic_cast<VirtualClock*>(&clock) == nullptr), latencyUs_(setup.latencyUs),
+    : time_(clock),
+      realTime_(dynamic_cast<VirtualClock*>(&clock) == nullptr),
+      waits_(recording.keep, recording.waitLog),
+      latencyUs_(setup.latencyUs),
       recorder_(recording) {
     for (const auto& instrument : setup.instruments) instruments_.push_back(MakeInstrument(instrument));
 }

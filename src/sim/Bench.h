@@ -24,12 +24,14 @@
 //   Closing an instrument's last live handle tells the instrument (a second-generation one
 //   restarts then if its EEPROM was rewritten).
 // Every write, read and reset first waits the bench's USB latency (BenchSpec::latencyUs).
+// The host waits on hostClock(): the bench's clock, with every sleep recorded (Waits.h).
 // Thread-safety: one mutex guards the bench, so requests may come from several threads at once
 // (instruments upgraded in parallel, each thread on handles of its own). On the real clock no
 // bench-side wait (the latency, a reply not ready yet, a time-out) is waited out holding it, so
 // the waits of requests to different instruments overlap; in virtual time a wait takes no time
 // and the lock is kept. A handle is used by one thread at a time. The recorder and the
-// instruments are for reading while no request runs.
+// instruments are for reading while no request runs. The host's clock and the wait recorder take
+// no part in the lock: a sleep never holds the bench.
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -46,6 +48,7 @@
 #include "sim/Instrument.h"
 #include "sim/Recorder.h"
 #include "sim/VirtualClock.h"
+#include "sim/Waits.h"
 
 namespace rovenza::sim {
 
@@ -68,6 +71,12 @@ public:
 
     const Recorder& recorder() const { return recorder_; }
     std::int64_t nowUs();
+    // The clock the host is given: every sleep on it is recorded in waits().
+    Clock& hostClock() { return hostClock_; }
+    const WaitRecorder& waits() const { return waits_; }
+    // Bench time the bench itself has waited inside requests so far (latency, replies that take
+    // time, a bridge poll's microframe): time the host sits out beside its own waits.
+    std::int64_t benchWaitUs() const { return time_.askedUs(); }
     // nullptr when no instrument has that serial.
     Instrument* find(std::string_view serial);
     const std::vector<std::unique_ptr<Instrument>>& instruments() const { return instruments_; }
@@ -79,7 +88,8 @@ public:
     // Brings every restarting instrument whose time has come back on the bus.
     void update();
 
-    // requests.log (see Recorder::writeLog) and one folder per instrument; throws
+    // requests.log (see Recorder::writeLog), waits.log and waits.txt (WaitRecorder) and one
+    // folder per instrument; throws
     // std::runtime_error on I/O errors.
     void dump(const std::filesystem::path& dir);
 
@@ -100,8 +110,12 @@ private:
         std::uint32_t outSize;
         std::uint32_t& bytesReturned;
         std::uint32_t& error;
-        RecordedRequest& record;
         std::unique_lock<std::mutex>& lock;  // the bench's, held by the request
+        // What the call did, for its record (made only when the recorder wants records).
+        Command command = Command::None;  // recognised; a read: the command of its write
+        bool sent = false;                // the output buffer was carried to the instrument
+        std::uint32_t replyLimit = 0;     // a read: the caller's buffer size
+        std::string_view fault{};         // the fault action that shaped the call
     };
 
     Instrument& require(std::string_view serial);
@@ -110,22 +124,31 @@ private:
     bool alive(const OpenHandle& handle) const;
     bool sharingAllows(const Instrument& instrument, std::uint32_t access, std::uint32_t share) const;
     bool fail(Request& request, std::uint32_t code);
-    // Waits `us` of bench time: on the real clock with the bench unlocked meanwhile; a wait in
-    // virtual time takes no time and keeps the lock, so a request's recorded times are its own.
-    void wait(Request& request, std::int64_t us);
+    // Waits `us` of bench time (PeriodEnd: until the end of the `us`-long period of bench time it
+    // is in): on the real clock with the bench unlocked meanwhile; a wait in virtual time takes no
+    // time and keeps the lock, so a request's recorded times are its own.
+    enum class WaitEnd { After, PeriodEnd };
+    void wait(Request& request, std::int64_t us, WaitEnd end = WaitEnd::After);
     bool dispatch(OpenHandle& handle, std::uint32_t code, Request& request);
     bool writeRequest(OpenHandle& handle, Request& request);
     bool readRequest(OpenHandle& handle, Request& request);
     bool resetRequest(OpenHandle& handle, Request& request);
+    // The recorder's count of the call of control code `code` carrying `command`.
+    std::size_t& tallyOf(std::uint32_t code, Command command);
 
     mutable std::mutex mutex_;
     BenchTime time_;
     bool realTime_;  // the clock is not a VirtualClock
+    WaitRecorder waits_;
+    RecordingClock hostClock_{time_, waits_};
     std::uint32_t latencyUs_;
     std::vector<std::unique_ptr<Instrument>> instruments_;
     std::map<Handle, OpenHandle> handles_;
     Handle nextHandle_ = 0x1000;
     Recorder recorder_;
+    // The counts tallyOf() has found, by call and command: a recorder that keeps no records
+    // still counts every request, millions of them in a long run.
+    std::array<std::array<std::size_t*, kCommandCount>, 6> tallies_{};
 };
 
 }  // namespace rovenza::sim

@@ -1,5 +1,6 @@
-// The bench dump: requests.log; per instrument, a folder named by its serial with its memories
-// and state.txt; and bench.json, a bench file that starts the instruments as they are now.
+// The bench dump: requests.log; waits.log and waits.txt (the host's waits); per instrument, a
+// folder named by its serial with its memories and state.txt; and bench.json, a bench file
+// that starts the instruments as they are now.
 #include <fstream>
 #include <stdexcept>
 
@@ -32,6 +33,11 @@ void Bench::dump(const std::filesystem::path& dir) {
     if (ec) throw std::runtime_error(dir.string() + ": cannot create the dump folder: " + PlainErrorText(ec));
 
     recorder_.writeLog(dir / "requests.log");
+    waits_.writeLog(dir / "waits.log");
+    const auto waitsFile = dir / "waits.txt";
+    auto waits = OpenText(waitsFile);
+    waits_.writeSummary(waits, time_.askedUs(), time_.nowUs());
+    Finish(waits, waitsFile);
 
     BenchSpec now;
     now.latencyUs = latencyUs_;

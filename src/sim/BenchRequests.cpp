@@ -1,6 +1,7 @@
 // The I/O control requests: dispatch by control code, and the write, read and reset requests
 // against the instrument models, with the fault rules applied.
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "Bench.h"
@@ -14,16 +15,21 @@ std::uint32_t Le32(const std::uint8_t* p) {
     return static_cast<std::uint32_t>(p[0] | p[1] << 8 | p[2] << 16) | static_cast<std::uint32_t>(p[3]) << 24;
 }
 
-std::string CallName(std::uint32_t code) {
+// The recorder's names of the calls by control code, and their place among them.
+constexpr std::array<std::string_view, 6> kCallNames{"write", "read", "reset", "write2", "read2", "ioctl"};
+
+std::size_t CallIndex(std::uint32_t code) {
     switch (code) {
-        case kIoctlWrite: return "write";
-        case kIoctlRead: return "read";
-        case kIoctlReset: return "reset";
-        case kIoctlWrite2: return "write2";
-        case kIoctlRead2: return "read2";
-        default: return "ioctl";
+        case kIoctlWrite: return 0;
+        case kIoctlRead: return 1;
+        case kIoctlReset: return 2;
+        case kIoctlWrite2: return 3;
+        case kIoctlRead2: return 4;
+        default: return 5;
     }
 }
+
+std::string_view CallName(std::uint32_t code) { return kCallNames[CallIndex(code)]; }
 
 int GenerationOf(std::uint32_t code) {
     if (code == kIoctlWrite || code == kIoctlRead || code == kIoctlReset) return 1;
@@ -43,14 +49,19 @@ bool AccessAllows(std::uint32_t code, std::uint32_t access) {
 
 bool Bench::fail(Request& request, std::uint32_t code) {
     request.error = code;
-    request.record.result = code;
     return false;
 }
 
-void Bench::wait(Request& request, std::int64_t us) {
+void Bench::wait(Request& request, std::int64_t us, WaitEnd end) {
     if (us <= 0) return;
+    const auto waitOut = [&] {
+        if (end == WaitEnd::PeriodEnd)
+            time_.waitPeriodEnd(us);
+        else
+            time_.waitUs(us);
+    };
     if (!realTime_) {
-        time_.waitUs(us);
+        waitOut();
         return;
     }
     request.lock.unlock();
@@ -59,7 +70,7 @@ void Bench::wait(Request& request, std::int64_t us) {
         std::unique_lock<std::mutex>& lock;
         ~Relock() { lock.lock(); }
     } relock{request.lock};
-    time_.waitUs(us);
+    waitOut();
 }
 
 bool Bench::ioControl(Handle handle, std::uint32_t code, const void* in, std::uint32_t inSize, void* out,
@@ -69,27 +80,46 @@ bool Bench::ioControl(Handle handle, std::uint32_t code, const void* in, std::ui
     updateLocked(start);
     bytesReturned = 0;
     error = 0;
-    RecordedRequest record;
-    record.timeUs = start;
-    record.handle = handle;
-    record.call = CallName(code);
-    record.controlCode = code;
     const auto* input = static_cast<const std::uint8_t*>(in);
-    if (input && inSize > 0) record.input.assign(input, input + inSize);
-    Request request{input, inSize, static_cast<std::uint8_t*>(out), outSize, bytesReturned, error, record, lock};
+    Request request{input, inSize, static_cast<std::uint8_t*>(out), outSize, bytesReturned, error, lock};
 
     bool ok = false;
     const auto it = handles_.find(handle);
-    if (it == handles_.end()) {
+    if (it == handles_.end())
         ok = fail(request, kErrorInvalidHandle);
-    } else {
+    else
+        ok = dispatch(it->second, code, request);
+
+    // A recorder that neither keeps nor logs its records counts the call, and that is all.
+    if (!recorder_.wantsRecords()) {
+        recorder_.tally(tallyOf(code, request.command));
+        return ok;
+    }
+    RecordedRequest record;
+    record.timeUs = start;
+    record.durationUs = time_.nowUs() - start;
+    record.handle = handle;
+    record.call = CallName(code);
+    record.controlCode = code;
+    if (input && inSize > 0) record.input.assign(input, input + inSize);
+    if (it != handles_.end()) {
         record.path = it->second.path;
         record.serial = it->second.instrument->serial();
-        ok = dispatch(it->second, code, request);
     }
-    record.durationUs = time_.nowUs() - start;
+    record.command = CommandName(request.command);
+    if (request.sent) record.sent.assign(request.out, request.out + outSize);
+    record.received.assign(request.out, request.out + bytesReturned);
+    record.replyLimit = request.replyLimit;
+    record.result = error;
+    record.fault = request.fault;
     recorder_.add(std::move(record));
     return ok;
+}
+
+std::size_t& Bench::tallyOf(std::uint32_t code, Command command) {
+    std::size_t*& count = tallies_[CallIndex(code)][static_cast<std::size_t>(command)];
+    if (!count) count = &recorder_.counter(CallName(code), CommandName(command));
+    return *count;
 }
 
 bool Bench::dispatch(OpenHandle& handle, std::uint32_t code, Request& request) {
@@ -110,22 +140,28 @@ bool Bench::writeRequest(OpenHandle& handle, Request& request) {
     if (request.inSize != 8 && !pipeWordOnly) return fail(request, kErrorInvalidParameter);
     if (Le32(request.in) != kPipeWrite) return fail(request, kErrorInvalidParameter);
     const std::uint32_t parameter = pipeWordOnly ? kDefaultParameter : Le32(request.in + 4);
-    const Bytes packet(request.out, request.out + request.outSize);
-    request.record.sent = packet;
+    const Packet packet(request.out, request.outSize);
+    request.sent = true;
     const Command command = instrument.recognise(packet);
     const CommandInfo& info = Info(command);
-    request.record.command = std::string(info.name);
+    request.command = command;
     handle.lastCommand = command;
     handle.readFault.reset();
-    // A bridge poll is a USB round trip however small the bench's latency: a host polling for a
-    // reply that never becomes ready reaches its time-out instead of spinning at one instant.
-    wait(request, command == Command::I2cPoll ? std::max<std::int64_t>(latencyUs_, kMinPollUs) : latencyUs_);
+    // A bridge poll is a USB round trip however small the bench's latency: it ends with the
+    // microframe it is in (kMinPollUs of bench time, counted from the bench's start), so a host
+    // polling for a reply that never becomes ready reaches its time-out instead of spinning at
+    // one instant. It counts as a whole microframe waited: on the real clock the host's own time
+    // between polls falls inside the microframes, as it does on a real bus.
+    if (command == Command::I2cPoll && latencyUs_ < kMinPollUs)
+        wait(request, kMinPollUs, WaitEnd::PeriodEnd);
+    else
+        wait(request, latencyUs_);
     if (!alive(handle)) return fail(request, kErrorDeviceNotConnected);
 
     std::optional<FaultRule> rule;
-    if (command != Command::None) rule = instrument.faults().next(info.name);
+    if (command != Command::None) rule = instrument.faults().next(command);
     if (rule) {
-        request.record.fault = ActionName(rule->action);
+        request.fault = ActionName(rule->action);
         const bool strikesWrite = rule->on == FaultSide::Write;
         switch (rule->action) {
             case FaultAction::Fail:
@@ -156,7 +192,7 @@ bool Bench::writeRequest(OpenHandle& handle, Request& request) {
     if (effect.corruptMemory) effect.corruptByte = rule->byte;
     effect.busy = rule && rule->action == FaultAction::Busy;
     instrument.receive(command, packet, time_.nowUs(), effect);
-    if (!instrument.innerFault().empty()) request.record.fault = instrument.innerFault();
+    if (!instrument.innerFault().empty()) request.fault = instrument.innerFault();
     if (auto& pending = instrument.pending(); pending && rule) {
         const std::size_t at = rule->byte.value_or(info.corruptOffset);
         if (rule->action == FaultAction::Corrupt && info.corruption == Corruption::ReplyByte && at < pending->bytes.size())
@@ -171,8 +207,8 @@ bool Bench::writeRequest(OpenHandle& handle, Request& request) {
 bool Bench::readRequest(OpenHandle& handle, Request& request) {
     if (request.inSize != 8 || Le32(request.in) != kPipeRead) return fail(request, kErrorInvalidParameter);
     const std::uint32_t parameter = Le32(request.in + 4);
-    request.record.command = std::string(CommandName(handle.lastCommand));
-    request.record.replyLimit = request.outSize;
+    request.command = handle.lastCommand;
+    request.replyLimit = request.outSize;
     wait(request, latencyUs_);
     if (!alive(handle)) return fail(request, kErrorDeviceNotConnected);
 
@@ -181,7 +217,7 @@ bool Bench::readRequest(OpenHandle& handle, Request& request) {
     if (handle.readFault) {
         const FaultRule rule = *handle.readFault;
         handle.readFault.reset();
-        request.record.fault = ActionName(rule.action);
+        request.fault = ActionName(rule.action);
         pending.reset();  // the reply is lost
         switch (rule.action) {
             case FaultAction::Fail: return fail(request, rule.code);
@@ -207,7 +243,6 @@ bool Bench::readRequest(OpenHandle& handle, Request& request) {
     if (!pending) return fail(request, kErrorTimeout);
     const std::size_t count = std::min<std::size_t>(request.outSize, pending->bytes.size());
     if (count > 0) std::memcpy(request.out, pending->bytes.data(), count);
-    request.record.received.assign(pending->bytes.begin(), pending->bytes.begin() + static_cast<std::ptrdiff_t>(count));
     request.bytesReturned = static_cast<std::uint32_t>(count);
     pending.reset();
     return true;

@@ -137,12 +137,20 @@ inline constexpr std::array<CommandInfo, 11> kSecondGenerationCommands{{
     {Command::I2cPoll, "I2C_POLL", Corruption::ReplyByte, 0, 0xB1, 1},
 }};
 
+inline constexpr std::size_t kCommandCount = static_cast<std::size_t>(Command::I2cPoll) + 1;
+
+// Each command's entry, by its value: the bench looks one up at every request.
+inline constexpr std::array<const CommandInfo*, kCommandCount> kCommandInfos = [] {
+    std::array<const CommandInfo*, kCommandCount> infos{};
+    infos.fill(&kNoCommand);
+    for (const auto& info : kFirstGenerationCommands) infos[static_cast<std::size_t>(info.id)] = &info;
+    for (const auto& info : kSecondGenerationCommands) infos[static_cast<std::size_t>(info.id)] = &info;
+    return infos;
+}();
+
 constexpr const CommandInfo& Info(Command command) {
-    for (const auto& info : kFirstGenerationCommands)
-        if (info.id == command) return info;
-    for (const auto& info : kSecondGenerationCommands)
-        if (info.id == command) return info;
-    return kNoCommand;
+    const auto index = static_cast<std::size_t>(command);
+    return index < kCommandCount ? *kCommandInfos[index] : kNoCommand;
 }
 
 constexpr std::string_view CommandName(Command command) { return Info(command).name; }
@@ -214,7 +222,7 @@ inline constexpr std::uint32_t kMaxReply = 64;                 // a second-gener
 // frames, and a request waits half a frame on average, so a write and the read that collects
 // its reply (one exchange) take one frame.
 inline constexpr std::uint32_t kDefaultLatencyUs = 500;
-inline constexpr std::uint32_t kMinPollUs = 125;  // an I2C_POLL never takes less (one USB microframe)
+inline constexpr std::uint32_t kMinPollUs = 125;  // an I2C_POLL ends with its USB microframe of this length
 // First generation: firmware -> boot loader. Second generation: the restart after its EEPROM
 // was rewritten and its handle closed (the host first looks again after 4 s).
 inline constexpr std::uint32_t kDefaultRestartMs = 2500;

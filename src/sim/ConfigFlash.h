@@ -20,8 +20,11 @@ public:
     std::uint32_t size() const { return memory_.size(); }
     // `count` bytes from `address`; 0xFF past the end.
     Bytes read(std::uint32_t address, std::size_t count) const { return memory_.read(address, count); }
+    void read(std::uint32_t address, std::size_t count, std::uint8_t* out) const { memory_.read(address, count, out); }
     // ANDs `data` into the flash from `address`; bytes past the end are dropped.
-    void program(std::uint32_t address, const Bytes& data) { memory_.write(address, data, PagedMemory::Store::And); }
+    void program(std::uint32_t address, std::span<const std::uint8_t> data) {
+        memory_.write(address, data, PagedMemory::Store::And);
+    }
     // Sets the bytes from `begin` up to `end` to 0xFF and frees the pages that become blank.
     void erase(std::uint32_t begin, std::uint32_t end) { memory_.erase(begin, end); }
 

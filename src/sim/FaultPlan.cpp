@@ -14,6 +14,20 @@ std::string SlotKey(std::string_view request, int slot) { return std::string(req
 
 }  // namespace
 
+std::optional<FaultRule> FaultPlan::next(Command command) {
+    const std::string_view name = CommandName(command);
+    std::uint32_t*& count = commandCounts_.at(static_cast<std::size_t>(command));
+    if (!count) count = &counts_.try_emplace(std::string(name), 0).first->second;
+    ++*count;
+    return rules_.empty() ? std::nullopt : match(name, *count);
+}
+
+std::optional<FaultRule> FaultPlan::match(std::string_view request, std::uint32_t count) const {
+    for (const auto& rule : rules_)
+        if (rule.request == request && !rule.slot && (!rule.occurrence || *rule.occurrence == count)) return rule;
+    return std::nullopt;
+}
+
 std::optional<FaultRule> FaultPlan::next(std::string_view request, std::optional<int> slot) {
     const std::uint32_t n = Count(counts_, request);
     const std::uint32_t inSlot = slot ? Count(counts_, SlotKey(request, *slot)) : 0;

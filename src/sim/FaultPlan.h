@@ -7,6 +7,7 @@
 // write request carrying it; `on` says whether "fail", "timeout" and "vanish" strike that write
 // request or the read request that follows it. "corrupt" and "short" always shape the command's
 // effect or reply.
+#include <array>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -36,6 +37,10 @@ struct FaultRule {
 
 class FaultPlan {
 public:
+    FaultPlan() = default;
+    FaultPlan(const FaultPlan&) = delete;  // it points into its own counts
+    FaultPlan& operator=(const FaultPlan&) = delete;
+
     void add(FaultRule rule) { rules_.push_back(std::move(rule)); }
     const std::vector<FaultRule>& rules() const { return rules_; }
 
@@ -43,13 +48,20 @@ public:
     // A module command also counts per slot (1-8): a rule with a slot matches that slot's
     // occurrences, one without matches the instrument's.
     std::optional<FaultRule> next(std::string_view request, std::optional<int> slot = std::nullopt);
+    // The same for a wire command (the request of its name).
+    std::optional<FaultRule> next(Command command);
     std::uint32_t occurrences(std::string_view request) const;
     // Every request counted so far and how often; a module command also as "0x50@3" per slot.
     const std::map<std::string, std::uint32_t, std::less<>>& counts() const { return counts_; }
 
 private:
+    std::optional<FaultRule> match(std::string_view request, std::uint32_t count) const;
+
     std::vector<FaultRule> rules_;
     std::map<std::string, std::uint32_t, std::less<>> counts_;
+    // Each wire command's entry in counts_, once it has one: a write request counts its
+    // command, and a long run makes millions of them.
+    std::array<std::uint32_t*, kCommandCount> commandCounts_{};
 };
 
 // Check that a rule can take effect on an instrument of the generation; return the reason it

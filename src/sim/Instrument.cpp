@@ -50,7 +50,7 @@ std::string Instrument::devicePath() const {
            std::string(classText);
 }
 
-void Instrument::receive(Command command, const Bytes& packet, std::int64_t nowUs, const FaultEffect& effect) {
+void Instrument::receive(Command command, Packet packet, std::int64_t nowUs, const FaultEffect& effect) {
     pending_.reset();
     innerFault_ = {};
     onTime(nowUs);

@@ -5,10 +5,14 @@
 // pending until a read request collects it. While an instrument is off the bus it is not
 // listed, and every handle opened before it left is dead for good (requests on it fail with
 // 1167), even after it has come back.
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <ostream>
+#include <span>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -21,10 +25,59 @@
 
 namespace rovenza::sim {
 
+// The bytes of a write request as the instrument takes them: a view of the caller's buffer.
+using Packet = std::span<const std::uint8_t>;
+
+// A reply's bytes, held in place: a reply is one USB packet of at most 64 bytes, and a long run
+// makes millions of them.
+class ReplyBytes {
+public:
+    static constexpr std::size_t kCapacity = 64;
+
+    std::size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    std::uint8_t* data() { return bytes_.data(); }
+    const std::uint8_t* data() const { return bytes_.data(); }
+    std::uint8_t* begin() { return bytes_.data(); }
+    std::uint8_t* end() { return bytes_.data() + size_; }
+    const std::uint8_t* begin() const { return bytes_.data(); }
+    const std::uint8_t* end() const { return bytes_.data() + size_; }
+    std::uint8_t& operator[](std::size_t i) { return bytes_[i]; }
+    std::uint8_t operator[](std::size_t i) const { return bytes_[i]; }
+
+    void push_back(std::uint8_t byte) {
+        grow(1);
+        bytes_[size_++] = byte;
+    }
+    void append(std::span<const std::uint8_t> bytes) {
+        grow(bytes.size());
+        std::copy(bytes.begin(), bytes.end(), bytes_.begin() + static_cast<std::ptrdiff_t>(size_));
+        size_ += bytes.size();
+    }
+    // Cuts the reply to `count` bytes, or lengthens it with `fill`.
+    void resize(std::size_t count, std::uint8_t fill = 0) {
+        if (count > size_) {
+            grow(count - size_);
+            std::fill(bytes_.begin() + static_cast<std::ptrdiff_t>(size_), bytes_.begin() + static_cast<std::ptrdiff_t>(count), fill);
+        }
+        size_ = count;
+    }
+
+private:
+    void grow(std::size_t more) const {
+        if (more > kCapacity - size_) throw std::length_error("a reply of the bench holds at most 64 bytes");
+    }
+
+    std::array<std::uint8_t, kCapacity> bytes_;  // left unset past size_
+    std::size_t size_ = 0;
+};
+
 struct PendingReply {
-    Command command = Command::None;
-    Bytes bytes;
-    std::int64_t readyAtUs = 0;  // the instrument has the reply ready from this bench time on
+    PendingReply(Command command, std::int64_t readyAtUs) : command(command), readyAtUs(readyAtUs) {}
+
+    Command command;
+    ReplyBytes bytes;
+    std::int64_t readyAtUs;  // the instrument has the reply ready from this bench time on
 };
 
 // What a fault rule does inside the instrument while it acts on a command.
@@ -71,8 +124,8 @@ public:
     // The wire, driven by the bench. `recognise` names the command a packet carries (pure);
     // `receive` acts on it at bench time `nowUs` and leaves the reply it owes in pending(), or
     // none. A new command replaces a reply nobody collected.
-    virtual Command recognise(const Bytes& packet) const = 0;
-    void receive(Command command, const Bytes& packet, std::int64_t nowUs, const FaultEffect& effect);
+    virtual Command recognise(Packet packet) const = 0;
+    void receive(Command command, Packet packet, std::int64_t nowUs, const FaultEffect& effect);
     std::optional<PendingReply>& pending() { return pending_; }
     // The action of a fault rule that struck inside the instrument during the last receive
     // (a module command on the Zenara bridge), for the request's record; empty if none.
@@ -90,10 +143,11 @@ public:
     virtual InstrumentSpec setupAsNow() const;
 
 protected:
-    virtual void act(Command command, const Bytes& packet, std::int64_t nowUs, const FaultEffect& effect) = 0;
+    virtual void act(Command command, Packet packet, std::int64_t nowUs, const FaultEffect& effect) = 0;
     void setInnerFault(std::string_view action) { innerFault_ = action; }
-    void reply(Command command, Bytes bytes, std::int64_t readyAtUs) {
-        pending_ = PendingReply{command, std::move(bytes), readyAtUs};
+    // The reply owed from now on, ready at `readyAtUs`: its bytes, empty, for the caller to fill.
+    ReplyBytes& reply(Command command, std::int64_t readyAtUs) {
+        return pending_.emplace(command, readyAtUs).bytes;
     }
     // The instrument's volatile state is lost whenever it leaves the bus (the pending reply
     // already is).

@@ -7,7 +7,7 @@ namespace rovenza::sim {
 
 namespace {
 
-std::uint32_t Word(const Bytes& bytes, std::size_t at) {
+std::uint32_t Word(std::span<const std::uint8_t> bytes, std::size_t at) {
     return static_cast<std::uint32_t>(bytes[at]) << 24 | static_cast<std::uint32_t>(bytes[at + 1]) << 16 |
            static_cast<std::uint32_t>(bytes[at + 2]) << 8 | bytes[at + 3];
 }
@@ -183,7 +183,7 @@ AmplifierModule* ModuleBridge::reachable(std::uint32_t slot) {
     return &*modules_[slot];
 }
 
-std::optional<FaultAction> ModuleBridge::write(const Bytes& frame, std::int64_t nowUs, FaultPlan& faults) {
+std::optional<FaultAction> ModuleBridge::write(Packet frame, std::int64_t nowUs, FaultPlan& faults) {
     reply_.reset();
     if (frame.size() < 3u + kWordFrameLength || frame[1] != kBridgeAddress || frame[2] != kWordFrameLength)
         return std::nullopt;
@@ -226,13 +226,14 @@ std::optional<FaultAction> ModuleBridge::write(const Bytes& frame, std::int64_t 
     return struck;
 }
 
-Bytes ModuleBridge::poll(std::int64_t nowUs) const {
-    Bytes out(1 + kWordFrameLength, 0);
-    if (!reply_ || nowUs < readyAtUs_) return out;
-    out.clear();
+void ModuleBridge::poll(std::int64_t nowUs, ReplyBytes& out) const {
+    if (!reply_ || nowUs < readyAtUs_) {
+        out.resize(1 + kWordFrameLength, 0);
+        return;
+    }
     out.push_back(0x01);
-    for (const std::uint32_t word : *reply_) PutWord(out, word);
-    return out;
+    for (const std::uint32_t word : *reply_)
+        for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(word >> shift));
 }
 
 }  // namespace rovenza::sim

@@ -61,6 +61,7 @@
 
 #include "sim/BenchSpec.h"
 #include "sim/FaultPlan.h"
+#include "sim/Instrument.h"
 #include "sim/Recorder.h"
 
 namespace rovenza::sim {
@@ -140,9 +141,9 @@ public:
 
     // I2C_WRITE: the whole request frame (AD address 12 data). Returns the action of a fault
     // rule that struck the module command the frame completed.
-    std::optional<FaultAction> write(const Bytes& frame, std::int64_t nowUs, FaultPlan& faults);
-    // I2C_POLL's reply at `nowUs`.
-    Bytes poll(std::int64_t nowUs) const;
+    std::optional<FaultAction> write(Packet frame, std::int64_t nowUs, FaultPlan& faults);
+    // I2C_POLL's reply at `nowUs`, into `out` (empty).
+    void poll(std::int64_t nowUs, ReplyBytes& out) const;
     // The instrument left the bus: a reply being prepared is lost.
     void reset() { reply_.reset(); }
 

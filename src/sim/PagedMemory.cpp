@@ -1,6 +1,7 @@
 #include "PagedMemory.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace rovenza::sim {
 
@@ -18,6 +19,18 @@ const std::array<std::uint8_t, PagedMemory::kPageSize>& BlankPage() {
 constexpr std::uint32_t kNoPage = 0xFFFFFFFFu;
 
 }  // namespace
+
+void AndInto(std::uint8_t* memory, const std::uint8_t* data, std::size_t count) {
+    std::size_t i = 0;
+    for (; i + 8 <= count; i += 8) {  // a word at a time
+        std::uint64_t word, mask;
+        std::memcpy(&word, memory + i, 8);
+        std::memcpy(&mask, data + i, 8);
+        word &= mask;
+        std::memcpy(memory + i, &word, 8);
+    }
+    for (; i < count; ++i) memory[i] &= data[i];
+}
 
 PagedMemory::PagedMemory(std::uint32_t size)
     : size_(size), spilled_((std::uint64_t{size} + kPageSize - 1) / kPageSize, false) {}
@@ -50,6 +63,7 @@ PagedMemory::Slot& PagedMemory::page(std::uint32_t number) const {
         Slot& old = *slots_[hand_];
         if (old.number != kNoPage && old.dirty) spill(old);
         if (old.number == kNoPage || !old.dirty) {
+            if (recent_.slot == &old) recent_ = {};
             if (old.number != kNoPage) resident_.erase(old.number);
             slot = &old;
             hand_ = (hand_ + 1) % slots_.size();
@@ -69,7 +83,18 @@ PagedMemory::Slot& PagedMemory::page(std::uint32_t number) const {
     return *slot;
 }
 
+const PagedMemory::Recent* PagedMemory::held(std::uint32_t number) const {
+    if (recent_.slot && recent_.number == number) return &recent_;
+    const auto it = used_.find(number);
+    if (it == used_.end()) return nullptr;
+    // page() may give up the slot recent_ names: it is set afterwards.
+    Slot& slot = page(number);
+    recent_ = {number, &slot, const_cast<std::uint32_t*>(&it->second)};
+    return &recent_;
+}
+
 void PagedMemory::drop(std::uint32_t number) {
+    if (recent_.number == number) recent_ = {};
     if (const auto it = resident_.find(number); it != resident_.end()) {
         it->second->number = kNoPage;
         it->second->dirty = false;
@@ -80,21 +105,25 @@ void PagedMemory::drop(std::uint32_t number) {
 }
 
 Bytes PagedMemory::read(std::uint32_t address, std::size_t count) const {
-    Bytes out(count, 0xFF);
+    Bytes out(count);
+    read(address, count, out.data());
+    return out;
+}
+
+void PagedMemory::read(std::uint32_t address, std::size_t count, std::uint8_t* out) const {
+    std::fill_n(out, count, std::uint8_t{0xFF});
     for (std::size_t done = 0; done < count;) {
         const std::uint64_t a = std::uint64_t{address} + done;
         if (a >= size_) break;
         const auto number = static_cast<std::uint32_t>(a / kPageSize);
         const auto offset = static_cast<std::uint32_t>(a % kPageSize);
         const std::size_t chunk = std::min<std::size_t>(count - done, kPageSize - offset);
-        if (used_.count(number))
-            std::copy_n(page(number).bytes.begin() + offset, chunk, out.begin() + static_cast<std::ptrdiff_t>(done));
+        if (const Recent* held = this->held(number)) std::copy_n(held->slot->bytes.begin() + offset, chunk, out + done);
         done += chunk;
     }
-    return out;
 }
 
-void PagedMemory::write(std::uint32_t address, const Bytes& data, Store store) {
+void PagedMemory::write(std::uint32_t address, std::span<const std::uint8_t> data, Store store) {
     for (std::size_t done = 0; done < data.size();) {
         const std::uint64_t a = std::uint64_t{address} + done;
         if (a >= size_) return;
@@ -102,14 +131,14 @@ void PagedMemory::write(std::uint32_t address, const Bytes& data, Store store) {
         const auto offset = static_cast<std::uint32_t>(a % kPageSize);
         const std::size_t chunk =
             std::min<std::size_t>({data.size() - done, kPageSize - offset, static_cast<std::size_t>(size_ - a)});
-        Slot& slot = page(number);
-        for (std::size_t i = 0; i < chunk; ++i) {
-            std::uint8_t& byte = slot.bytes[offset + i];
-            byte = store == Store::And ? static_cast<std::uint8_t>(byte & data[done + i]) : data[done + i];
-        }
-        slot.dirty = true;
-        std::uint32_t& used = used_[number];
-        used = std::max(used, offset + static_cast<std::uint32_t>(chunk));
+        if (!held(number)) used_.emplace(number, 0);  // a page written for the first time
+        const Recent& page = *held(number);
+        if (store == Store::And)
+            AndInto(page.slot->bytes.data() + offset, data.data() + done, chunk);
+        else
+            std::copy_n(data.data() + done, chunk, page.slot->bytes.data() + offset);
+        page.slot->dirty = true;
+        *page.used = std::max(*page.used, offset + static_cast<std::uint32_t>(chunk));
         done += chunk;
     }
 }

@@ -10,12 +10,16 @@
 #include <map>
 #include <memory>
 #include <ostream>
+#include <span>
 #include <unordered_map>
 #include <vector>
 
 #include "sim/Recorder.h"
 
 namespace rovenza::sim {
+
+// Flash programming: ANDs `count` bytes of `data` into `memory` (a write can only clear bits).
+void AndInto(std::uint8_t* memory, const std::uint8_t* data, std::size_t count);
 
 class PagedMemory {
 public:
@@ -32,8 +36,9 @@ public:
     std::uint32_t size() const { return size_; }
     // `count` bytes from `address`; 0xFF past the end and where nothing is held.
     Bytes read(std::uint32_t address, std::size_t count) const;
+    void read(std::uint32_t address, std::size_t count, std::uint8_t* out) const;
     // Stores `data` from `address`; bytes past the end are dropped.
-    void write(std::uint32_t address, const Bytes& data, Store store);
+    void write(std::uint32_t address, std::span<const std::uint8_t> data, Store store);
     // Sets the bytes from `begin` up to `end` to 0xFF and drops the pages that become blank.
     void erase(std::uint32_t begin, std::uint32_t end);
 
@@ -66,6 +71,17 @@ private:
     mutable std::size_t hand_ = 0;       // the next slot to give up
     mutable std::FILE* scratch_ = nullptr;
     mutable bool noScratch_ = false;
+    // The page written or read last, its slot and its entry in used_, while it stays resident
+    // and held: an image is written and read back in order, a few bytes at a time, and finding
+    // a page in the maps each time costs more than the bytes.
+    struct Recent {
+        std::uint32_t number = 0;
+        Slot* slot = nullptr;  // nullptr: none
+        std::uint32_t* used = nullptr;
+    };
+    mutable Recent recent_;
+    // The held page `number`, resident, as recent_; none when it is not held.
+    const Recent* held(std::uint32_t number) const;
 };
 
 }  // namespace rovenza::sim

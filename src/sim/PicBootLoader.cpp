@@ -13,46 +13,46 @@ struct PacketHeader {
     std::uint32_t address;
 };
 
-PacketHeader ReadHeader(const Bytes& p) {
+PacketHeader ReadHeader(Packet p) {
     return {p[0], p[1], static_cast<std::uint32_t>(p[2] | p[3] << 8 | p[4] << 16)};
 }
 
 // The Data bytes a write packet carries: Len of them, as far as the packet holds them.
-std::size_t DataLength(const Bytes& p, std::uint8_t len) { return std::min<std::size_t>(len, p.size() - 5); }
+std::size_t DataLength(Packet p, std::uint8_t len) { return std::min<std::size_t>(len, p.size() - 5); }
 
-// The 5 header bytes, then `count` bytes of program memory from `address` (0x00 past its end).
-Bytes HeaderAndRowOf(const Bytes& p, const Bytes& program, std::uint32_t address, std::size_t count) {
-    Bytes out(p.begin(), p.begin() + 5);
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::uint32_t a = address + static_cast<std::uint32_t>(i);
-        out.push_back(a < program.size() ? program[a] : 0x00);
-    }
-    return out;
+// Into `out`: the 5 header bytes, then `count` bytes of program memory from `address` (0x00
+// past its end).
+void HeaderAndRowOf(Packet p, const Bytes& program, std::uint32_t address, std::size_t count, ReplyBytes& out) {
+    out.append(p.first(5));
+    if (address < program.size())
+        out.append(std::span(program).subspan(address, std::min<std::size_t>(count, program.size() - address)));
+    out.resize(5 + count, 0x00);
 }
 
 }  // namespace
 
-void PicInstrument::receiveBootLoader(Command command, const Bytes& p, std::int64_t nowUs, const FaultEffect& effect) {
+void PicInstrument::receiveBootLoader(Command command, Packet p, std::int64_t nowUs, const FaultEffect& effect) {
     switch (command) {
         case Command::ReadFlash: {
             const auto h = ReadHeader(p);
-            reply(command, HeaderAndRowOf(p, program_, h.address, std::min<std::size_t>(h.len, 64 - 5)), nowUs);
+            HeaderAndRowOf(p, program_, h.address, std::min<std::size_t>(h.len, 64 - 5), reply(command, nowUs));
             return;
         }
         case Command::WriteFlash: {
             const auto h = ReadHeader(p);
-            Bytes data(p.begin() + 5, p.begin() + 5 + static_cast<std::ptrdiff_t>(DataLength(p, h.len)));
-            if (effect.corruptMemory) SpoilFlashWrite(data, effect.corruptByte);
-            bool refused = false;
-            for (std::size_t i = 0; i < data.size(); ++i) {
-                const std::uint32_t a = h.address + static_cast<std::uint32_t>(i);
-                if (a < kBootBlockEnd)
-                    refused = true;
-                else if (a < kProgramSize)
-                    program_[a] &= data[i];
+            Packet data = p.subspan(5, DataLength(p, h.len));
+            Bytes spoilt;
+            if (effect.corruptMemory) {
+                spoilt.assign(data.begin(), data.end());
+                SpoilFlashWrite(spoilt, effect.corruptByte);
+                data = spoilt;
             }
-            if (refused) ++protectedWrites_;
-            reply(command, HeaderAndRowOf(p, program_, h.address, 32), nowUs);
+            // Bytes in the boot block are refused, bytes past the program memory dropped.
+            const std::uint32_t end = h.address + static_cast<std::uint32_t>(data.size());
+            const std::uint32_t from = std::max(h.address, kBootBlockEnd), to = std::min(end, kProgramSize);
+            if (from < to) AndInto(program_.data() + from, data.data() + (from - h.address), to - from);
+            if (h.address < std::min(end, kBootBlockEnd)) ++protectedWrites_;
+            HeaderAndRowOf(p, program_, h.address, 32, reply(command, nowUs));
             return;
         }
         case Command::EraseFlash: {
@@ -61,7 +61,7 @@ void PicInstrument::receiveBootLoader(Command command, const Bytes& p, std::int6
                 ++protectedWrites_;
             else if (block < kProgramSize)
                 std::fill_n(program_.begin() + block, kEraseBlock, std::uint8_t{0xFF});
-            reply(command, Bytes{0x03}, nowUs);
+            reply(command, nowUs).push_back(0x03);
             return;
         }
         case Command::WriteEedata: {
@@ -71,7 +71,7 @@ void PicInstrument::receiveBootLoader(Command command, const Bytes& p, std::int6
                 const std::uint32_t a = h.address + static_cast<std::uint32_t>(i);
                 if (a < kEepromSize) eeprom_[a] = p[5 + i];
             }
-            reply(command, Bytes{0x05}, nowUs);
+            reply(command, nowUs).push_back(0x05);
             return;
         }
         case Command::BootReset:

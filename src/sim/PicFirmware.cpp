@@ -20,6 +20,7 @@
 //                        reply, byte 0 = 0x01 when stored, else 0x00.
 //   CAN_FINISH (0B 00 03 03 0F 00)  64-byte reply, byte 0 = 0x00 (0x01 if bytes 2..5 differ).
 #include <algorithm>
+#include <array>
 
 #include "PicInstrument.h"
 
@@ -27,22 +28,26 @@ namespace rovenza::sim {
 
 namespace {
 
-std::uint32_t Address24(const Bytes& p) { return static_cast<std::uint32_t>(p[4] << 16 | p[5] << 8 | p[6]); }
+std::uint32_t Address24(Packet p) { return static_cast<std::uint32_t>(p[4] << 16 | p[5] << 8 | p[6]); }
 
-Bytes FirmwareReplyHead(std::uint8_t letter) { return Bytes{0x00, 0x02, 0x00, letter}; }
+// Starts a firmware reply: 00 02 00 and the command's letter.
+ReplyBytes& FirmwareReplyHead(ReplyBytes& out, std::uint8_t letter) {
+    out.append(std::array<std::uint8_t, 4>{0x00, 0x02, 0x00, letter});
+    return out;
+}
 
 }  // namespace
 
-void PicInstrument::receiveFirmware(Command command, const Bytes& p, std::int64_t nowUs, const FaultEffect& effect) {
+void PicInstrument::receiveFirmware(Command command, Packet p, std::int64_t nowUs, const FaultEffect& effect) {
     switch (command) {
         case Command::GoBootLoader:
             restartInto(PicMode::BootLoader, nowUs, restartMs_);
             return;
         case Command::QueryName: {
-            Bytes out = FirmwareReplyHead(0x0D);
-            out.insert(out.end(), name_.begin(), name_.end());
+            ReplyBytes& out = FirmwareReplyHead(reply(command, nowUs), 0x0D);
+            const auto name = std::span(reinterpret_cast<const std::uint8_t*>(name_.data()), name_.size());
+            out.append(name.first(std::min(name.size(), ReplyBytes::kCapacity - out.size())));
             out.resize(64, 0x00);
-            reply(command, std::move(out), nowUs);
             return;
         }
         default:
@@ -52,44 +57,38 @@ void PicInstrument::receiveFirmware(Command command, const Bytes& p, std::int64_
     }
 }
 
-void PicInstrument::receiveIrig(Command command, const Bytes& p, std::int64_t nowUs, const FaultEffect& effect) {
+void PicInstrument::receiveIrig(Command command, Packet p, std::int64_t nowUs, const FaultEffect& effect) {
     switch (command) {
         case Command::Prmd: {
             // Already in (or entering) programming mode: it answers once that is reached.
             if (!programmingFromUs_) programmingFromUs_ = nowUs + static_cast<std::int64_t>(prmdMs_) * 1000;
-            Bytes out = FirmwareReplyHead(0x50);
+            ReplyBytes& out = FirmwareReplyHead(reply(command, std::max(nowUs, *programmingFromUs_)), 0x50);
             out.push_back('O');
             out.push_back('K');
-            reply(command, std::move(out), std::max(nowUs, *programmingFromUs_));
             return;
         }
         case Command::FpgaCmd2: {
-            Bytes out = FirmwareReplyHead(0x51);
-            out.push_back(0x00);
-            reply(command, std::move(out), nowUs);
+            FirmwareReplyHead(reply(command, nowUs), 0x51).push_back(0x00);
             return;
         }
         case Command::FpgaWrite: {
             if (!programmingMode(nowUs)) return;
             const std::uint32_t address = Address24(p);
-            Bytes block(p.begin() + 7, p.begin() + 39);
-            Bytes stored = block;
+            const Packet block = p.subspan(7, 32);
+            Bytes stored(block.begin(), block.end());
             if (effect.corruptMemory) stored[std::min<std::size_t>(effect.corruptByte.value_or(0), 31)] ^= 0x01;
             fpga_.write(address, stored, PagedMemory::Store::Copy);
-            Bytes out = FirmwareReplyHead(0x52);
+            ReplyBytes& out = FirmwareReplyHead(reply(command, nowUs), 0x52);
             out.push_back(0x00);
-            out.insert(out.end(), block.begin(), block.end());
-            reply(command, std::move(out), nowUs);
+            out.append(block);
             return;
         }
         case Command::FpgaRead: {
             if (!programmingMode(nowUs)) return;
             const std::uint32_t address = Address24(p);
-            Bytes out = FirmwareReplyHead(0x53);
+            ReplyBytes& out = FirmwareReplyHead(reply(command, nowUs), 0x53);
             out.push_back(0x00);
-            const Bytes stored = fpga_.read(address, 32);
-            out.insert(out.end(), stored.begin(), stored.end());
-            reply(command, std::move(out), nowUs);
+            out.append(fpga_.read(address, 32));
             return;
         }
         case Command::BootReset:
@@ -100,13 +99,13 @@ void PicInstrument::receiveIrig(Command command, const Bytes& p, std::int64_t no
     }
 }
 
-void PicInstrument::receiveUlmo(Command command, const Bytes& p, std::int64_t nowUs) {
-    Bytes out(64, 0x00);
+void PicInstrument::receiveUlmo(Command command, Packet p, std::int64_t nowUs) {
+    std::uint8_t status = 0x00;  // the reply's byte 0
     switch (command) {
         case Command::CanFirst:
             canHalf_ = CanHalf{static_cast<std::uint32_t>(p[4] << 8 | p[5]), p[2] == 0x02 && p[3] == 0x00,
                                Bytes(p.begin() + 6, p.begin() + 39)};
-            out[0] = 0x01;
+            status = 0x01;
             break;
         case Command::CanSecond:
             if (canHalf_ && canHalf_->headerOk) {
@@ -115,7 +114,7 @@ void PicInstrument::receiveUlmo(Command command, const Bytes& p, std::int64_t no
                 const std::size_t count = std::min<std::size_t>(block.size(), kCanFlashSize - canHalf_->address);
                 std::copy_n(block.begin(), count, can_.begin() + canHalf_->address);
                 ++canBlocks_;
-                out[0] = 0x01;
+                status = 0x01;
             }
             canHalf_.reset();
             break;
@@ -123,13 +122,15 @@ void PicInstrument::receiveUlmo(Command command, const Bytes& p, std::int64_t no
             static constexpr std::uint8_t kClosing[] = {0x03, 0x03, 0x0F, 0x00};
             const bool wellFormed = p.size() >= 6 && std::equal(p.begin() + 2, p.begin() + 6, kClosing);
             if (wellFormed) ++canFinishes_;
-            out[0] = wellFormed ? 0x00 : 0x01;
+            status = wellFormed ? 0x00 : 0x01;
             break;
         }
         default:
             return;
     }
-    reply(command, std::move(out), nowUs);
+    ReplyBytes& out = reply(command, nowUs);
+    out.push_back(status);
+    out.resize(64, 0x00);
 }
 
 }  // namespace rovenza::sim

@@ -43,7 +43,7 @@ std::string_view PicInstrument::friendlyName() const {
     return mode_ == PicMode::BootLoader ? kBootLoaderFriendlyName : family().listText;
 }
 
-void PicInstrument::act(Command command, const Bytes& packet, std::int64_t nowUs, const FaultEffect& effect) {
+void PicInstrument::act(Command command, Packet packet, std::int64_t nowUs, const FaultEffect& effect) {
     if (mode_ == PicMode::BootLoader)
         receiveBootLoader(command, packet, nowUs, effect);
     else

@@ -37,7 +37,7 @@ namespace rovenza::sim {
 enum class PicMode : std::uint8_t { Firmware, BootLoader };
 
 // The packet's command, as the instrument in `mode` would take it. Pure: bytes in, name out.
-Command Recognise(FamilyId family, PicMode mode, const Bytes& packet);
+Command Recognise(FamilyId family, PicMode mode, Packet packet);
 
 class PicInstrument final : public Instrument {
 public:
@@ -67,7 +67,7 @@ public:
     std::uint32_t canBlocksStored() const { return canBlocks_; }
     std::uint32_t canFinishes() const { return canFinishes_; }
 
-    Command recognise(const Bytes& packet) const override { return Recognise(family().id, mode_, packet); }
+    Command recognise(Packet packet) const override { return Recognise(family().id, mode_, packet); }
 
     void writeState(std::ostream& out) const override;
     std::vector<std::string> dumpMemories(const std::filesystem::path& folder) const override;
@@ -79,14 +79,14 @@ public:
 
 protected:
     // With `effect.corruptMemory` a memory write stores one wrong byte.
-    void act(Command command, const Bytes& packet, std::int64_t nowUs, const FaultEffect& effect) override;
+    void act(Command command, Packet packet, std::int64_t nowUs, const FaultEffect& effect) override;
     void onLeave() override;
 
 private:
-    void receiveBootLoader(Command command, const Bytes& packet, std::int64_t nowUs, const FaultEffect& effect);
-    void receiveFirmware(Command command, const Bytes& packet, std::int64_t nowUs, const FaultEffect& effect);
-    void receiveIrig(Command command, const Bytes& packet, std::int64_t nowUs, const FaultEffect& effect);
-    void receiveUlmo(Command command, const Bytes& packet, std::int64_t nowUs);
+    void receiveBootLoader(Command command, Packet packet, std::int64_t nowUs, const FaultEffect& effect);
+    void receiveFirmware(Command command, Packet packet, std::int64_t nowUs, const FaultEffect& effect);
+    void receiveIrig(Command command, Packet packet, std::int64_t nowUs, const FaultEffect& effect);
+    void receiveUlmo(Command command, Packet packet, std::int64_t nowUs);
     void restartInto(PicMode mode, std::int64_t nowUs, std::uint32_t delayMs);
 
     PicMode mode_;

@@ -7,14 +7,14 @@ namespace rovenza::sim {
 
 namespace {
 
-bool IsGoBootLoader(const Bytes& p) { return p.size() >= 3 && p[0] == 0x10 && p[1] == 0x00 && p[2] == 0x00; }
+bool IsGoBootLoader(Packet p) { return p.size() >= 3 && p[0] == 0x10 && p[1] == 0x00 && p[2] == 0x00; }
 
 // Firmware commands of the form 00 02 00 <letter> ...
-bool IsFirmwareCommand(const Bytes& p, std::uint8_t letter, std::size_t minSize) {
+bool IsFirmwareCommand(Packet p, std::uint8_t letter, std::size_t minSize) {
     return p.size() >= minSize && p[0] == 0x00 && p[1] == 0x02 && p[2] == 0x00 && p[3] == letter;
 }
 
-Command RecogniseBootLoader(const Bytes& p) {
+Command RecogniseBootLoader(Packet p) {
     if (IsGoBootLoader(p)) return Command::GoBootLoader;
     if (p.size() < 5) return Command::None;  // no complete header
     switch (p[0]) {
@@ -27,7 +27,7 @@ Command RecogniseBootLoader(const Bytes& p) {
     }
 }
 
-Command RecogniseIrig(const Bytes& p) {
+Command RecogniseIrig(Packet p) {
     static constexpr std::uint8_t kPrmd[] = {'P', 'R', 'M', 'D'};
     if (IsFirmwareCommand(p, 0x50, 8) && std::equal(p.begin() + 4, p.begin() + 8, kPrmd)) return Command::Prmd;
     if (IsFirmwareCommand(p, 0x51, 4)) return Command::FpgaCmd2;
@@ -37,7 +37,7 @@ Command RecogniseIrig(const Bytes& p) {
     return Command::None;
 }
 
-Command RecogniseUlmo(const Bytes& p) {
+Command RecogniseUlmo(Packet p) {
     if (p.size() >= 39 && p[0] == 0x0A && p[1] == 0x00) return Command::CanFirst;
     if (p.size() >= 33 && p[0] == 0x0A && p[1] == 0x01) return Command::CanSecond;
     if (p.size() >= 2 && p[0] == 0x0B && p[1] == 0x00) return Command::CanFinish;
@@ -46,7 +46,7 @@ Command RecogniseUlmo(const Bytes& p) {
 
 }  // namespace
 
-Command Recognise(FamilyId family, PicMode mode, const Bytes& p) {
+Command Recognise(FamilyId family, PicMode mode, Packet p) {
     if (mode == PicMode::BootLoader) return RecogniseBootLoader(p);
     if (IsGoBootLoader(p)) return Command::GoBootLoader;
     if (IsFirmwareCommand(p, 0x0D, 4)) return Command::QueryName;

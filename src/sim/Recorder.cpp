@@ -27,9 +27,12 @@ Recorder::Recorder(const RecorderSetup& setup) : keep_(setup.keep), logFile_(set
 
 Recorder::~Recorder() = default;
 
+std::size_t& Recorder::counter(std::string_view call, std::string_view command) {
+    return counts_.try_emplace({std::string(call), std::string(command)}, 0).first->second;
+}
+
 void Recorder::add(RecordedRequest request) {
-    ++total_;
-    ++counts_[{request.call, request.command}];
+    tally(counter(request.call, request.command));
     if (log_) *log_ << LogLine(request) << '\n';
     if (keep_) requests_.push_back(std::move(request));
 }

@@ -9,7 +9,8 @@
 //   - streamed: each call's requests.log line is written to a file as the call ends, and
 //     nothing else is kept; memory stays bounded however long the run (the file stream's
 //     buffer and one counter per call and command name).
-//   - both, or neither.
+//   - both, or neither. With neither, the bench makes no records of its read, write and reset
+//     requests and only counts them (tally()).
 // count() and total() work in every mode. writeLog(file) gives the same requests.log whichever
 // mode made it.
 #include <cstdint>
@@ -53,8 +54,9 @@ struct RecordedRequest {
 };
 
 struct RecorderSetup {
-    bool keep = true;                           // keep every record in memory
+    bool keep = true;                           // keep every record (and every wait) in memory
     std::optional<std::filesystem::path> log{}; // stream requests.log lines into this file
+    std::optional<std::filesystem::path> waitLog{};  // stream waits.log lines into this file (Waits.h)
 };
 
 class Recorder {
@@ -67,6 +69,16 @@ public:
     Recorder& operator=(const Recorder&) = delete;
 
     void add(RecordedRequest request);
+    // Whether add() needs whole records: they are kept or logged. When they are not, a call's
+    // name and command are all there is to record: tally() counts them as add() would, given
+    // the count of that call and command (counter(); it stays in place while the recorder
+    // lives, so a caller can keep it).
+    bool wantsRecords() const { return keep_ || log_ != nullptr; }
+    std::size_t& counter(std::string_view call, std::string_view command);
+    void tally(std::size_t& counter) {
+        ++total_;
+        ++counter;
+    }
 
     // Kept records only (empty when the recorder keeps none).
     const std::vector<RecordedRequest>& requests() const { return requests_; }

@@ -1,6 +1,7 @@
 #include "SecondGenInstrument.h"
 
 #include <algorithm>
+#include <array>
 #include <fstream>
 #include <stdexcept>
 
@@ -11,14 +12,17 @@ namespace {
 constexpr std::uint32_t kSectors = kConfigFlashSize / kConfigFlashSector;
 constexpr std::uint8_t kNoFlags = 0x01;  // bit 0 is active low: the host reads 0x00
 
-std::uint32_t Address24(const Bytes& p) { return static_cast<std::uint32_t>(p[1] << 16 | p[2] << 8 | p[3]); }
-std::uint16_t Address16(const Bytes& p) { return static_cast<std::uint16_t>(p[1] << 8 | p[2]); }
+std::uint32_t Address24(Packet p) { return static_cast<std::uint32_t>(p[1] << 16 | p[2] << 8 | p[3]); }
+std::uint16_t Address16(Packet p) { return static_cast<std::uint16_t>(p[1] << 8 | p[2]); }
 
 // The data bytes after a frame's fixed part of `header` bytes: `count` of them, as far as the
 // frame holds them.
-Bytes DataOf(const Bytes& p, std::size_t header, std::size_t count) {
-    const std::size_t n = std::min(count, p.size() - header);
-    return Bytes(p.begin() + static_cast<std::ptrdiff_t>(header), p.begin() + static_cast<std::ptrdiff_t>(header + n));
+Packet DataOf(Packet p, std::size_t header, std::size_t count) { return p.subspan(header, std::min(count, p.size() - header)); }
+
+// `count` bytes of `flash` from `address` into `out`.
+void ReadFlashInto(const ConfigFlash& flash, std::uint32_t address, std::size_t count, ReplyBytes& out) {
+    out.resize(count);
+    flash.read(address, count, out.data());
 }
 
 }  // namespace
@@ -58,28 +62,33 @@ SecondGenInstrument::SecondGenInstrument(const InstrumentSpec& setup)
     if (family().id == FamilyId::Zenara) bridge_.emplace(setup);
 }
 
-Bytes SecondGenInstrument::status(bool reportBusy) const {
-    return Bytes{mode_, static_cast<std::uint8_t>(fpgaPower_ ? 1 : 0), static_cast<std::uint8_t>(reportBusy ? 1 : 0), 0x00,
-                 kNoFlags};
+void SecondGenInstrument::status(bool reportBusy, ReplyBytes& out) const {
+    out.append(std::array<std::uint8_t, 5>{mode_, static_cast<std::uint8_t>(fpgaPower_ ? 1 : 0),
+                                           static_cast<std::uint8_t>(reportBusy ? 1 : 0), 0x00, kNoFlags});
 }
 
-void SecondGenInstrument::act(Command command, const Bytes& p, std::int64_t nowUs, const FaultEffect& effect) {
+void SecondGenInstrument::act(Command command, Packet p, std::int64_t nowUs, const FaultEffect& effect) {
     const CommandInfo& info = Info(command);
     switch (command) {
         case Command::SetMode:
             mode_ = p[1];
             break;
         case Command::GetStatus:
-            reply(command, status(busy() || effect.busy), nowUs);
+            status(busy() || effect.busy, reply(command, nowUs));
             return;
         case Command::FlashRead:
-            reply(command, flash_.read(Address24(p), std::min<std::uint32_t>(p[4], kMaxReply)), nowUs);
+            ReadFlashInto(flash_, Address24(p), std::min<std::uint32_t>(p[4], kMaxReply), reply(command, nowUs));
             return;
         case Command::FlashWrite: {
-            Bytes data = DataOf(p, info.headerLength, p[4]);
-            if (effect.corruptMemory) SpoilFlashWrite(data, effect.corruptByte);
+            Packet data = DataOf(p, info.headerLength, p[4]);
+            Bytes spoilt;
+            if (effect.corruptMemory) {
+                spoilt.assign(data.begin(), data.end());
+                SpoilFlashWrite(spoilt, effect.corruptByte);
+                data = spoilt;
+            }
             if (!busy()) flash_.program(Address24(p), data);
-            reply(command, flash_.read(Address24(p), std::min<std::size_t>(p[4], kMaxReply)), nowUs);
+            ReadFlashInto(flash_, Address24(p), std::min<std::uint32_t>(p[4], kMaxReply), reply(command, nowUs));
             return;
         }
         case Command::FlashErase:
@@ -88,16 +97,18 @@ void SecondGenInstrument::act(Command command, const Bytes& p, std::int64_t nowU
             onTime(nowUs);  // an erase of no time is done at once
             break;
         case Command::MemRead: {
-            Bytes out(std::min<std::uint32_t>(p[3], kMaxReply));
+            ReplyBytes& out = reply(command, nowUs);
+            out.resize(std::min<std::uint32_t>(p[3], kMaxReply));
             for (std::size_t i = 0; i < out.size(); ++i) out[i] = eeprom_[(Address16(p) + i) % kEeprom2Size];
-            reply(command, std::move(out), nowUs);
             return;
         }
         case Command::MemWrite: {
-            Bytes data = DataOf(p, info.headerLength, p[3]);
-            if (effect.corruptMemory && !data.empty())
-                data[std::min<std::size_t>(effect.corruptByte.value_or(0), data.size() - 1)] ^= 0x01;
+            const Packet data = DataOf(p, info.headerLength, p[3]);
             for (std::size_t i = 0; i < data.size(); ++i) eeprom_[(Address16(p) + i) % kEeprom2Size] = data[i];
+            if (effect.corruptMemory && !data.empty()) {
+                const std::size_t spoilt = std::min<std::size_t>(effect.corruptByte.value_or(0), data.size() - 1);
+                eeprom_[(Address16(p) + spoilt) % kEeprom2Size] ^= 0x01;
+            }
             if (!data.empty()) eepromRewritten_ = true;
             break;
         }
@@ -111,12 +122,15 @@ void SecondGenInstrument::act(Command command, const Bytes& p, std::int64_t nowU
         case Command::I2cStartRead:
             break;
         case Command::I2cPoll:
-            reply(command, bridge_ ? bridge_->poll(nowUs) : Bytes{0x00}, nowUs);
+            if (bridge_)
+                bridge_->poll(nowUs, reply(command, nowUs));
+            else
+                reply(command, nowUs).push_back(0x00);
             return;
         default:
             return;  // not a request of this instrument: no reply
     }
-    reply(command, Bytes{info.code}, nowUs);  // an acknowledgement: the request code
+    reply(command, nowUs).push_back(info.code);  // an acknowledgement: the request code
 }
 
 void SecondGenInstrument::onTime(std::int64_t nowUs) {

@@ -65,7 +65,7 @@ public:
     // MEM_WRITE stored a byte since the instrument last restarted.
     bool eepromRewritten() const { return eepromRewritten_; }
 
-    Command recognise(const Bytes& packet) const override {
+    Command recognise(Packet packet) const override {
         return RecogniseSecondGeneration(packet.data(), packet.size());
     }
     void closed(std::int64_t nowUs) override;
@@ -85,7 +85,7 @@ protected:
     // `effect.corruptMemory`: MEM_WRITE stores its first byte with bit 0 flipped; FLASH_WRITE
     // clears one bit it should keep (SpoilFlashWrite). `effect.busy`: FLASH_ERASE hangs
     // (Busy stays set, nothing is erased); GET_STATUS reports Busy whatever the erase does.
-    void act(Command command, const Bytes& packet, std::int64_t nowUs, const FaultEffect& effect) override;
+    void act(Command command, Packet packet, std::int64_t nowUs, const FaultEffect& effect) override;
     void onLeave() override;
     void onTime(std::int64_t nowUs) override;
 
@@ -96,7 +96,7 @@ private:
         bool hung;
     };
 
-    Bytes status(bool reportBusy) const;
+    void status(bool reportBusy, ReplyBytes& out) const;
 
     std::uint32_t restartMs_, eraseMs_;
     std::array<std::optional<int>, kModuleSlots> modules_;

@@ -16,7 +16,7 @@ std::unique_ptr<SimulatedBench> SimulatedBench::Create(const BenchOptions& optio
         if (setup.clock != "virtual" && setup.clock != "real")
             throw BenchFileError("clock: must be \"virtual\" or \"real\", not \"" + setup.clock + "\"");
     }
-    auto bench = std::make_unique<SimulatedBench>(setup, RecorderSetup{options.keepRequests, options.requestLog});
+    auto bench = std::make_unique<SimulatedBench>(setup, RecorderSetup{options.keepRequests, options.requestLog, options.waitLog});
     if (bench->virtualClock()) bench->virtualClock()->setSpeed(options.speed);
     return bench;
 }

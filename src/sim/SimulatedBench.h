@@ -14,15 +14,21 @@
 //                               .action = FaultAction::Fail, .on = FaultSide::Read});
 //   bench.setPresent("PC000001", false);    // unplug; true plugs it back in
 //   bench.secondGen("TV000001").eeprom();   // 64 KiB; also flash(), mode(), fpgaPower(), busy()
-//   bench.dump(dir);                        // requests.log + one folder per instrument
+//   bench.waits();                          // every sleep on clock(), apart from the requests
+//                                           // (RecordedWait: start, length asked, time taken);
+//                                           // waitTotals() sums them
+//   bench.dump(dir);                        // requests.log, waits.log, waits.txt + one folder
+//                                           // per instrument
 //
-// Recording: a bench built from a BenchSpec keeps every request in memory for the queries
-// above. Front ends pass BenchOptions::keepRequests = false and a requestLog file instead, so
-// that a long run streams requests.log and keeps nothing (Recorder.h).
+// Recording: a bench built from a BenchSpec keeps every request and every wait in memory for
+// the queries above. Front ends pass BenchOptions::keepRequests = false and requestLog and
+// waitLog files instead, so that a long run streams requests.log and waits.log and keeps
+// nothing but the wait totals per length (Recorder.h, Waits.h).
 //
 // Time: "virtual" (default) runs on a VirtualClock that starts at 0 and advances only by
 // sleeps and the bench's own waits, so tests assert exact times; "real" runs on the system
-// clock. Recorded times are microseconds since the bench was built.
+// clock (SystemClock: sleeps and the bench's waits end at their deadlines, to the
+// microsecond). Recorded times are microseconds since the bench was built.
 //
 // Instruments (first generation, see PicInstrument.h for the wire behaviour):
 //   - listed under {012AD3CE-...} as \\?\usb#vid_1234&pid_<pid>#<serial>#{012ad3ce-...}, pid
@@ -46,7 +52,10 @@
 //                                                                    // programming()
 //
 // Latency: every write, read and reset request waits latencyUs (500) of bench time first, so
-// one exchange costs 1 ms and polling loops end in bench time. Tests that count waits set 0.
+// one exchange costs 1 ms and polling loops end in bench time. Tests that count waits set 0. With
+// a latency below 125 us an I2C_POLL still ends with its USB microframe (125 us of bench time
+// counted from the bench's start). The time the bench waits inside requests is summed in
+// benchWaitUs(), a poll counting as its whole microframe.
 //
 // Faults (FaultPlan.h): per instrument, by request name and occurrence.
 //   fail     the request fails with `code` (default 31): the write request carrying the command,
@@ -100,6 +109,7 @@ struct BenchOptions {
     double speed = 0;                                // virtual clock: see VirtualClock::setSpeed
     bool keepRequests = true;                        // keep every request for the queries
     std::optional<std::filesystem::path> requestLog{};  // stream requests.log into this file
+    std::optional<std::filesystem::path> waitLog{};     // stream waits.log into this file
 };
 
 class SimulatedBench {
@@ -113,13 +123,20 @@ public:
 
     DriverPort& driver() { return *bench_; }
     DeviceInterfaces& interfaces() { return *bench_; }
-    Clock& clock() { return *clock_; }
+    // The host's clock: the bench's clock, every sleep recorded in waits().
+    Clock& clock() { return bench_->hostClock(); }
     // The VirtualClock, or nullptr on the real clock.
     VirtualClock* virtualClock() { return virtual_; }
     Bench& bench() { return *bench_; }
 
     std::int64_t nowUs() { return bench_->nowUs(); }
     std::int64_t nowMs() { return nowUs() / 1000; }
+
+    // The host's waits (every sleep on clock()), apart from the requests.
+    std::vector<RecordedWait> waits() const { return bench_->waits().waits(); }
+    WaitTotals waitTotals() const { return bench_->waits().totals(); }
+    // Bench time the bench itself waited inside requests (Bench::benchWaitUs).
+    std::int64_t benchWaitUs() const { return bench_->benchWaitUs(); }
 
     // Kept requests (every one unless the bench was made not to keep them).
     const std::vector<RecordedRequest>& requests() const { return bench_->recorder().requests(); }

@@ -14,9 +14,13 @@ void VirtualClock::advance(std::chrono::nanoseconds by) {
 }
 
 BenchTime::BenchTime(Clock& clock)
-    : clock_(clock), virtual_(dynamic_cast<VirtualClock*>(&clock)), origin_(clock.counter()) {}
+    : clock_(clock),
+      virtual_(dynamic_cast<VirtualClock*>(&clock)),
+      system_(dynamic_cast<SystemClock*>(&clock)),
+      origin_(clock.counter()) {}
 
 std::int64_t BenchTime::nowUs() {
+    if (virtual_) return (virtual_->nowNs() - origin_) / 1000;  // the bench asks at every request
     const std::int64_t ticks = clock_.counter() - origin_;
     const std::int64_t frequency = clock_.frequency();
     if (frequency <= 0) return 0;
@@ -26,8 +30,26 @@ std::int64_t BenchTime::nowUs() {
 
 void BenchTime::waitUs(std::int64_t us) {
     if (us <= 0) return;
+    askedUs_.fetch_add(us, std::memory_order_relaxed);
+    pass(us);
+}
+
+void BenchTime::waitUntilUs(std::int64_t atUs) { waitUs(atUs - nowUs()); }
+
+void BenchTime::waitPeriodEnd(std::int64_t periodUs) {
+    if (periodUs <= 0) return;
+    askedUs_.fetch_add(periodUs, std::memory_order_relaxed);
+    const std::int64_t now = nowUs();
+    pass((now / periodUs + 1) * periodUs - now);
+}
+
+void BenchTime::pass(std::int64_t us) {
     if (virtual_) {
         virtual_->advance(std::chrono::microseconds(us));
+        return;
+    }
+    if (system_) {
+        system_->sleepUntil(system_->counter() + us * 1000);  // the system clock counts nanoseconds
         return;
     }
     // Takes the whole milliseconds owed, this wait's included, and leaves the rest owed.

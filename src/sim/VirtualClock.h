@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "platform/Clock.h"
+#include "platform/HostBackends.h"
 
 namespace rovenza::sim {
 
@@ -31,22 +32,35 @@ private:
 };
 
 // The bench's view of any Clock: microseconds since the bench was built, and waits. On a
-// VirtualClock a wait of any length advances it exactly; on a real clock sub-millisecond
-// waits are gathered until they add up to whole milliseconds. Waits may come from several
-// threads at once.
+// VirtualClock a wait of any length advances it exactly; on the system clock a wait ends at its
+// deadline to the microsecond (SystemClock::sleepUntil); on any other real clock, which sleeps
+// whole milliseconds only, waits below one millisecond are gathered until they add up to whole
+// milliseconds. Waits may come from several threads at once.
 class BenchTime {
 public:
     explicit BenchTime(Clock& clock);
     std::int64_t nowUs();
     void waitUs(std::int64_t us);
     void waitMs(std::uint32_t ms) { waitUs(static_cast<std::int64_t>(ms) * 1000); }
+    // Waits until bench time `atUs`; at once when it has passed.
+    void waitUntilUs(std::int64_t atUs);
+    // Waits until the end of the current period of `periodUs` (periods counted from the
+    // bench's start), which counts as a whole period waited: whatever the host did since the
+    // period began falls inside it, as a bus's schedule hides it.
+    void waitPeriodEnd(std::int64_t periodUs);
+    // The waits asked of this bench time so far, in microseconds.
+    std::int64_t askedUs() const { return askedUs_.load(std::memory_order_relaxed); }
     Clock& clock() { return clock_; }
 
 private:
+    void pass(std::int64_t us);  // lets `us` of bench time pass, uncounted
+
     Clock& clock_;
     VirtualClock* virtual_;
+    SystemClock* system_;
     std::int64_t origin_;
-    std::atomic<std::int64_t> owedUs_{0};  // real clock only: waits below one millisecond not yet slept
+    std::atomic<std::int64_t> owedUs_{0};  // a millisecond clock only: waits below one millisecond not yet slept
+    std::atomic<std::int64_t> askedUs_{0};
 };
 
 }  // namespace rovenza::sim

@@ -1,6 +1,7 @@
 #include "VELKUSB.h"
 
 #include <algorithm>
+#include <array>
 
 #include "CommandTrace.h"
 #include "VELKUSB_Const.h"
@@ -16,13 +17,19 @@ void PutLe32(std::uint8_t* out, std::uint32_t value) {
     for (int i = 0; i < 4; ++i) out[i] = static_cast<std::uint8_t>(value >> (8 * i));
 }
 
-}  // namespace
-
-Bytes EncodeRequestHeader(const RequestHeader& header) {
-    Bytes record(8);
+// The 8-byte input record of a read or write request.
+std::array<std::uint8_t, 8> HeaderRecord(const RequestHeader& header) {
+    std::array<std::uint8_t, 8> record;
     PutLe32(record.data(), header.Pipe);
     PutLe32(record.data() + 4, header.Parameter);
     return record;
+}
+
+}  // namespace
+
+Bytes EncodeRequestHeader(const RequestHeader& header) {
+    const auto record = HeaderRecord(header);
+    return Bytes(record.begin(), record.end());
 }
 
 // Byte 3 of a command or reply names it in the trace; a buffer too short to have one gives 0.
@@ -53,24 +60,26 @@ std::uint32_t CommandExchange(const Context& ctx, Handle handle, const std::uint
                               std::uint32_t readParameter, std::uint8_t* reply, std::uint32_t& replyLimit) {
     std::uint32_t returned = 0;
     std::uint32_t error = 0;
-    const std::int64_t frequency = ctx.clock.frequency();
-    const Bytes writeHeader = EncodeRequestHeader({kPipeWrite, writeParameter});
-    std::int64_t t0 = ctx.clock.counter();
+    // The trace times each request; untraced, the clock is not read.
+    const auto now = [&] { return ctx.trace ? ctx.clock.counter() : 0; };
+    const std::int64_t frequency = ctx.trace ? ctx.clock.frequency() : 0;
+    const auto writeHeader = HeaderRecord({kPipeWrite, writeParameter});
+    std::int64_t t0 = now();
     // The driver carries the output buffer of a METHOD_IN_DIRECT request to the instrument.
     const bool written = ctx.driver.ioControl(handle, kIoctlWrite, writeHeader.data(), 8,
                                               const_cast<std::uint8_t*>(command), commandLength, returned, error);
-    std::int64_t t1 = ctx.clock.counter();
+    std::int64_t t1 = now();
     if (ctx.trace)
         ctx.trace->Write(WriteLine(TraceCode(command, commandLength), ElapsedMilliseconds(t0, t1, frequency)));
     if (!written) return FailureCode(error);
 
-    const Bytes readHeader = EncodeRequestHeader({kPipeRead, readParameter});
+    const auto readHeader = HeaderRecord({kPipeRead, readParameter});
     const std::uint32_t bufferSize = replyLimit;
     returned = 0;
     error = 0;
-    t0 = ctx.clock.counter();
+    t0 = now();
     const bool read = ctx.driver.ioControl(handle, kIoctlRead, readHeader.data(), 8, reply, replyLimit, returned, error);
-    t1 = ctx.clock.counter();
+    t1 = now();
     if (ctx.trace)
         ctx.trace->Write(ReadLine(TraceCode(reply, bufferSize), ElapsedMilliseconds(t0, t1, frequency), returned));
     if (!read) return FailureCode(error);
@@ -109,25 +118,35 @@ void CloseChannel2(const Context& ctx, Handle& handle) {
     handle = kInvalidHandle;
 }
 
-std::uint32_t CommandExchange2(const Context& ctx, Handle handle, const Bytes& command, std::uint32_t parameter,
-                               Bytes& reply) {
-    reply.clear();
+std::uint32_t CommandExchange2(const Context& ctx, Handle handle, std::span<const std::uint8_t> command,
+                               std::uint32_t parameter, std::array<std::uint8_t, kReply2Size>& reply,
+                               std::uint32_t& replyLength) {
+    replyLength = 0;
     if (handle == kInvalidHandle) return kErrorInvalidHandle;
     std::uint32_t returned = 0;
     std::uint32_t error = 0;
-    const Bytes writeHeader = EncodeRequestHeader({kPipeWrite, parameter});
+    const auto writeHeader = HeaderRecord({kPipeWrite, parameter});
     if (!ctx.driver.ioControl(handle, kIoctlWrite2, writeHeader.data(), 8, const_cast<std::uint8_t*>(command.data()),
                               static_cast<std::uint32_t>(command.size()), returned, error))
         return FailureCode(error);
 
-    Bytes buffer(64, 0);
-    const Bytes readHeader = EncodeRequestHeader({kPipeRead, parameter});
+    reply.fill(0);
+    const auto readHeader = HeaderRecord({kPipeRead, parameter});
     returned = 0;
     error = 0;
-    if (!ctx.driver.ioControl(handle, kIoctlRead2, readHeader.data(), 8, buffer.data(), 64, returned, error))
+    if (!ctx.driver.ioControl(handle, kIoctlRead2, readHeader.data(), 8, reply.data(), kReply2Size, returned, error))
         return FailureCode(error);
-    buffer.resize(std::min<std::uint32_t>(returned, 64));
-    reply = std::move(buffer);
+    replyLength = std::min(returned, kReply2Size);
+    return 0;
+}
+
+std::uint32_t CommandExchange2(const Context& ctx, Handle handle, const Bytes& command, std::uint32_t parameter,
+                               Bytes& reply) {
+    reply.clear();
+    std::array<std::uint8_t, kReply2Size> buffer;
+    std::uint32_t length = 0;
+    if (const auto code = CommandExchange2(ctx, handle, command, parameter, buffer, length)) return code;
+    reply.assign(buffer.begin(), buffer.begin() + length);
     return 0;
 }
 

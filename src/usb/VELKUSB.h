@@ -2,7 +2,9 @@
 // Driver channels: the requests of both driver generations and the command exchange built on
 // them. Nothing here raises for a driver or device failure; every operation returns the
 // system error code (0 for success).
+#include <array>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -34,5 +36,11 @@ std::uint32_t OpenChannel2(const Context& ctx, const std::string& path, Handle& 
 void CloseChannel2(const Context& ctx, Handle& handle);
 std::uint32_t CommandExchange2(const Context& ctx, Handle handle, const Bytes& command,
                                std::uint32_t parameter, Bytes& reply);
+// The same on buffers, for requests repeated a great many times: the reply's bytes go to
+// `reply` and their count to `replyLength` (0 when the exchange fails).
+inline constexpr std::uint32_t kReply2Size = 64;
+std::uint32_t CommandExchange2(const Context& ctx, Handle handle, std::span<const std::uint8_t> command,
+                               std::uint32_t parameter, std::array<std::uint8_t, kReply2Size>& reply,
+                               std::uint32_t& replyLength);
 
 }  // namespace rovenza

@@ -44,19 +44,28 @@ std::uint32_t GET_STATUS(const Context& ctx, Handle handle, Gen2Status& status) 
     return DecodeStatus(reply, status);
 }
 
+// The flash requests keep their frames and replies in place: a flash image is millions of them.
 std::uint32_t FLASH_READ(const Context& ctx, Handle handle, std::uint32_t address, std::uint8_t count, Bytes& data) {
-    Bytes reply;
-    if (const auto code = Exchange(ctx, handle, FlashReadFrame(address, count), reply)) return code;
-    data = CutReply(reply, count);
+    std::uint8_t frame[5];
+    std::array<std::uint8_t, kReply2Size> reply;
+    std::uint32_t replyLength = 0;
+    const std::size_t length = PutFlashReadFrame(frame, address, count);
+    if (const auto code = CommandExchange2(ctx, handle, {frame, length}, kDefaultParameter, reply, replyLength))
+        return code;
+    const auto cut = CutReply({reply.data(), replyLength}, count);
+    data.assign(cut.begin(), cut.end());
     return 0;
 }
 
 std::uint32_t FLASH_WRITE(const Context& ctx, Handle handle, std::uint32_t address, const Bytes& data) {
     if (data.size() > kFlashWriteLimit) return kErrorInvalidParameter;
-    Bytes reply;
-    if (const auto code = Exchange(ctx, handle, FlashWriteFrame(address, data.data(), data.size()), reply))
+    std::uint8_t frame[5 + kFlashWriteLimit];
+    std::array<std::uint8_t, kReply2Size> reply;
+    std::uint32_t replyLength = 0;
+    const std::size_t length = PutFlashWriteFrame(frame, address, data.data(), data.size());
+    if (const auto code = CommandExchange2(ctx, handle, {frame, length}, kDefaultParameter, reply, replyLength))
         return code;
-    return CheckFlashWriteEcho(reply, data.data(), data.size());
+    return CheckFlashWriteEcho({reply.data(), replyLength}, data.data(), data.size());
 }
 
 std::uint32_t FLASH_ERASE(const Context& ctx, Handle handle) { return Send(ctx, handle, FlashEraseFrame()); }

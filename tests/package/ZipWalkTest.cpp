@@ -202,3 +202,29 @@ TEST(ZipWalk, SettingTheArchiveNameReadsEveryLocalHeader) {
 
 }  // namespace
 }  // namespace rovenza
+
+namespace rovenza {
+namespace {
+
+// The CRC-32 folds eight bytes at a time: the same value as bit by bit, whatever the length and
+// wherever a buffer is split.
+TEST(Crc32Test, EightBytesAtATimeAgreeWithTheBitwiseDefinition) {
+    EXPECT_EQ(Crc32(0, "123456789", 9), 0xCBF43926u);
+    const auto bitwise = [](const std::string& s) {
+        std::uint32_t c = 0xFFFFFFFFu;
+        for (const unsigned char b : s) {
+            c ^= b;
+            for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+        }
+        return ~c;
+    };
+    std::string text;
+    for (int i = 0; i < 41; ++i) text += static_cast<char>(i * 37 + 11);
+    for (std::size_t length = 0; length <= text.size(); ++length)
+        for (std::size_t split = 0; split <= length; ++split)
+            ASSERT_EQ(Crc32(Crc32(0, text.data(), split), text.data() + split, length - split), bitwise(text.substr(0, length)))
+                << length << " split at " << split;
+}
+
+}  // namespace
+}  // namespace rovenza

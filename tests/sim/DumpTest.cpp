@@ -1,8 +1,9 @@
-// The bench dump: requests.log line by line (kept in memory or streamed), and each
-// instrument's folder.
+// The bench dump: requests.log and the host's waits line by line (kept in memory or streamed),
+// and each instrument's folder.
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <tuple>
 
 #include "support/BenchFixture.h"
 #include "support/TempDir.h"
@@ -209,6 +210,45 @@ TEST(BenchDump, AStreamingRecorderWritesTheSameRequestsLogAndKeepsNothing) {
     EXPECT_EQ(expected.size(), kept.requests().size());
     EXPECT_EQ(FileLines(dir.path() / "live" / "requests.log"), expected);
     EXPECT_EQ(FileLines(dir.path() / "elsewhere" / "requests.log"), expected);
+}
+
+// The host's sleeps go to waits.log and waits.txt, apart from the requests, whether the bench
+// keeps them or streams them; the bench's own waits (here a read that times out) are summed
+// beside them.
+TEST(BenchDump, TheHostsWaitsAreLoggedApartFromTheRequestsAndSummed) {
+    const sim::BenchSpec setup = BenchOf({BenchInstrument(FamilyId::PowerController, "PC000001", true)});
+    TempDir dir;
+    sim::SimulatedBench kept(setup);
+    sim::SimulatedBench streamed(
+        setup, {.keep = false, .log = dir.path() / "live" / "requests.log", .waitLog = dir.path() / "live" / "waits.log"});
+    for (sim::SimulatedBench* bench : {&kept, &streamed}) {
+        RawDriver raw(bench->driver());
+        bench->clock().sleep(5);
+        const Handle h = raw.open(FirstGenerationPath("0dac", "PC000001"));
+        raw.read(h, 1, 20);  // no reply pending: the bench waits 20 ms and fails the read
+        bench->clock().sleep(5);
+        bench->clock().sleep(1);
+        raw.close(h);
+    }
+    EXPECT_EQ(kept.requests().size(), 3u);
+    EXPECT_EQ(kept.waits(), (std::vector<sim::RecordedWait>{{0, 5000, 5000}, {25000, 5000, 5000}, {30000, 1000, 1000}}));
+    EXPECT_TRUE(streamed.waits().empty());
+    const sim::WaitTotals totals = streamed.waitTotals();
+    EXPECT_EQ(std::tuple(totals.count, totals.askedUs, totals.tookUs, totals.shorter), std::tuple(3u, 11000, 11000, 0u));
+
+    kept.dump(dir.path() / "kept");
+    streamed.dump(dir.path() / "live");
+    const std::vector<std::string> log{"0.000\t5.000\t5.000", "25.000\t5.000\t5.000", "30.000\t1.000\t1.000"};
+    const std::vector<std::string> summary{
+        "waits=3", "askedMs=11.000", "tookMs=11.000", "shorter=0", "longestOverMs=0.000", "benchWaitMs=20.000",
+        "nowMs=31.000", "length 1.000 ms: waits=1 tookMs=1.000 longestOverMs=0.000",
+        "length 5.000 ms: waits=2 tookMs=10.000 longestOverMs=0.000"};
+    for (const char* folder : {"kept", "live"}) {
+        SCOPED_TRACE(folder);
+        EXPECT_EQ(FileLines(dir.path() / folder / "waits.log"), log);
+        EXPECT_EQ(FileLines(dir.path() / folder / "waits.txt"), summary);
+        EXPECT_EQ(FileLines(dir.path() / folder / "requests.log").size(), 3u);
+    }
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <setupapi.h>
 
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -238,6 +239,19 @@ TEST(Win32ClockTest, CounterNeverRunsBackwardsAndHasAFrequency) {
         const std::int64_t now = clock.counter();
         ASSERT_GE(now, previous);
         previous = now;
+    }
+}
+
+TEST(Win32ClockTest, WaitsAreNeverShorterThanAsked) {
+    Win32Clock clock;
+    const std::int64_t frequency = clock.frequency();
+    for (const std::uint32_t ms : {1u, 3u, 2u, 0u, 1u}) {
+        SCOPED_TRACE(ms);
+        const auto start = std::chrono::steady_clock::now();
+        const std::int64_t counter = clock.counter();
+        clock.sleep(ms);
+        EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(ms));
+        EXPECT_GE((clock.counter() - counter) * 1000, static_cast<std::int64_t>(ms) * frequency);
     }
 }
 

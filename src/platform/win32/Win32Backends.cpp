@@ -176,9 +176,59 @@ bool Win32DeviceInterfaces::enumerate(const InterfaceClassGuid& cls, std::vector
 
 // --- Clock and debugger output ----------------------------------------------------------------
 
+namespace {
+
+// Not in every SDK's headers: a timer that expires to a fraction of a millisecond rather than
+// at the next tick of the system timer (Windows 10 1803 and later).
+constexpr DWORD kHighResolutionTimer = 0x00000002;
+// The last part of a wait is spun on the performance counter: even a high-resolution timer
+// fires some hundreds of microseconds late.
+constexpr std::int64_t kSpinMicroseconds = 500;
+
+// The waiting thread's own timer, made at its first wait and closed when the thread ends.
+class ThreadTimer {
+public:
+    ThreadTimer() {
+        constexpr DWORD access = TIMER_MODIFY_STATE | SYNCHRONIZE;
+        handle_ = ::CreateWaitableTimerExW(nullptr, nullptr, kHighResolutionTimer, access);
+        if (handle_ == nullptr) handle_ = ::CreateWaitableTimerExW(nullptr, nullptr, 0, access);
+    }
+    ~ThreadTimer() {
+        if (handle_ != nullptr) ::CloseHandle(handle_);
+    }
+    ThreadTimer(const ThreadTimer&) = delete;
+    ThreadTimer& operator=(const ThreadTimer&) = delete;
+
+    // Waits about `hundredsOfNs` (at least one system tick without a high-resolution timer).
+    void wait(std::int64_t hundredsOfNs) {
+        LARGE_INTEGER due{};
+        due.QuadPart = -hundredsOfNs;  // negative: relative to now
+        if (handle_ != nullptr && ::SetWaitableTimer(handle_, &due, 0, nullptr, nullptr, FALSE) &&
+            ::WaitForSingleObject(handle_, INFINITE) == WAIT_OBJECT_0)
+            return;
+        ::Sleep(static_cast<DWORD>(hundredsOfNs / 10'000));
+    }
+
+private:
+    HANDLE handle_ = nullptr;
+};
+
+// `ticks` of a counter running at `frequency`, in units of `unit` per second, rounded up.
+std::int64_t Convert(std::int64_t ticks, std::int64_t frequency, std::int64_t unit) {
+    return ticks / frequency * unit + (ticks % frequency * unit + frequency - 1) / frequency;
+}
+
+}  // namespace
+
 void Win32Clock::sleep(std::uint32_t ms) {
-    // 0xFFFFFFFF would be INFINITE to the system; no wait of ours is meant to last for ever.
-    ::Sleep(ms == INFINITE ? INFINITE - 1 : ms);
+    // The wait ends at an absolute deadline on the performance counter, never before it.
+    const std::int64_t frequency = this->frequency();
+    const std::int64_t deadline = counter() + Convert(ms, 1000, frequency);
+    const std::int64_t spin = Convert(kSpinMicroseconds, 1'000'000, frequency);
+    thread_local ThreadTimer timer;
+    for (std::int64_t left = deadline - counter(); left > spin; left = deadline - counter())
+        timer.wait(Convert(left - spin, frequency, 10'000'000));
+    while (counter() < deadline) ::YieldProcessor();
 }
 
 std::int64_t Win32Clock::counter() {

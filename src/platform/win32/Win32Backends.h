@@ -1,7 +1,7 @@
 #pragma once
 // The real Windows backend of the platform layer: the maker's driver through CreateFileA,
 // DeviceIoControl and CloseHandle; the device set-up walk of "SetupApi.dll", bound by name at its
-// first use; Sleep and the performance counter; OutputDebugStringA. Compiled only for Windows.
+// first use; waitable timers and the performance counter; OutputDebugStringA. Compiled only for Windows.
 // The header itself carries no <windows.h>, so whoever includes it stays free of the system's
 // macros.
 #include <string>
@@ -36,7 +36,9 @@ public:
 
 class Win32Clock final : public Clock {
 public:
-    void sleep(std::uint32_t ms) override;  // Sleep
+    // Until the performance counter has passed `ms` milliseconds: a high-resolution waitable
+    // timer of the thread's own, then a spin over the last half millisecond.
+    void sleep(std::uint32_t ms) override;
     std::int64_t counter() override;        // QueryPerformanceCounter
     std::int64_t frequency() override;      // QueryPerformanceFrequency
 };
