@@ -247,9 +247,9 @@ HWND FindDialog(const Program& program, const std::string& caption) {
     return search.found;
 }
 
-HWND WaitForDialog(const Program& program, const std::string& caption) {
+HWND WaitForDialog(const Program& program, const std::string& caption, double seconds = 30) {
     HWND dialog = nullptr;
-    WaitFor([&] { return (dialog = FindDialog(program, caption)) != nullptr; });
+    WaitFor([&] { return (dialog = FindDialog(program, caption)) != nullptr; }, seconds);
     Check(dialog != nullptr, "the window \"" + caption + "\" appeared, owned by the main window");
     return dialog;
 }
@@ -408,7 +408,10 @@ std::string ReadFile(const std::string& path) {
 void MainWindowAndRun(const std::string& exe, const std::string& work, const std::string& shots) {
     const std::string bench = WriteFile(work + "\\pc.json",
         R"({"clock":"virtual","instruments":[{"family":"VK101 Power Controller","serial":"PC000001"}]})");
-    Program program = Start(exe, "--simulate=" + bench + " --speed 8 --program-folder " + work + "\\pc");
+    // At the instrument's own pace: the bench's waits are whole milliseconds then, which the
+    // system's sleep keeps (a faster bench would wait fractions that Windows rounds to nothing,
+    // and the bar would jump to its end). The upgrade takes some twenty seconds.
+    Program program = Start(exe, "--simulate=" + bench + " --speed 1 --program-folder " + work + "\\pc");
     HWND main = program.main;
     if (!main) return;
     Settle(main);
@@ -490,7 +493,7 @@ void MainWindowAndRun(const std::string& exe, const std::string& work, const std
     const bool running = WaitFor([&] {
         seen = Text(caption);
         position = static_cast<int>(SendMessageA(bar, PBM_GETPOS, 0, 0));
-        return seen.rfind("Uploading... (", 0) == 0 && position >= 10 && position < 99;
+        return seen.rfind("Uploading... (", 0) == 0 && position >= 40 && position < 99;
     });
     Check(running, "caption during the run: \"" + seen + "\", bar at " + std::to_string(position));
     const std::size_t open = seen.find('(');
@@ -505,7 +508,7 @@ void MainWindowAndRun(const std::string& exe, const std::string& work, const std
     SendMessageA(main, WM_CLOSE, 0, 0);
     Check(IsWindow(main) && IsWindowVisible(main), "closing refused while uploading");
 
-    HWND box = WaitForDialog(program, std::string(kAppCaption));
+    HWND box = WaitForDialog(program, std::string(kAppCaption), 120);
     if (box) {
         CheckEqual(MessageText(box), std::string("Firmware upgrade successful!"), "final message");
         Check(!IsWindowEnabled(Item(main, MainControl::bUpload)), "inputs still disabled while the message is up");
