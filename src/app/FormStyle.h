@@ -1,10 +1,16 @@
 #pragma once
 // The look every window of the program shares: Tahoma 8 pt (11 pixels high), controls placed
 // at fixed pixel positions of a fixed-size client area.
+#include <string>
+#include <string_view>
+#include <type_traits>
+
 #include <QFont>
 #include <QPalette>
 #include <QString>
 #include <QWidget>
+
+#include "frontend/Forms.h"
 
 namespace rovenza {
 
@@ -13,8 +19,8 @@ namespace rovenza {
 inline constexpr char kWineTahomaFile[] = "/usr/share/wine/fonts/tahoma.ttf";
 
 inline QFont FormFont() {
-    QFont font(QStringLiteral("Tahoma"));
-    font.setPixelSize(11);
+    QFont font(QString::fromLatin1(kFormFontFamily.data(), static_cast<qsizetype>(kFormFontFamily.size())));
+    font.setPixelSize(kFormFontPixels);
     return font;
 }
 
@@ -36,6 +42,22 @@ W* PlaceControl(QWidget* form, const char* name, int left, int top, int width, i
     control->setFont(FormFont());
     control->setGeometry(left, top, width, height);
     return control;
+}
+
+// The texts of the shared form tables are plain ASCII.
+inline QString Latin1(std::string_view text) {
+    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// Creates a control of type W as laid out by `spec`: its name, position, size and caption.
+template <class W>
+W* PlaceControl(QWidget* form, const ControlSpec& spec) {
+    const std::string name(spec.name);
+    if constexpr (std::is_constructible_v<W, QString, QWidget*>) {
+        if (!spec.caption.empty())
+            return PlaceControl<W>(form, name.c_str(), spec.left, spec.top, spec.width, spec.height, Latin1(spec.caption));
+    }
+    return PlaceControl<W>(form, name.c_str(), spec.left, spec.top, spec.width, spec.height);
 }
 
 // The width that a label, push button or check box has for its caption in its current font

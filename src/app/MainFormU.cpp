@@ -19,29 +19,16 @@
 #include "app/FormStyle.h"
 #include "app/GuiThreadCall.h"
 #include "app/SystemText.h"
-#include "devices/USBDevice.h"
-#include "frontend/Progress.h"
 #include "package/WorkFolder.h"
 
 namespace rovenza {
 
-namespace {
-
-constexpr const char* kCaption = "Rovenza";
-constexpr int kClientWidth = 414;
-constexpr int kClientHeight = 108;
-constexpr int kLabelSpacing = 3;  // between the file-name box and its label
-
-}  // namespace
 
 TMainForm::TMainForm(std::vector<std::string> args, const Context& ctx, UpgraderFactory createUpgrader,
                      QWidget* parent)
-    : QWidget(parent, Qt::Window | kCloseBoxOnly),
-      args_(std::move(args)),
-      ctx_(ctx),
-      createUpgrader_(std::move(createUpgrader)) {
+    : QWidget(parent, Qt::Window | kCloseBoxOnly), MainWindowLogic(std::move(args), ctx, std::move(createUpgrader)) {
     setFont(FormFont());
-    setFixedSize(kClientWidth, kClientHeight);
+    setFixedSize(kMainClient.width, kMainClient.height);
     CreateControls();
     FormCreate();
 }
@@ -51,62 +38,74 @@ TMainForm::~TMainForm() {
     // down regardless keeps serving its worker (the message box, the completion handler)
     // until the upgrade has ended, since the worker cannot be stopped part-way.
     while (UploadThread) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    lastWorker_.reset();
+    WaitForWorker();
 }
 
 void TMainForm::CreateControls() {
-    Label1 = PlaceControl<QLabel>(this, "Label1", 13, 8, 36, 13, QStringLiteral("Device:"));
+    Label1 = PlaceControl<QLabel>(this, Spec(MainControl::Label1));
 
-    cbDeviceList = PlaceControl<QComboBox>(this, "cbDeviceList", 64, 5, 235, 21);
+    cbDeviceList = PlaceControl<QComboBox>(this, Spec(MainControl::cbDeviceList));
     cbDeviceList->setEditable(false);
-    for (const FamilyEntry& family : kFamilies)
-        cbDeviceList->addItem(QString::fromLatin1(family.listText.data(), static_cast<qsizetype>(family.listText.size())));
+    for (const FamilyEntry& family : kFamilies) cbDeviceList->addItem(Latin1(family.listText));
 
-    bUpload = PlaceControl<QPushButton>(this, "bUpload", 332, 31, 75, 21, QStringLiteral("Upload"));
+    bUpload = PlaceControl<QPushButton>(this, Spec(MainControl::bUpload));
 
-    lFWProcessing = PlaceControl<QLabel>(this, "lFWProcessing", 13, 60, 63, 13, QStringLiteral("Processing..."));
+    lFWProcessing = PlaceControl<QLabel>(this, Spec(MainControl::lFWProcessing));
     SetTextColor(lFWProcessing, Qt::red);
     lFWProcessing->hide();
 
-    pbFWProcessing = PlaceControl<QProgressBar>(this, "pbFWProcessing", 13, 76, 295, 17);
-    pbFWProcessing->setRange(0, 100);
+    pbFWProcessing = PlaceControl<QProgressBar>(this, Spec(MainControl::pbFWProcessing));
+    pbFWProcessing->setRange(0, kProgressMax);
     pbFWProcessing->setValue(0);
     pbFWProcessing->setTextVisible(false);
     pbFWProcessing->hide();
 
-    leUpgrade = PlaceControl<QLineEdit>(this, "leUpgrade", 64, 32, 235, 21);
-    const QString fileLabel = QStringLiteral("File name:");
+    for (const FileFilter& filter : kPackageFilters) OpenDialog1.Filter << Latin1(filter.description);
+    OpenDialog1.DefaultExt = Latin1(kPackageExtension);
+
+    leUpgrade = PlaceControl<QLineEdit>(this, Spec(MainControl::leUpgrade));
+    const ControlSpec& box = Spec(MainControl::leUpgrade);
+    const QString fileLabel = Latin1(kFileNameLabel);
     const int fileLabelWidth = QFontMetrics(FormFont()).horizontalAdvance(fileLabel);
-    leUpgradeLabel = PlaceControl<QLabel>(this, "leUpgradeLabel", 64 - kLabelSpacing - fileLabelWidth,
-                                          32 + (21 - 13) / 2, fileLabelWidth, 13, fileLabel);
+    leUpgradeLabel = PlaceControl<QLabel>(this, "leUpgradeLabel", box.left - kFileNameLabelGap - fileLabelWidth,
+                                          box.top + (box.height - 13) / 2, fileLabelWidth, 13, fileLabel);
     leUpgradeLabel->setBuddy(leUpgrade);
 
-    bopenDialog = PlaceControl<QPushButton>(this, "bopenDialog", 302, 31, 24, 23, QStringLiteral("..."));
+    bopenDialog = PlaceControl<QPushButton>(this, Spec(MainControl::bopenDialog));
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
-    Timer1->setInterval(30);
+    Timer1->setInterval(kProgressIntervalMs);
 
-    lVer = PlaceControl<QLabel>(this, "lVer", 314, 8, 42, 13, QStringLiteral("Version: "));
-    lVersion = PlaceControl<QLabel>(this, "lVersion", 370, 8, 16, 13, QStringLiteral("1.1"));
+    lVer = PlaceControl<QLabel>(this, Spec(MainControl::lVer));
+    lVersion = PlaceControl<QLabel>(this, Spec(MainControl::lVersion));
 
-    setTabOrder(cbDeviceList, bUpload);
-    setTabOrder(bUpload, pbFWProcessing);
-    setTabOrder(pbFWProcessing, leUpgrade);
-    setTabOrder(leUpgrade, bopenDialog);
+    for (std::size_t i = 1; i < kMainTabOrder.size(); ++i)
+        setTabOrder(Control(kMainTabOrder[i - 1]), Control(kMainTabOrder[i]));
 
-    connect(bUpload, &QPushButton::clicked, this, &TMainForm::bUploadClick);
+    connect(bUpload, &QPushButton::clicked, this, [this] { bUploadClick(); });
     connect(bopenDialog, &QPushButton::clicked, this, &TMainForm::bopenDialogClick);
-    connect(Timer1, &QTimer::timeout, this, &TMainForm::Timer1Timer);
+    connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
+}
+
+QWidget* TMainForm::Control(MainControl control) const {
+    switch (control) {
+    case MainControl::Label1: return Label1;
+    case MainControl::cbDeviceList: return cbDeviceList;
+    case MainControl::bUpload: return bUpload;
+    case MainControl::lFWProcessing: return lFWProcessing;
+    case MainControl::pbFWProcessing: return pbFWProcessing;
+    case MainControl::leUpgrade: return leUpgrade;
+    case MainControl::bopenDialog: return bopenDialog;
+    case MainControl::lVer: return lVer;
+    case MainControl::lVersion: return lVersion;
+    }
+    return nullptr;
 }
 
 void TMainForm::FormCreate() {
-    UploadThread = nullptr;
-    cbDeviceList->setCurrentIndex(0);
-    lVersion->setText(QString::fromLatin1(ROVENZA_VERSION));
+    MainWindowLogic::FormCreate();
     FitCaptions(this);
-    setWindowTitle(QString::fromLatin1(kCaption));
-    CreateProgramFolders(ctx_.folders);
 }
 
 void TMainForm::showEvent(QShowEvent* event) {
@@ -122,29 +121,10 @@ void TMainForm::showEvent(QShowEvent* event) {
     FormShow();
 }
 
-void TMainForm::FormShow() {
-    // Switches are whole arguments, compared case-sensitively; the argument after "\D" or
-    // "\F" is always taken as its value, even when it looks like a switch.
-    std::size_t cursor = 0;
-    while (cursor < args_.size()) {
-        const std::string& argument = args_[cursor++];
-        if (argument == "\\D") {
-            if (cursor < args_.size()) {
-                const int position = FindFamily(args_[cursor++]);
-                cbDeviceList->setCurrentIndex(position >= 0 ? position : 0);
-            }
-        } else if (argument == "\\F") {
-            leUpgrade->setText(cursor < args_.size() ? FromSystemText(args_[cursor++]) : QString());
-        } else if (argument == "\\U") {
-            bUploadClick();
-        } else if (argument == "\\C") {
-            CloseWhenDone = true;
-        }
-    }
-}
+void TMainForm::FormShow() { ReadCommandLine(); }
 
 void TMainForm::bopenDialogClick() {
-    OpenDialog1.InitialDir = PathText(ctx_.folders.packages);
+    OpenDialog1.InitialDir = PathText(context().folders.packages);
     QFileDialog dialog(this);
     dialog.setObjectName(QStringLiteral("OpenDialog1"));
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
@@ -157,111 +137,55 @@ void TMainForm::bopenDialogClick() {
     if (!files.isEmpty()) leUpgrade->setText(QDir::toNativeSeparators(files.first()));
 }
 
-void TMainForm::bUploadClick() {
-    // One upgrade at a time: the button is disabled while one runs, and a second "\U" on the
-    // command line is ignored.
-    if (UploadThread) return;
-    // The previous worker may still be freeing its upgrader; the next one starts after it.
-    lastWorker_.reset();
-
-    lastWorker_ = std::make_unique<TUploadThread>(*this);
-    TUploadThread* thread = lastWorker_.get();
-    UploadThread = thread;
-    try {
-        thread->Device = createUpgrader_(cbDeviceList->currentIndex(), ctx_);
-    } catch (...) {
-        // Reported like any failed run: the worker shows "Error".
-    }
-
-    Timer1->start();
-    pbFWProcessing->show();
-    lFWProcessing->show();
-    SetUploadControlsEnabled(false);
-
-    thread->PackageFileName = ToSystemText(leUpgrade->text());
-    thread->start();
-}
-
-bool TMainForm::FormClose() { return UploadThread == nullptr; }
-
 void TMainForm::closeEvent(QCloseEvent* event) {
     // Refused silently while an upgrade runs.
     event->setAccepted(FormClose());
 }
 
-void TMainForm::Timer1Timer() {
-    if (!UploadThread || !UploadThread->Device) return;
-    TUSBDevice& device = *UploadThread->Device;
-    const int position = ProgressPosition(device.GetTotalCount(), device.GetDoneCount());
-    // The bar holds positions inside its range, as the native control does.
-    pbFWProcessing->setValue(std::clamp(position, pbFWProcessing->minimum(), pbFWProcessing->maximum()));
-    lFWProcessing->setText(FromSystemText(ProgressCaption(device.GetStageText(), pbFWProcessing->value())));
-    FitProgressLabel();
+int TMainForm::SelectedFamily() const { return cbDeviceList->currentIndex(); }
+
+void TMainForm::SelectFamily(int position) { cbDeviceList->setCurrentIndex(position); }
+
+std::string TMainForm::FileName() const { return ToSystemText(leUpgrade->text()); }
+
+void TMainForm::SetControlText(MainControl control, const std::string& text) {
+    if (control == MainControl::leUpgrade) {
+        leUpgrade->setText(FromSystemText(text));
+    } else if (auto* label = qobject_cast<QLabel*>(Control(control))) {
+        label->setText(FromSystemText(text));
+        if (control == MainControl::lFWProcessing) FitProgressLabel();
+    }
 }
+
+void TMainForm::SetControlEnabled(MainControl control, bool enabled) {
+    Control(control)->setEnabled(enabled);
+    if (control == MainControl::leUpgrade) leUpgradeLabel->setEnabled(enabled);  // the box's label goes with it
+}
+
+void TMainForm::SetControlShown(MainControl control, bool shown) { Control(control)->setVisible(shown); }
+
+int TMainForm::SetBarPosition(int position) {
+    pbFWProcessing->setValue(position);
+    return pbFWProcessing->value();
+}
+
+void TMainForm::SetTimerRunning(bool running) {
+    if (running) Timer1->start();
+    else Timer1->stop();
+}
+
+void TMainForm::SetCaption(const std::string& caption) { setWindowTitle(FromSystemText(caption)); }
+
+void TMainForm::CloseForm() { close(); }
+
+void TMainForm::RunOnWindowThread(const std::function<void()>& work) { CallOnThreadOf(this, work); }
+
+void TMainForm::UploadFinished() { emit uploadFinished(); }
 
 void TMainForm::FitProgressLabel() {
     // The stage label sizes itself to its caption, within the window.
     const int wanted = lFWProcessing->fontMetrics().horizontalAdvance(lFWProcessing->text());
     lFWProcessing->resize(std::min(wanted, width() - lFWProcessing->x()), lFWProcessing->height());
-}
-
-void TMainForm::OnUploadDone() {
-    Timer1->stop();
-    pbFWProcessing->hide();
-    lFWProcessing->hide();
-    SetUploadControlsEnabled(true);
-    UploadThread = nullptr;
-    if (CloseWhenDone) close();
-    emit uploadFinished();
-}
-
-void TMainForm::SetUploadControlsEnabled(bool enabled) {
-    bUpload->setEnabled(enabled);
-    cbDeviceList->setEnabled(enabled);
-    leUpgrade->setEnabled(enabled);
-    leUpgradeLabel->setEnabled(enabled);
-    bopenDialog->setEnabled(enabled);
-    Label1->setEnabled(enabled);
-}
-
-// ---------------------------------------------------------------------------------------
-
-TUploadThread::TUploadThread(TMainForm& form) : form_(form) {}
-
-TUploadThread::~TUploadThread() {
-    wait();
-    std::lock_guard<std::mutex> lock(endMutex_);
-    Device.reset();  // a thread that never ran still owns its upgrader
-}
-
-void TUploadThread::run() {
-    std::string message(kMsgError);
-    try {
-        if (Device) {
-            Device->PackageFileName = PackageFileName;
-            Device->Upgrade(message);
-        }
-    } catch (...) {
-        // Dropped: the message keeps the value it had when the exception was raised.
-    }
-    try {
-        form_.context().op.showMessage(kCaption, message);
-    } catch (...) {
-    }
-    try {
-        CallOnThreadOf(&form_, [this] { form_.OnUploadDone(); });
-    } catch (...) {
-    }
-    // The window has stopped its timer and forgotten this thread: nothing reads the upgrader
-    // any more. Close it through the family's own Close, then free it.
-    std::lock_guard<std::mutex> lock(endMutex_);
-    if (Device) {
-        try {
-            Device->Close("");
-        } catch (...) {
-        }
-        Device.reset();
-    }
 }
 
 }  // namespace rovenza

@@ -20,8 +20,10 @@ std::optional<std::vector<bool>> QtOperator::chooseDevices(const std::vector<std
         TSelectDeviceForm form(owner_);
         form.DevicesCheckListBox->clear();
         for (const std::string& item : items) form.AddDevice(FromSystemText(item));
-        if (form.exec() != TSelectDeviceForm::kUpgradeResult) return std::nullopt;
-        return form.CheckMarks();
+        const int result = form.exec();
+        DeviceChoice choice(items);
+        choice.checks = form.CheckMarks();
+        return choice.Answer(result);
     });
 }
 
@@ -29,8 +31,8 @@ std::optional<int> QtOperator::chooseModuleType(int slot) {
     return CallOnThreadOf(&relay_, [this, slot]() -> std::optional<int> {
         TSelectModuleTypeForm form(owner_);
         form.SetUndetectedSlot(slot);
-        if (form.exec() != TSelectModuleTypeForm::kOkResult) return std::nullopt;
-        return form.ModuleTypeComboBox->currentIndex() + 1;
+        const int result = form.exec();
+        return ModuleTypeAnswer(result, form.ModuleTypeComboBox->currentIndex());
     });
 }
 

@@ -4,27 +4,25 @@
 #include <QPushButton>
 
 #include "app/FormStyle.h"
+#include "frontend/MainWindowLogic.h"
 
 namespace rovenza {
 
-namespace {
-constexpr int kItemHeight = 13;
-}
 
 TSelectDeviceForm::TSelectDeviceForm(QWidget* parent) : QDialog(parent, Qt::Dialog | kCloseBoxOnly) {
-    setWindowTitle(QStringLiteral("Deviecs"));
+    setWindowTitle(Latin1(kDevicesCaption));
     setFont(FormFont());
-    setFixedSize(355, 139);
+    setFixedSize(kDevicesClient.width, kDevicesClient.height);
 
-    UpgradeButton = PlaceControl<QPushButton>(this, "UpgradeButton", 271, 6, 75, 25, QStringLiteral("Upgrade"));
-    DevicesCheckListBox = PlaceControl<QListWidget>(this, "DevicesCheckListBox", 8, 8, 257, 123);
+    UpgradeButton = PlaceControl<QPushButton>(this, kUpgradeButton);
+    DevicesCheckListBox = PlaceControl<QListWidget>(this, kDevicesCheckListBox);
     DevicesCheckListBox->setUniformItemSizes(true);
-    Button1 = PlaceControl<QPushButton>(this, "Button1", 271, 37, 75, 25, QStringLiteral("Select All"));
+    Button1 = PlaceControl<QPushButton>(this, kSelectAllButton);
 
     setTabOrder(UpgradeButton, DevicesCheckListBox);
     setTabOrder(DevicesCheckListBox, Button1);
 
-    connect(UpgradeButton, &QPushButton::clicked, this, [this] { done(kUpgradeResult); });
+    connect(UpgradeButton, &QPushButton::clicked, this, [this] { done(kConfirmResult); });
     connect(Button1, &QPushButton::clicked, this, &TSelectDeviceForm::Button1Click);
     FitCaptions(this);
 }
@@ -34,25 +32,33 @@ void TSelectDeviceForm::AddDevice(const QString& text) {
     item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
     item->setCheckState(Qt::Checked);
     const int width = DevicesCheckListBox->width() - 2 * DevicesCheckListBox->frameWidth();
-    item->setSizeHint(QSize(width, kItemHeight));
+    item->setSizeHint(QSize(width, kDeviceItemHeight));
 }
 
-int TSelectDeviceForm::CheckedCount() const {
-    int count = 0;
-    for (int i = 0; i < DevicesCheckListBox->count(); ++i)
-        if (DevicesCheckListBox->item(i)->checkState() == Qt::Checked) ++count;
-    return count;
+DeviceChoice TSelectDeviceForm::Choice() const {
+    DeviceChoice choice({});
+    for (int i = 0; i < DevicesCheckListBox->count(); ++i) {
+        const QListWidgetItem* item = DevicesCheckListBox->item(i);
+        choice.items.push_back(item->text().toStdString());
+        choice.checks.push_back(item->checkState() == Qt::Checked);
+    }
+    return choice;
 }
 
-std::vector<bool> TSelectDeviceForm::CheckMarks() const {
-    std::vector<bool> marks;
+void TSelectDeviceForm::ShowChecks(const DeviceChoice& choice) {
     for (int i = 0; i < DevicesCheckListBox->count(); ++i)
-        marks.push_back(DevicesCheckListBox->item(i)->checkState() == Qt::Checked);
-    return marks;
+        DevicesCheckListBox->item(i)->setCheckState(choice.checks[static_cast<std::size_t>(i)] ? Qt::Checked
+                                                                                               : Qt::Unchecked);
 }
+
+int TSelectDeviceForm::CheckedCount() const { return Choice().CheckedCount(); }
+
+std::vector<bool> TSelectDeviceForm::CheckMarks() const { return Choice().checks; }
 
 void TSelectDeviceForm::Button1Click() {
-    for (int i = 0; i < DevicesCheckListBox->count(); ++i) DevicesCheckListBox->item(i)->setCheckState(Qt::Checked);
+    DeviceChoice choice = Choice();
+    choice.SelectAll();
+    ShowChecks(choice);
 }
 
 }  // namespace rovenza

@@ -5,6 +5,8 @@
 
 #include <QDialog>
 
+#include "frontend/MainWindowLogic.h"
+
 class QListWidget;
 class QPushButton;
 
@@ -13,7 +15,7 @@ namespace rovenza {
 class TSelectDeviceForm final : public QDialog {
     Q_OBJECT
 public:
-    static constexpr int kUpgradeResult = 1;  // modal result of the "Upgrade" button
+    static constexpr int kUpgradeResult = kConfirmResult;  // modal result of the "Upgrade" button
 
     explicit TSelectDeviceForm(QWidget* parent = nullptr);
 
@@ -28,6 +30,10 @@ public:
     std::vector<bool> CheckMarks() const;
     // "Select All": checks every item; the dialog stays open.
     void Button1Click();
+
+private:
+    DeviceChoice Choice() const;
+    void ShowChecks(const DeviceChoice& choice);
 };
 
 }  // namespace rovenza

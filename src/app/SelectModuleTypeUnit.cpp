@@ -7,42 +7,37 @@
 
 #include "app/FormStyle.h"
 #include "catalog/InstrumentCatalog.h"
+#include "frontend/MainWindowLogic.h"
 
 namespace rovenza {
 
-namespace {
-
-constexpr int kModuleLabelWidth = 142;
-
-}  // namespace
 
 TSelectModuleTypeForm::TSelectModuleTypeForm(QWidget* parent) : QDialog(parent, Qt::Dialog | kCloseBoxOnly) {
-    setWindowTitle(QStringLiteral("Module Type"));
+    setWindowTitle(Latin1(kModuleTypeCaption));
     setFont(FormFont());
-    setFixedSize(422, 59);
+    setFixedSize(kModuleTypeClient.width, kModuleTypeClient.height);
 
-    ModuleLabel = PlaceControl<QLabel>(this, "ModuleLabel", 8, 11, kModuleLabelWidth, 13,
-                                       QStringLiteral("Module I cannot be detected."));
+    ModuleLabel = PlaceControl<QLabel>(this, kModuleLabel);
     SetTextColor(ModuleLabel, Qt::red);
-    Label2 = PlaceControl<QLabel>(this, "Label2", 8, 31, 174, 13, QStringLiteral("Please, select the new module type:"));
-    ModuleTypeComboBox = PlaceControl<QComboBox>(this, "ModuleTypeComboBox", 188, 28, 145, 21);
+    Label2 = PlaceControl<QLabel>(this, kModuleTypeLabel2);
+    ModuleTypeComboBox = PlaceControl<QComboBox>(this, kModuleTypeComboBox);
     ModuleTypeComboBox->setEditable(false);
     // The catalogue lists the types in the order of their codes: entry index + 1 is the code.
     for (const ModuleTypeEntry& type : kModuleTypes)
-        ModuleTypeComboBox->addItem(QString::fromLatin1(type.name.data(), static_cast<qsizetype>(type.name.size())));
+        ModuleTypeComboBox->addItem(Latin1(type.name));
     ModuleTypeComboBox->setCurrentIndex(0);
-    OKButton = PlaceControl<QPushButton>(this, "OKButton", 339, 26, 75, 25, QStringLiteral("OK"));
+    OKButton = PlaceControl<QPushButton>(this, kOkButton);
 
     setTabOrder(ModuleTypeComboBox, OKButton);
-    connect(OKButton, &QPushButton::clicked, this, [this] { done(kOkResult); });
+    connect(OKButton, &QPushButton::clicked, this, [this] { done(kConfirmResult); });
     FitCaptions(this);
 }
 
 void TSelectModuleTypeForm::SetUndetectedSlot(int slot) {
-    ModuleLabel->setText(QStringLiteral("Module %1 cannot be detected!").arg(slot + 1));
+    ModuleLabel->setText(Latin1(ModuleTypeLabel(slot)));
     // The label grows with its caption from its design width; nothing shares its band, so only
     // the dialog's right margin limits it (the dialog widens past that).
-    ModuleLabel->resize(kModuleLabelWidth, ModuleLabel->height());
+    ModuleLabel->resize(kModuleLabel.width, ModuleLabel->height());
     FitCaptions(this);
 }
 

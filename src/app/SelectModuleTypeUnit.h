@@ -3,6 +3,8 @@
 // operator choose the type; "OK" confirms the choice.
 #include <QDialog>
 
+#include "frontend/MainWindowLogic.h"
+
 class QComboBox;
 class QLabel;
 class QPushButton;
@@ -12,7 +14,7 @@ namespace rovenza {
 class TSelectModuleTypeForm final : public QDialog {
     Q_OBJECT
 public:
-    static constexpr int kOkResult = 1;  // modal result of the "OK" button
+    static constexpr int kOkResult = kConfirmResult;  // modal result of the "OK" button
 
     explicit TSelectModuleTypeForm(QWidget* parent = nullptr);
 

@@ -4,10 +4,7 @@
 #include <stdexcept>
 
 #include "FolderRule.h"
-
-#if !defined(_WIN32)
 #include "sim/SimulatedBench.h"
-#endif
 
 namespace rovenza {
 
@@ -79,9 +76,6 @@ World::World(const WorldOptions& options, Operator& op, WorldHooks hooks) : opti
     }
     DebugOutput& debug = hooks.debug ? *hooks.debug : debug_;
     if (options.simulate) {
-#if defined(_WIN32)
-        throw std::runtime_error("the simulated bench is not part of the Windows build");
-#else
         // The front ends never query the requests: with a dump folder requests.log and
         // waits.log are written as the run goes, otherwise nothing is recorded, so a long run
         // keeps no requests.
@@ -103,7 +97,6 @@ World::World(const WorldOptions& options, Operator& op, WorldHooks hooks) : opti
         context_ = std::make_unique<Context>(
             Context{bench_->driver(), bench_->interfaces(), *clock_, debug, op, folders, trace_.get(), hooks.stop});
         return;
-#endif
     }
     clock_ = std::make_unique<WatchedClock>(hostClock_);
     context_ = std::make_unique<Context>(
@@ -113,7 +106,6 @@ World::World(const WorldOptions& options, Operator& op, WorldHooks hooks) : opti
 World::~World() = default;
 
 void World::finish() {
-#if !defined(_WIN32)
     if (bench_ && options_.dumpDir) {
         try {
             bench_->dump(*options_.dumpDir);
@@ -121,7 +113,6 @@ void World::finish() {
             throw LocalFault(e.what());
         }
     }
-#endif
     if (trace_ && trace_->failure()) throw LocalFault(*trace_->failure());
 }
 

@@ -70,23 +70,16 @@ public:
     const Context& context() const { return *context_; }
     // The context's clock, which counts the real time the upgrade spends in waits.
     const WatchedClock& clock() const { return *clock_; }
-#if defined(_WIN32)
-    // The Windows build has no simulated bench.
-    bool simulated() const { return false; }
-    sim::SimulatedBench* bench() { return nullptr; }
-#else
     bool simulated() const { return bench_ != nullptr; }
     sim::SimulatedBench* bench() { return bench_.get(); }
-#endif
     // Writes the bench dump if one was asked for. Throws LocalFault when it cannot, or when the
     // command trace failed during the run.
     void finish();
 
 private:
     WorldOptions options_;
-#if !defined(_WIN32)
+    // Only with --simulate: the bench stands in for the host's instruments.
     std::unique_ptr<sim::SimulatedBench> bench_;
-#endif
     // The host's own backends: the maker's driver on Windows; elsewhere no instrument exists.
 #if defined(_WIN32)
     Win32DriverPort hostDriver_;

@@ -1,0 +1,44 @@
+#pragma once
+// What the Win32 windows share: the form font, controls placed at client pixels, client sizes,
+// centring, text widths, and handing work to the thread of a window.
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "app/win32/ControlIds.h"
+#include "frontend/Forms.h"
+
+namespace rovenza::win32ui {
+
+// Tahoma, 11 pixels high; made once, kept for the life of the program.
+HFONT FormFont();
+
+// Creates a child control of window class `cls` at `spec`'s client position and size, with the
+// form font and the caption `spec` gives.
+HWND PlaceControl(HWND parent, const char* cls, DWORD style, DWORD exStyle, const ControlSpec& spec, int id);
+
+// A label: as wide as the design's width or its caption in the form font, whichever is more.
+HWND PlaceLabel(HWND parent, const ControlSpec& spec, int id);
+
+// The width of `text` in the form font.
+int TextWidth(std::string_view text);
+
+// Sizes the window so that its client area is `size`, and centres it on `over` (the work area
+// of the screen when null).
+void SetClientSizeCentred(HWND window, FormSize size, HWND over);
+
+std::string WindowText(HWND window);
+
+// Runs `work` on the thread of `window` and returns once it has run (at once, when called on
+// that thread). Nothing runs if the window is gone.
+void RunOnThreadOf(HWND window, const std::function<void()>& work);
+
+// A window procedure's handling of kRunOnWindowThreadMessage.
+inline LRESULT RunHandedWork(LPARAM lParam) {
+    (*reinterpret_cast<const std::function<void()>*>(lParam))();
+    return 0;
+}
+
+}  // namespace rovenza::win32ui
