@@ -1,12 +1,36 @@
 #include "VirtualClock.h"
 
-#include <thread>
+#include <cmath>
 
 namespace rovenza::sim {
 
+VirtualClock::VirtualClock() = default;
+VirtualClock::~VirtualClock() = default;
+
+void VirtualClock::setSpeed(double speed, Clock* real) {
+    speed_ = speed > 0 && std::isfinite(speed) ? speed : 0;
+    pace_.reset();
+    ownReal_.reset();
+    sleptNs_ = 0;
+    if (speed_ == 0) return;
+    if (!real) {
+        ownReal_ = std::make_unique<SystemClock>();
+        real = ownReal_.get();
+    }
+    pace_ = std::make_unique<BenchTime>(*real);
+}
+
 void VirtualClock::sleep(std::uint32_t ms) {
-    advance(std::chrono::milliseconds(ms));
-    if (speed_ > 0) std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(ms / speed_));
+    const std::int64_t ns = static_cast<std::int64_t>(ms) * 1'000'000;
+    advance(std::chrono::nanoseconds(ns));
+    if (!pace_) return;
+    // Each sleep takes the real microseconds between the schedule's point before it and after
+    // it, so fractions of a microsecond add up instead of being dropped at every sleep.
+    const std::int64_t before = sleptNs_.fetch_add(ns, std::memory_order_relaxed);
+    const auto realUs = [this](std::int64_t virtualNs) {
+        return static_cast<std::int64_t>(std::floor(static_cast<double>(virtualNs) / speed_ / 1000.0));
+    };
+    pace_->waitUs(realUs(before + ns) - realUs(before));
 }
 
 void VirtualClock::advance(std::chrono::nanoseconds by) {

@@ -6,11 +6,14 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 
 #include "platform/Clock.h"
 #include "platform/HostBackends.h"
 
 namespace rovenza::sim {
+
+class BenchTime;
 
 class VirtualClock final : public Clock {
 public:
@@ -19,9 +22,14 @@ public:
     std::int64_t frequency() override { return 1'000'000'000; }
 
     void advance(std::chrono::nanoseconds by);
-    // With a speed above 0, every sleep() also waits 1/speed of its length in real time, so a
-    // person can follow a run (speed 10: ten seconds of protocol waits in one second).
-    void setSpeed(double speed) { speed_ = speed; }
+    VirtualClock();
+    ~VirtualClock() override;
+
+    // With a speed above 0, every sleep() also waits 1/speed of its length in real time on
+    // `real` (the system clock unless given), so a person can follow a run (speed 10: ten
+    // seconds of protocol waits in one second). The real waits keep to a schedule: what a short
+    // wait cannot take on a millisecond clock is carried to the next, so no wait is lost.
+    void setSpeed(double speed, Clock* real = nullptr);
     std::int64_t nowNs() const { return ns_.load(std::memory_order_acquire); }
     std::int64_t nowUs() const { return nowNs() / 1000; }
     std::int64_t nowMs() const { return nowNs() / 1'000'000; }
@@ -29,6 +37,9 @@ public:
 private:
     std::atomic<std::int64_t> ns_{0};
     double speed_ = 0;
+    std::unique_ptr<Clock> ownReal_;
+    std::unique_ptr<BenchTime> pace_;          // real time, when a speed is set
+    std::atomic<std::int64_t> sleptNs_{0};     // virtual time slept while paced
 };
 
 // The bench's view of any Clock: microseconds since the bench was built, and waits. On a

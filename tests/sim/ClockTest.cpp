@@ -62,6 +62,24 @@ TEST(BenchTime, RealClocksSleepWholeMillisecondsAndCarryTheRest) {
     EXPECT_EQ(time.nowUs(), 15'001'000);
 }
 
+// A paced virtual clock waits 1/speed of every sleep on the real clock; waits too short for a
+// millisecond clock, and fractions of a microsecond, are carried rather than dropped.
+TEST(VirtualClock, PacedSleepsKeepToTheScheduleOnAMillisecondClock) {
+    MillisecondClock real;
+    VirtualClock clock;
+    clock.setSpeed(3, &real);
+    for (int i = 0; i < 3; ++i) clock.sleep(1);  // 333.3 µs each
+    EXPECT_EQ(real.sleeps, (std::vector<std::uint32_t>{1}));
+    clock.setSpeed(10, &real);
+    for (int i = 0; i < 25; ++i) clock.sleep(1);  // 100 µs each
+    clock.sleep(1500);
+    EXPECT_EQ(real.sleeps, (std::vector<std::uint32_t>{1, 1, 1, 150}));
+    EXPECT_EQ(clock.nowMs(), 3 + 25 + 1500);  // virtual time moves exactly, whatever the pace
+    clock.setSpeed(0, &real);
+    clock.sleep(1000);
+    EXPECT_EQ(real.sleeps.size(), 4u);
+}
+
 // The system clock and the bench's waits on it, in real time (about 20 ms in all): each wait
 // lasts at least what it was asked, as the monotonic clock measures it, and the bench counts
 // what it was asked.

@@ -227,7 +227,9 @@ TEST(ZenaraModule, AnAnswerIsReadyOnlyOnceTheModulesWorkIsDone) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.code);
         Zenara z(ZenaraBench({2}));
-        if (row.code == 0x50) ASSERT_EQ(z.command(0, 0x54), Answer(0));
+        if (row.code == 0x50) {
+            ASSERT_EQ(z.command(0, 0x54), Answer(0));
+        }
         for (std::uint16_t k = 0; k < row.blocksBefore; ++k)
             ASSERT_TRUE(SendModuleFrame(z.w.raw, z.h, 0, 0x50, Block(0x600 + 8 * k, BlockData(0x600 + 8 * k))));
         const std::uint16_t address = static_cast<std::uint16_t>(0x600 + 8 * row.blocksBefore);
