@@ -1,7 +1,7 @@
 #include "app/FormStyle.h"
 
 #include <algorithm>
-#include <map>
+#include <vector>
 
 #include <QCheckBox>
 #include <QFileInfo>
@@ -70,35 +70,16 @@ int CaptionWidth(const QWidget* control) {
 }
 
 void FitCaptions(QWidget* form) {
-    QList<QWidget*> controls = form->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
-    std::map<const QWidget*, QRect> before;
-    for (const QWidget* control : controls) before[control] = control->geometry();
-
-    for (QWidget* control : controls) {
-        const int lacking = CaptionWidth(control) - CaptionRoom(control);
-        if (lacking > 0) control->resize(control->width() + lacking, control->height());
-    }
-
-    // Left to right by the design's positions, so that a control has found its place before
-    // the controls on its right are placed after it.
-    std::stable_sort(controls.begin(), controls.end(),
-                     [&](const QWidget* a, const QWidget* b) { return before[a].left() < before[b].left(); });
-    for (qsizetype i = 0; i < controls.size(); ++i) {
-        const QRect& left = before[controls[i]];
-        for (qsizetype j = i + 1; j < controls.size(); ++j) {
-            const QRect& right = before[controls[j]];
-            const bool sameBand = left.top() <= right.bottom() && right.top() <= left.bottom();
-            if (!sameBand || right.left() <= left.right()) continue;
-            const int gap = std::min(right.left() - left.right() - 1, kFitGap);
-            const int wanted = controls[i]->geometry().right() + 1 + gap;
-            if (controls[j]->x() < wanted) controls[j]->move(wanted, controls[j]->y());
-        }
-    }
-
-    int width = form->width();
+    const QList<QWidget*> controls = form->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    std::vector<FitBox> boxes;
     for (const QWidget* control : controls) {
-        const int margin = std::clamp(form->width() - before[control].right() - 1, 0, kFitMargin);
-        width = std::max(width, control->geometry().right() + 1 + margin);
+        const QRect g = control->geometry();
+        boxes.push_back({g.x(), g.y(), g.width(), g.height(), CaptionRoom(control), CaptionWidth(control)});
+    }
+    const int width = rovenza::FitCaptions(boxes, form->width());
+    for (qsizetype i = 0; i < controls.size(); ++i) {
+        const FitBox& box = boxes[static_cast<std::size_t>(i)];
+        controls[i]->setGeometry(box.left, box.top, box.width, box.height);
     }
     if (width == form->width()) return;
     if (form->minimumWidth() == form->maximumWidth()) form->setFixedWidth(width);

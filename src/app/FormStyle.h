@@ -10,6 +10,7 @@
 #include <QString>
 #include <QWidget>
 
+#include "frontend/FitCaptions.h"
 #include "frontend/Forms.h"
 
 namespace rovenza {
@@ -65,13 +66,8 @@ W* PlaceControl(QWidget* form, const ControlSpec& spec) {
 int CaptionRoom(const QWidget* control);
 int CaptionWidth(const QWidget* control);
 
-// Fits the form's captions to the font in use (a substitute for a missing Tahoma is wider):
-// every label, push button and check box that lacks room grows to the right, never shrinking;
-// a control that lay to the right of a grown one on the same band moves right as far as needed
-// to keep its gap (at most kFitGap pixels of it); the fixed-size form widens when a control
-// then passes its right margin (at most kFitMargin pixels of it). With Tahoma nothing moves.
-inline constexpr int kFitGap = 4;
-inline constexpr int kFitMargin = 8;
+// Fits the form's captions to the font in use (see frontend/FitCaptions.h): with Tahoma
+// nothing moves.
 void FitCaptions(QWidget* form);
 
 inline void SetTextColor(QWidget* control, const QColor& color) {

@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "app/win32/ControlIds.h"
+#include "frontend/FitCaptions.h"
 #include "frontend/Forms.h"
 #include "frontend/MainWindowLogic.h"
 #include "frontend/Progress.h"
@@ -93,17 +94,22 @@ std::string Describe(int left, int top, int width, int height) {
 
 // The control's client position and size against the design. A label may be wider (its caption
 // in Tahoma needs a pixel more); a drop-down list's closed height is the system's: measured.
-void CheckPlace(HWND parent, int id, const ControlSpec& spec, bool label = false, bool dropDown = false) {
+// The control's place: the design's (`spec`), or where the fitting rule puts it (`fitted`);
+// every place other than the design's is printed as a "measured:" line.
+void CheckPlace(HWND parent, int id, const ControlSpec& spec, bool label = false, bool dropDown = false,
+                const ControlSpec* fitted = nullptr) {
     HWND control = GetDlgItem(parent, id);
     if (!Check(control != nullptr, std::string(spec.name) + " exists")) return;
     const RECT r = ClientRectIn(control, parent);
     const int width = r.right - r.left, height = r.bottom - r.top;
-    const bool widthOk = label ? width >= spec.width : width == spec.width;
+    const ControlSpec& want = fitted ? *fitted : spec;
+    const bool widthOk = fitted ? width == want.width : label ? width >= spec.width : width == spec.width;
     const bool heightOk = dropDown || height == spec.height;
-    Check(r.left == spec.left && r.top == spec.top && widthOk && heightOk,
+    Check(r.left == want.left && r.top == want.top && widthOk && heightOk,
           std::string(spec.name) + " at " + Describe(r.left, r.top, width, height) + ", designed " +
-              Describe(spec.left, spec.top, spec.width, spec.height));
-    if (width != spec.width || height != spec.height)
+              Describe(spec.left, spec.top, spec.width, spec.height) +
+              (fitted ? ", fitted " + Describe(want.left, want.top, want.width, want.height) : std::string()));
+    if (r.left != spec.left || r.top != spec.top || width != spec.width || height != spec.height)
         std::printf("measured: %s %s against the design's %s\n", std::string(spec.name).c_str(),
                     Describe(r.left, r.top, width, height).c_str(),
                     Describe(spec.left, spec.top, spec.width, spec.height).c_str());
@@ -154,6 +160,28 @@ void CheckLabelFont(HWND parent, HWND label, int designWidth, const std::string&
     const RECT r = ClientRectIn(label, parent);
     CheckEqual(static_cast<int>(r.right - r.left), std::max(designWidth, TahomaWidth(Text(label))),
                name + " laid out in Tahoma 11 px, width");
+}
+
+// A form's design laid out by the shared fitting rule, with the labels' captions (`captions`,
+// empty for other controls) as Tahoma measures them here: where the program must place them.
+struct FittedForm {
+    std::vector<ControlSpec> controls;
+    FormSize size;
+};
+
+FittedForm Fit(const std::vector<ControlSpec>& design, const std::vector<std::string>& captions, FormSize size) {
+    std::vector<FitBox> boxes;
+    for (std::size_t i = 0; i < design.size(); ++i) {
+        const ControlSpec& c = design[i];
+        const bool label = !captions[i].empty();
+        boxes.push_back({c.left, c.top, c.width, c.height, label ? c.width : 0, label ? TahomaWidth(captions[i]) : 0});
+    }
+    FittedForm fitted{design, {FitCaptions(boxes, size.width), size.height}};
+    for (std::size_t i = 0; i < design.size(); ++i) {
+        fitted.controls[i].left = boxes[i].left;
+        fitted.controls[i].width = boxes[i].width;
+    }
+    return fitted;
 }
 
 // The focus order from `first` among the window's tab stops.
@@ -408,10 +436,9 @@ std::string ReadFile(const std::string& path) {
 void MainWindowAndRun(const std::string& exe, const std::string& work, const std::string& shots) {
     const std::string bench = WriteFile(work + "\\pc.json",
         R"({"clock":"virtual","instruments":[{"family":"VK101 Power Controller","serial":"PC000001"}]})");
-    // At the instrument's own pace: the bench's waits are whole milliseconds then, which the
-    // system's sleep keeps (a faster bench would wait fractions that Windows rounds to nothing,
-    // and the bar would jump to its end). The upgrade takes some twenty seconds.
-    Program program = Start(exe, "--simulate=" + bench + " --speed 1 --program-folder " + work + "\\pc");
+    // Four times the instrument's pace: the upgrade takes some five seconds, long enough to
+    // watch the bar move under the 30 ms timer.
+    Program program = Start(exe, "--simulate=" + bench + " --speed 4 --program-folder " + work + "\\pc");
     HWND main = program.main;
     if (!main) return;
     Settle(main);
@@ -598,13 +625,26 @@ void ModuleType(const std::string& exe, const std::string& work, const std::stri
     if (!program.main) return;
     HWND dialog = WaitForDialog(program, std::string(kModuleTypeCaption));
     if (!dialog) return;
-    CheckClientSize(dialog, kModuleTypeClient, "module type dialog");
+    // Wider captions than the design's push the combo box and button right and widen the dialog,
+    // as the shared fitting rule says.
+    const FittedForm fitted = Fit({kModuleLabel, kModuleTypeLabel2, kModuleTypeComboBox, kOkButton},
+                                  {"Module 1 cannot be detected!", std::string(kModuleTypeLabel2.caption), "", ""},
+                                  kModuleTypeClient);
+    CheckClientSize(dialog, fitted.size, "module type dialog");
+    if (fitted.size.width != kModuleTypeClient.width)
+        std::printf("measured: module type dialog client %dx%d against the design's %dx%d\n", fitted.size.width,
+                    fitted.size.height, kModuleTypeClient.width, kModuleTypeClient.height);
     CheckFixedCloseBoxOnly(dialog, "module type dialog");
     CheckCentred(dialog, program.main, "module type dialog");
-    CheckPlace(dialog, kModuleLabelId, kModuleLabel, true);
-    CheckPlace(dialog, kModuleLabel2Id, kModuleTypeLabel2, true);
-    CheckPlace(dialog, kModuleComboId, kModuleTypeComboBox, false, true);
-    CheckPlace(dialog, kOkButtonId, kOkButton);
+    CheckPlace(dialog, kModuleLabelId, kModuleLabel, true, false, &fitted.controls[0]);
+    CheckPlace(dialog, kModuleLabel2Id, kModuleTypeLabel2, true, false, &fitted.controls[1]);
+    CheckPlace(dialog, kModuleComboId, kModuleTypeComboBox, false, true, &fitted.controls[2]);
+    CheckPlace(dialog, kOkButtonId, kOkButton, false, false, &fitted.controls[3]);
+    {
+        const RECT label2 = ClientRectIn(GetDlgItem(dialog, kModuleLabel2Id), dialog);
+        const RECT combo = ClientRectIn(GetDlgItem(dialog, kModuleComboId), dialog);
+        Check(label2.right <= combo.left, "Label2 ends before the combo box begins");
+    }
     CheckEqual(Text(GetDlgItem(dialog, kModuleLabelId)), std::string("Module 1 cannot be detected!"), "ModuleLabel caption");
     CheckEqual(Text(GetDlgItem(dialog, kModuleLabel2Id)), std::string(kModuleTypeLabel2.caption), "Label2 caption");
     CheckEqual(Text(GetDlgItem(dialog, kOkButtonId)), std::string("OK"), "OKButton caption");

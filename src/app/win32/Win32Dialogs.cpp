@@ -121,7 +121,6 @@ int RunDeviceDialog(HWND owner, DeviceChoice& choice) {
     };
     const std::function<void(HWND)> init = [&](HWND dialog) {
         SetWindowTextA(dialog, std::string(kDevicesCaption).c_str());
-        SetClientSizeCentred(dialog, kDevicesClient, owner);
         // In tab order.
         win32ui::PlaceControl(dialog, WC_BUTTONA, WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 0, kUpgradeButton,
                               kUpgradeButtonId);
@@ -136,6 +135,7 @@ int RunDeviceDialog(HWND owner, DeviceChoice& choice) {
         for (const std::string& item : choice.items)
             SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item.c_str()));
         showChecks();
+        SetClientSizeCentred(dialog, {FitCaptions(dialog, kDevicesClient.width), kDevicesClient.height}, owner);
     };
     const std::function<INT_PTR(HWND, UINT, WPARAM, LPARAM)> handle = [&](HWND dialog, UINT message, WPARAM wParam,
                                                                           LPARAM lParam) -> INT_PTR {
@@ -173,15 +173,8 @@ int RunModuleTypeDialog(HWND owner, int slot, int& entryIndex) {
     entryIndex = 0;
     const std::function<void(HWND)> init = [&](HWND dialog) {
         SetWindowTextA(dialog, std::string(kModuleTypeCaption).c_str());
-        // The label grows with its caption; the dialog widens if it then passes its margin.
-        const std::string caption = ModuleTypeLabel(slot);
-        ControlSpec labelSpec = kModuleLabel;
-        labelSpec.width = std::max(kModuleLabel.width, TextWidth(caption));
-        FormSize size = kModuleTypeClient;
-        size.width = std::max(size.width, labelSpec.left + labelSpec.width + kModuleLabel.left);
-        SetClientSizeCentred(dialog, size, owner);
-        label = PlaceLabel(dialog, labelSpec, kModuleLabelId);
-        SetWindowTextA(label, caption.c_str());
+        label = PlaceLabel(dialog, kModuleLabel, kModuleLabelId);
+        SetWindowTextA(label, ModuleTypeLabel(slot).c_str());
         PlaceLabel(dialog, kModuleTypeLabel2, kModuleLabel2Id);
         // In tab order.
         ControlSpec comboSpec = kModuleTypeComboBox;
@@ -192,6 +185,8 @@ int RunModuleTypeDialog(HWND owner, int slot, int& entryIndex) {
             SendMessageA(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(std::string(type.name).c_str()));
         SendMessageA(combo, CB_SETCURSEL, 0, 0);
         win32ui::PlaceControl(dialog, WC_BUTTONA, WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 0, kOkButton, kOkButtonId);
+        // The labels grow with their captions; the combo box and button move right, the dialog widens.
+        SetClientSizeCentred(dialog, {FitCaptions(dialog, kModuleTypeClient.width), kModuleTypeClient.height}, owner);
     };
     const std::function<INT_PTR(HWND, UINT, WPARAM, LPARAM)> handle = [&](HWND dialog, UINT message, WPARAM wParam,
                                                                           LPARAM lParam) -> INT_PTR {

@@ -45,7 +45,6 @@ Win32MainForm::Win32MainForm(std::vector<std::string> args, const Context& ctx, 
     SetWindowLongPtrA(hwnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     SetWindowLongPtrA(hwnd_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&WindowProc));
     SendMessageA(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(FormFont()), FALSE);
-    SetClientSizeCentred(hwnd_, kMainClient, nullptr);
     CreateControls();
     FormCreate();
 }
@@ -91,6 +90,7 @@ void Win32MainForm::CreateControls() {
     fileNameLabel_ = PlaceLabel(hwnd_, {"leUpgradeLabel", box.left - kFileNameLabelGap - width, box.top + (box.height - 13) / 2,
                                         width, 13, kFileNameLabel},
                                 kFileNameLabelId);
+    SetClientSizeCentred(hwnd_, {FitCaptions(hwnd_, kMainClient.width), kMainClient.height}, nullptr);
 }
 
 void Win32MainForm::Show(int showCommand) {

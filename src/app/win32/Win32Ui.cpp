@@ -1,6 +1,7 @@
 #include "app/win32/Win32Ui.h"
 
 #include <algorithm>
+#include <vector>
 
 namespace rovenza::win32ui {
 
@@ -24,9 +25,38 @@ HWND PlaceControl(HWND parent, const char* cls, DWORD style, DWORD exStyle, cons
 }
 
 HWND PlaceLabel(HWND parent, const ControlSpec& spec, int id) {
-    ControlSpec fitted = spec;
-    fitted.width = std::max(spec.width, TextWidth(spec.caption));
-    return PlaceControl(parent, "STATIC", WS_VISIBLE | SS_LEFTNOWORDWRAP | SS_NOPREFIX, 0, fitted, id);
+    return PlaceControl(parent, "STATIC", WS_VISIBLE | SS_LEFTNOWORDWRAP | SS_NOPREFIX, 0, spec, id);
+}
+
+int FitCaptions(HWND form, int clientWidth) {
+    std::vector<HWND> children;
+    std::vector<FitBox> boxes;
+    for (HWND child = GetWindow(form, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        RECT rect{};
+        GetWindowRect(child, &rect);
+        MapWindowPoints(nullptr, form, reinterpret_cast<POINT*>(&rect), 2);
+        FitBox box{rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top};
+        char cls[16] = "";
+        GetClassNameA(child, cls, sizeof cls);
+        if (lstrcmpiA(cls, "Static") == 0) {  // a label draws its caption from its left edge
+            box.room = box.width;
+            box.needed = TextWidth(WindowText(child));
+        }
+        children.push_back(child);
+        boxes.push_back(box);
+    }
+    const std::vector<FitBox> before = boxes;
+    const int width = rovenza::FitCaptions(boxes, clientWidth);
+    for (std::size_t i = 0; i < children.size(); ++i) {
+        const FitBox& was = before[i];
+        const FitBox& box = boxes[i];
+        UINT flags = SWP_NOZORDER | SWP_NOACTIVATE;
+        if (box.left == was.left && box.top == was.top) flags |= SWP_NOMOVE;
+        if (box.width == was.width) flags |= SWP_NOSIZE;  // a drop-down list keeps its open height
+        if ((flags & SWP_NOMOVE) && (flags & SWP_NOSIZE)) continue;
+        SetWindowPos(children[i], nullptr, box.left, box.top, box.width, box.height, flags);
+    }
+    return width;
 }
 
 int TextWidth(std::string_view text) {

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "app/win32/ControlIds.h"
+#include "frontend/FitCaptions.h"
 #include "frontend/Forms.h"
 
 namespace rovenza::win32ui {
@@ -19,8 +20,13 @@ HFONT FormFont();
 // form font and the caption `spec` gives.
 HWND PlaceControl(HWND parent, const char* cls, DWORD style, DWORD exStyle, const ControlSpec& spec, int id);
 
-// A label: as wide as the design's width or its caption in the form font, whichever is more.
+// A label at `spec`, its caption on one line.
 HWND PlaceLabel(HWND parent, const ControlSpec& spec, int id);
+
+// Fits the labels' captions of `form` (client width `clientWidth`) to the form font by the
+// shared rule (frontend/FitCaptions.h): labels grow, their neighbours on the band move right.
+// Returns the client width the form then needs.
+int FitCaptions(HWND form, int clientWidth);
 
 // The width of `text` in the form font.
 int TextWidth(std::string_view text);
