@@ -78,6 +78,8 @@ public:
         for (MainControl control : kProgressControls) shown[control] = false;
         FormCreate();
     }
+    // As every view does: the worker may still be returning from its hand-over.
+    ~FakeWindow() override { WaitForWorker(); }
 
     // Waits for the worker's hand-over of its completion and runs it on this thread.
     void ServeCompletion() {
