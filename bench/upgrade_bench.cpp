@@ -41,6 +41,25 @@ double PeakMiB() {
     return static_cast<double>(usage.ru_maxrss) / 1024.0;
 }
 
+// A scratch folder for one benchmark's package and work folder, removed at its end.
+struct Scratch {
+    explicit Scratch(const char* name) : path(std::filesystem::temp_directory_path() / name) {
+        std::filesystem::create_directories(path);
+    }
+    ~Scratch() { std::filesystem::remove_all(path); }
+    std::filesystem::path path;
+};
+
+// A bench of one instrument.
+sim::BenchSpec OneInstrument(FamilyId family, const char* serial) {
+    sim::BenchSpec setup;
+    sim::InstrumentSpec instrument;
+    instrument.family = family;
+    instrument.serial = serial;
+    setup.instruments.push_back(instrument);
+    return setup;
+}
+
 // Runs `Upgrader` on a fresh bench of `setup` that keeps no records (as the front ends run it),
 // once per iteration, and returns the requests it made in all.
 template <typename Upgrader>
@@ -66,59 +85,40 @@ std::int64_t RunUnrecorded(benchmark::State& state, const sim::BenchSpec& setup,
 // One "VK101 Power Controller" (32 KiB program flash, 960 rows written and read back) with its
 // demo package. The bench keeps no records.
 void BM_Vk101FullUpgrade(benchmark::State& state) {
-    const auto folder = std::filesystem::temp_directory_path() / "rovenza-bench-vk101";
-    std::filesystem::create_directories(folder);
-    const auto package = folder / "vk101.fwu";
+    const Scratch folder("rovenza-bench-vk101");
+    const auto package = folder.path / "vk101.fwu";
     WriteFwu(package, *DemoPackageMembers(kDemoVk101));
-    sim::BenchSpec setup;
-    sim::InstrumentSpec vk101;
-    vk101.family = FamilyId::PowerController;
-    vk101.serial = "PC000001";
-    setup.instruments.push_back(vk101);
-    RunUnrecorded<TVK101PowConDevice>(state, setup, folder, package);
-    std::filesystem::remove_all(folder);
+    RunUnrecorded<TVK101PowConDevice>(state, OneInstrument(FamilyId::PowerController, "PC000001"), folder.path, package);
 }
 BENCHMARK(BM_Vk101FullUpgrade)->Unit(benchmark::kMicrosecond)->MeasureProcessCPUTime()->UseRealTime();
 
 // "Velkaro USB" with the largest flash image there is (16 MiB, 524,288 frames each way) and an
 // 8 KiB EEPROM image. The bench keeps no records (it counts them), as the front ends run it.
 void BM_VelkaroFullUpgrade16MiB(benchmark::State& state) {
-    const auto folder = std::filesystem::temp_directory_path() / "rovenza-bench-velkaro";
-    std::filesystem::create_directories(folder);
-    const auto package = folder / "velkaro.fwu";
+    const Scratch folder("rovenza-bench-velkaro");
+    const auto package = folder.path / "velkaro.fwu";
     std::string usb(8192, '\0'), fpga(16u << 20, '\0');
     for (std::size_t i = 0; i < usb.size(); ++i) usb[i] = static_cast<char>(i * 31 + 7);
     for (std::size_t i = 0; i < fpga.size(); ++i) fpga[i] = static_cast<char>((i * 131) ^ (i >> 11));
     WriteFwu(package, {{"Bootload.ini", ManifestText(3, {{"FPGABitSwap", "1"}, {"FPGAPowerON", "1"}})},
                        {"USB.bin", usb},
                        {"fpga.bin", fpga}});
-    sim::BenchSpec setup;
-    sim::InstrumentSpec velkaro;
-    velkaro.family = FamilyId::Velkaro;
-    velkaro.serial = "TV000001";
-    setup.instruments.push_back(velkaro);
-    const std::int64_t requests = RunUnrecorded<TTERVADevice2>(state, setup, folder, package);
+    const std::int64_t requests =
+        RunUnrecorded<TTERVADevice2>(state, OneInstrument(FamilyId::Velkaro, "TV000001"), folder.path, package);
     state.counters["requests/s"] = benchmark::Counter(static_cast<double>(requests), benchmark::Counter::kIsRate);
-    std::filesystem::remove_all(folder);
 }
 BENCHMARK(BM_VelkaroFullUpgrade16MiB)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime()->Iterations(2);
 
 // A Zenara instrument with all eight slots populated (every module type, BR twice), on the
 // bench's usual USB and bridge latency. The bench keeps no records.
 void BM_ZenaraFullUpgrade(benchmark::State& state) {
-    const auto folder = std::filesystem::temp_directory_path() / "rovenza-bench-zenara";
-    std::filesystem::create_directories(folder);
-    const auto package = folder / "zenara.fwu";
+    const Scratch folder("rovenza-bench-zenara");
+    const auto package = folder.path / "zenara.fwu";
     WriteFwu(package, *DemoPackageMembers(kDemoZenara));
-    sim::BenchSpec setup;
-    sim::InstrumentSpec zenara;
-    zenara.family = FamilyId::Zenara;
-    zenara.serial = "ZN000001";
-    zenara.modules = {1, 2, 3, 4, 5, 6, 4, 1};
-    setup.instruments.push_back(zenara);
-    RunUnrecorded<TVKZenaraModulDevice>(state, setup, folder, package);
+    sim::BenchSpec setup = OneInstrument(FamilyId::Zenara, "ZN000001");
+    setup.instruments[0].modules = {1, 2, 3, 4, 5, 6, 4, 1};
+    RunUnrecorded<TVKZenaraModulDevice>(state, setup, folder.path, package);
     state.counters["peakMiB"] = PeakMiB();
-    std::filesystem::remove_all(folder);
 }
 BENCHMARK(BM_ZenaraFullUpgrade)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->UseRealTime();
 

@@ -50,15 +50,15 @@ inline QString Latin1(std::string_view text) {
     return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-// Creates a control of type W as laid out by `spec`: its name, position, size and caption.
+// Creates a control of type W as laid out by `layout`: its name, position, size and caption.
 template <class W>
-W* PlaceControl(QWidget* form, const ControlSpec& spec) {
-    const std::string name(spec.name);
+W* PlaceControl(QWidget* form, const ControlLayout& layout) {
+    const std::string name(layout.name);
     if constexpr (std::is_constructible_v<W, QString, QWidget*>) {
-        if (!spec.caption.empty())
-            return PlaceControl<W>(form, name.c_str(), spec.left, spec.top, spec.width, spec.height, Latin1(spec.caption));
+        if (!layout.caption.empty())
+            return PlaceControl<W>(form, name.c_str(), layout.left, layout.top, layout.width, layout.height, Latin1(layout.caption));
     }
-    return PlaceControl<W>(form, name.c_str(), spec.left, spec.top, spec.width, spec.height);
+    return PlaceControl<W>(form, name.c_str(), layout.left, layout.top, layout.width, layout.height);
 }
 
 // The width that a label, push button or check box has for its caption in its current font

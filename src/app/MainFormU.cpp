@@ -42,19 +42,19 @@ TMainForm::~TMainForm() {
 }
 
 void TMainForm::CreateControls() {
-    Label1 = PlaceControl<QLabel>(this, Spec(MainControl::Label1));
+    Label1 = PlaceControl<QLabel>(this, LayoutOf(MainControl::Label1));
 
-    cbDeviceList = PlaceControl<QComboBox>(this, Spec(MainControl::cbDeviceList));
+    cbDeviceList = PlaceControl<QComboBox>(this, LayoutOf(MainControl::cbDeviceList));
     cbDeviceList->setEditable(false);
     for (const FamilyEntry& family : kFamilies) cbDeviceList->addItem(Latin1(family.listText));
 
-    bUpload = PlaceControl<QPushButton>(this, Spec(MainControl::bUpload));
+    bUpload = PlaceControl<QPushButton>(this, LayoutOf(MainControl::bUpload));
 
-    lFWProcessing = PlaceControl<QLabel>(this, Spec(MainControl::lFWProcessing));
+    lFWProcessing = PlaceControl<QLabel>(this, LayoutOf(MainControl::lFWProcessing));
     SetTextColor(lFWProcessing, Qt::red);
     lFWProcessing->hide();
 
-    pbFWProcessing = PlaceControl<QProgressBar>(this, Spec(MainControl::pbFWProcessing));
+    pbFWProcessing = PlaceControl<QProgressBar>(this, LayoutOf(MainControl::pbFWProcessing));
     pbFWProcessing->setRange(0, kProgressMax);
     pbFWProcessing->setValue(0);
     pbFWProcessing->setTextVisible(false);
@@ -63,22 +63,22 @@ void TMainForm::CreateControls() {
     for (const FileFilter& filter : kPackageFilters) OpenDialog1.Filter << Latin1(filter.description);
     OpenDialog1.DefaultExt = Latin1(kPackageExtension);
 
-    leUpgrade = PlaceControl<QLineEdit>(this, Spec(MainControl::leUpgrade));
-    const ControlSpec& box = Spec(MainControl::leUpgrade);
+    leUpgrade = PlaceControl<QLineEdit>(this, LayoutOf(MainControl::leUpgrade));
+    const ControlLayout& box = LayoutOf(MainControl::leUpgrade);
     const QString fileLabel = Latin1(kFileNameLabel);
     const int fileLabelWidth = QFontMetrics(FormFont()).horizontalAdvance(fileLabel);
     leUpgradeLabel = PlaceControl<QLabel>(this, "leUpgradeLabel", box.left - kFileNameLabelGap - fileLabelWidth,
                                           box.top + (box.height - 13) / 2, fileLabelWidth, 13, fileLabel);
     leUpgradeLabel->setBuddy(leUpgrade);
 
-    bopenDialog = PlaceControl<QPushButton>(this, Spec(MainControl::bopenDialog));
+    bopenDialog = PlaceControl<QPushButton>(this, LayoutOf(MainControl::bopenDialog));
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(kProgressIntervalMs);
 
-    lVer = PlaceControl<QLabel>(this, Spec(MainControl::lVer));
-    lVersion = PlaceControl<QLabel>(this, Spec(MainControl::lVersion));
+    lVer = PlaceControl<QLabel>(this, LayoutOf(MainControl::lVer));
+    lVersion = PlaceControl<QLabel>(this, LayoutOf(MainControl::lVersion));
 
     for (std::size_t i = 1; i < kMainTabOrder.size(); ++i)
         setTabOrder(Control(kMainTabOrder[i - 1]), Control(kMainTabOrder[i]));

@@ -13,30 +13,10 @@
 #include "app/FormStyle.h"
 #include "app/MainFormU.h"
 #include "app/QtOperator.h"
-#include "catalog/InstrumentCatalog.h"
+#include "frontend/MainWindowLogic.h"
 #include "frontend/World.h"
 
 namespace {
-
-void PrintUsage() {
-    std::printf(
-        "Usage: rovenza [\\D FAMILY] [\\F PACKAGE] [\\U] [\\C] [options]\n"
-        "Opens the window that writes a firmware package (.fwu) into an attached instrument.\n\n"
-        "  \\D FAMILY          the family chosen in the window's list:\n");
-    for (const auto& family : rovenza::kFamilies)
-        std::printf("                     \"%.*s\"\n", static_cast<int>(family.listText.size()), family.listText.data());
-    std::printf(
-        "  \\F PACKAGE         the package chosen\n"
-        "  \\U                 start the upgrade\n"
-        "  \\C                 close the window when the upgrade ends\n"
-        "  --simulate[=BENCH] use the simulated instrument bench (BENCH: a bench file)\n"
-        "  --bench-dump DIR   write the bench's request log, memories and bench.json to DIR\n"
-        "  --speed N          on the virtual-time bench, N seconds of protocol waits a second\n"
-        "  --trace FILE       write the command trace of the instrument conversation to FILE\n"
-        "  --program-folder DIR  the folder whose Temp and FWUs folders are used\n"
-        "  --help, --version\n\n"
-        "rovenza-cli upgrades without a window.\n");
-}
 
 // Whether the window has somewhere to appear: a display server named in the environment, or a
 // Qt platform chosen explicitly (such as "offscreen"). Elsewhere than on X11 or Wayland
@@ -59,16 +39,9 @@ bool HasDisplay(int argc, char* argv[]) {
 
 int main(int argc, char* argv[]) {
     // Answered before Qt starts, so they need no display.
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
-            PrintUsage();
-            return 0;
-        }
-        if (arg == "--version") {
-            std::printf("rovenza %s\n", ROVENZA_VERSION);
-            return 0;
-        }
+    if (const auto answer = rovenza::WindowProgramAnswer(std::vector<std::string>(argv + 1, argv + argc))) {
+        std::fputs(answer->c_str(), stdout);
+        return 0;
     }
     if (!HasDisplay(argc, argv)) {
         std::fprintf(stderr,

@@ -17,7 +17,7 @@ struct FormSize {
     int height;
 };
 
-struct ControlSpec {
+struct ControlLayout {
     std::string_view name;
     int left, top, width, height;
     std::string_view caption;  // empty for controls without one
@@ -29,7 +29,7 @@ inline constexpr FormSize kMainClient{414, 108};
 // The controls the main window draws, in its declaration order.
 enum class MainControl { Label1, cbDeviceList, bUpload, lFWProcessing, pbFWProcessing, leUpgrade, bopenDialog, lVer, lVersion };
 
-inline constexpr std::array<ControlSpec, 9> kMainControls{{
+inline constexpr std::array<ControlLayout, 9> kMainControls{{
     {"Label1", 13, 8, 36, 13, "Device:"},
     {"cbDeviceList", 64, 5, 235, 21, ""},
     {"bUpload", 332, 31, 75, 21, "Upload"},
@@ -41,7 +41,7 @@ inline constexpr std::array<ControlSpec, 9> kMainControls{{
     {"lVersion", 370, 8, 16, 13, "1.1"},
 }};
 
-constexpr const ControlSpec& Spec(MainControl control) { return kMainControls[static_cast<std::size_t>(control)]; }
+constexpr const ControlLayout& LayoutOf(MainControl control) { return kMainControls[static_cast<std::size_t>(control)]; }
 
 // The focusable controls in tab order.
 inline constexpr std::array<MainControl, 5> kMainTabOrder{MainControl::cbDeviceList, MainControl::bUpload,
@@ -71,18 +71,18 @@ inline constexpr std::string_view kPackageExtension = "fwu";
 inline constexpr std::string_view kDevicesCaption = "Deviecs";
 inline constexpr FormSize kDevicesClient{355, 139};
 // In tab order.
-inline constexpr ControlSpec kUpgradeButton{"UpgradeButton", 271, 6, 75, 25, "Upgrade"};
-inline constexpr ControlSpec kDevicesCheckListBox{"DevicesCheckListBox", 8, 8, 257, 123, ""};
-inline constexpr ControlSpec kSelectAllButton{"Button1", 271, 37, 75, 25, "Select All"};
+inline constexpr ControlLayout kUpgradeButton{"UpgradeButton", 271, 6, 75, 25, "Upgrade"};
+inline constexpr ControlLayout kDevicesCheckListBox{"DevicesCheckListBox", 8, 8, 257, 123, ""};
+inline constexpr ControlLayout kSelectAllButton{"Button1", 271, 37, 75, 25, "Select All"};
 inline constexpr int kDeviceItemHeight = 13;
 
 // --- The module type dialog ------------------------------------------------------------------
 inline constexpr std::string_view kModuleTypeCaption = "Module Type";
 inline constexpr FormSize kModuleTypeClient{422, 59};
-inline constexpr ControlSpec kModuleLabel{"ModuleLabel", 8, 11, 142, 13, "Module I cannot be detected."};
-inline constexpr ControlSpec kModuleTypeLabel2{"Label2", 8, 31, 174, 13, "Please, select the new module type:"};
+inline constexpr ControlLayout kModuleLabel{"ModuleLabel", 8, 11, 142, 13, "Module I cannot be detected."};
+inline constexpr ControlLayout kModuleTypeLabel2{"Label2", 8, 31, 174, 13, "Please, select the new module type:"};
 // In tab order.
-inline constexpr ControlSpec kModuleTypeComboBox{"ModuleTypeComboBox", 188, 28, 145, 21, ""};
-inline constexpr ControlSpec kOkButton{"OKButton", 339, 26, 75, 25, "OK"};
+inline constexpr ControlLayout kModuleTypeComboBox{"ModuleTypeComboBox", 188, 28, 145, 21, ""};
+inline constexpr ControlLayout kOkButton{"OKButton", 339, 26, 75, 25, "OK"};
 
 }  // namespace rovenza

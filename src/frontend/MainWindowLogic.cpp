@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "catalog/InstrumentCatalog.h"
 #include "frontend/Progress.h"
 #include "package/WorkFolder.h"
 
@@ -26,6 +27,31 @@ std::vector<WindowCommand> ReadWindowCommandLine(const std::vector<std::string>&
         }
     }
     return commands;
+}
+
+std::optional<std::string> WindowProgramAnswer(const std::vector<std::string>& args) {
+    for (const std::string& arg : args) {
+        if (arg == "--version") return std::string("rovenza ") + ROVENZA_VERSION + "\n";
+        if (arg != "--help" && arg != "-h") continue;
+        std::string usage =
+            "Usage: rovenza [\\D FAMILY] [\\F PACKAGE] [\\U] [\\C] [options]\n"
+            "Opens the window that writes a firmware package (.fwu) into an attached instrument.\n\n"
+            "  \\D FAMILY          the family chosen in the window's list:\n";
+        for (const auto& family : kFamilies) usage += "                     \"" + std::string(family.listText) + "\"\n";
+        usage +=
+            "  \\F PACKAGE         the package chosen\n"
+            "  \\U                 start the upgrade\n"
+            "  \\C                 close the window when the upgrade ends\n"
+            "  --simulate[=BENCH] use the simulated instrument bench (BENCH: a bench file)\n"
+            "  --bench-dump DIR   write the bench's request log, memories and bench.json to DIR\n"
+            "  --speed N          on the virtual-time bench, N seconds of protocol waits a second\n"
+            "  --trace FILE       write the command trace of the instrument conversation to FILE\n"
+            "  --program-folder DIR  the folder whose Temp and FWUs folders are used\n"
+            "  --help, --version\n\n"
+            "rovenza-cli upgrades without a window.\n";
+        return usage;
+    }
+    return std::nullopt;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -40,6 +40,10 @@ struct WindowCommand {
 // argument after "\D" or "\F" is always their value; anything else is skipped.
 std::vector<WindowCommand> ReadWindowCommandLine(const std::vector<std::string>& args);
 
+// What the window program answers before it opens a window (so without a display): its usage
+// for "--help" or "-h", its version for "--version"; nothing for anything else.
+std::optional<std::string> WindowProgramAnswer(const std::vector<std::string>& args);
+
 // --- The worker -----------------------------------------------------------------------------
 
 // The worker of one upgrade. Made without running (started once Device and PackageFileName are

@@ -74,7 +74,7 @@ public:
               return std::make_unique<FakeUpgrader>(c, script, position);
           }),
           script_(script) {
-        for (const ControlSpec& spec : kMainControls) texts[spec.name] = std::string(spec.caption);
+        for (const ControlLayout& layout : kMainControls) texts[layout.name] = std::string(layout.caption);
         for (MainControl control : kProgressControls) shown[control] = false;
         FormCreate();
     }
@@ -112,7 +112,7 @@ protected:
     int SelectedFamily() const override { return family; }
     void SelectFamily(int position) override { family = position; }
     std::string FileName() const override { return texts.at("leUpgrade"); }
-    void SetControlText(MainControl control, const std::string& text) override { texts[Spec(control).name] = text; }
+    void SetControlText(MainControl control, const std::string& text) override { texts[LayoutOf(control).name] = text; }
     void SetControlEnabled(MainControl control, bool on) override { enabled[control] = on; }
     void SetControlShown(MainControl control, bool on) override { shown[control] = on; }
     int SetBarPosition(int position) override { return bar = position; }
@@ -197,16 +197,16 @@ TEST_F(MainWindowLogicTest, UploadRunsOnceAndRestoresTheWindow) {
     EXPECT_EQ(window->texts["leUpgrade"], "/p/later.fwu");
     // Uploading: inputs disabled, progress shown, timer on, closing refused.
     EXPECT_TRUE(window->timer);
-    for (MainControl c : MainWindowLogic::kUploadInputs) EXPECT_FALSE(window->enabled[c]) << Spec(c).name;
-    for (MainControl c : MainWindowLogic::kProgressControls) EXPECT_TRUE(window->shown[c]) << Spec(c).name;
+    for (MainControl c : MainWindowLogic::kUploadInputs) EXPECT_FALSE(window->enabled[c]) << LayoutOf(c).name;
+    for (MainControl c : MainWindowLogic::kProgressControls) EXPECT_TRUE(window->shown[c]) << LayoutOf(c).name;
     EXPECT_FALSE(window->FormClose());
 
     window->WaitForHandOver();  // the message is shown; the window still uploads
     EXPECT_FALSE(window->FormClose());
     window->ServeCompletion();
     EXPECT_FALSE(window->timer);
-    for (MainControl c : MainWindowLogic::kUploadInputs) EXPECT_TRUE(window->enabled[c]) << Spec(c).name;
-    for (MainControl c : MainWindowLogic::kProgressControls) EXPECT_FALSE(window->shown[c]) << Spec(c).name;
+    for (MainControl c : MainWindowLogic::kUploadInputs) EXPECT_TRUE(window->enabled[c]) << LayoutOf(c).name;
+    for (MainControl c : MainWindowLogic::kProgressControls) EXPECT_FALSE(window->shown[c]) << LayoutOf(c).name;
     EXPECT_TRUE(window->closed);  // "\C": closed, and the close was honoured
     EXPECT_EQ(window->UploadThread, nullptr);
     window.reset();  // waits for the worker to free its upgrader

@@ -94,25 +94,25 @@ std::string Describe(int left, int top, int width, int height) {
 
 // The control's client position and size against the design. A label may be wider (its caption
 // in Tahoma needs a pixel more); a drop-down list's closed height is the system's: measured.
-// The control's place: the design's (`spec`), or where the fitting rule puts it (`fitted`);
+// The control's place: the design's (`layout`), or where the fitting rule puts it (`fitted`);
 // every place other than the design's is printed as a "measured:" line.
-void CheckPlace(HWND parent, int id, const ControlSpec& spec, bool label = false, bool dropDown = false,
-                const ControlSpec* fitted = nullptr) {
+void CheckPlace(HWND parent, int id, const ControlLayout& layout, bool label = false, bool dropDown = false,
+                const ControlLayout* fitted = nullptr) {
     HWND control = GetDlgItem(parent, id);
-    if (!Check(control != nullptr, std::string(spec.name) + " exists")) return;
+    if (!Check(control != nullptr, std::string(layout.name) + " exists")) return;
     const RECT r = ClientRectIn(control, parent);
     const int width = r.right - r.left, height = r.bottom - r.top;
-    const ControlSpec& want = fitted ? *fitted : spec;
-    const bool widthOk = fitted ? width == want.width : label ? width >= spec.width : width == spec.width;
-    const bool heightOk = dropDown || height == spec.height;
+    const ControlLayout& want = fitted ? *fitted : layout;
+    const bool widthOk = fitted ? width == want.width : label ? width >= layout.width : width == layout.width;
+    const bool heightOk = dropDown || height == layout.height;
     Check(r.left == want.left && r.top == want.top && widthOk && heightOk,
-          std::string(spec.name) + " at " + Describe(r.left, r.top, width, height) + ", designed " +
-              Describe(spec.left, spec.top, spec.width, spec.height) +
+          std::string(layout.name) + " at " + Describe(r.left, r.top, width, height) + ", designed " +
+              Describe(layout.left, layout.top, layout.width, layout.height) +
               (fitted ? ", fitted " + Describe(want.left, want.top, want.width, want.height) : std::string()));
-    if (r.left != spec.left || r.top != spec.top || width != spec.width || height != spec.height)
-        std::printf("measured: %s %s against the design's %s\n", std::string(spec.name).c_str(),
+    if (r.left != layout.left || r.top != layout.top || width != layout.width || height != layout.height)
+        std::printf("measured: %s %s against the design's %s\n", std::string(layout.name).c_str(),
                     Describe(r.left, r.top, width, height).c_str(),
-                    Describe(spec.left, spec.top, spec.width, spec.height).c_str());
+                    Describe(layout.left, layout.top, layout.width, layout.height).c_str());
 }
 
 void CheckClientSize(HWND window, FormSize size, const std::string& name) {
@@ -165,14 +165,14 @@ void CheckLabelFont(HWND parent, HWND label, int designWidth, const std::string&
 // A form's design laid out by the shared fitting rule, with the labels' captions (`captions`,
 // empty for other controls) as Tahoma measures them here: where the program must place them.
 struct FittedForm {
-    std::vector<ControlSpec> controls;
+    std::vector<ControlLayout> controls;
     FormSize size;
 };
 
-FittedForm Fit(const std::vector<ControlSpec>& design, const std::vector<std::string>& captions, FormSize size) {
+FittedForm Fit(const std::vector<ControlLayout>& design, const std::vector<std::string>& captions, FormSize size) {
     std::vector<FitBox> boxes;
     for (std::size_t i = 0; i < design.size(); ++i) {
-        const ControlSpec& c = design[i];
+        const ControlLayout& c = design[i];
         const bool label = !captions[i].empty();
         boxes.push_back({c.left, c.top, c.width, c.height, label ? c.width : 0, label ? TahomaWidth(captions[i]) : 0});
     }
@@ -467,7 +467,7 @@ void MainWindowAndRun(const std::string& exe, const std::string& work, const std
     HWND fileLabel = GetDlgItem(main, kFileNameLabelId);
     CheckEqual(Text(fileLabel), std::string(kFileNameLabel), "file-name label");
     const RECT labelRect = ClientRectIn(fileLabel, main);
-    CheckEqual(static_cast<int>(labelRect.right), Spec(MainControl::leUpgrade).left - kFileNameLabelGap,
+    CheckEqual(static_cast<int>(labelRect.right), LayoutOf(MainControl::leUpgrade).left - kFileNameLabelGap,
                "file-name label's right edge");
     CheckEqual(static_cast<int>(labelRect.top), 36, "file-name label's top");
 

@@ -177,10 +177,10 @@ int RunModuleTypeDialog(HWND owner, int slot, int& entryIndex) {
         SetWindowTextA(label, ModuleTypeLabel(slot).c_str());
         PlaceLabel(dialog, kModuleTypeLabel2, kModuleLabel2Id);
         // In tab order.
-        ControlSpec comboSpec = kModuleTypeComboBox;
-        comboSpec.height = 200;  // the open list's height
+        ControlLayout comboLayout = kModuleTypeComboBox;
+        comboLayout.height = 200;  // the open list's height
         combo = win32ui::PlaceControl(dialog, WC_COMBOBOXA, WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST, 0,
-                                      comboSpec, kModuleComboId);
+                                      comboLayout, kModuleComboId);
         for (const ModuleTypeEntry& type : kModuleTypes)
             SendMessageA(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(std::string(type.name).c_str()));
         SendMessageA(combo, CB_SETCURSEL, 0, 0);

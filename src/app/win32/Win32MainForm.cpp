@@ -60,10 +60,10 @@ Win32MainForm::~Win32MainForm() {
 
 void Win32MainForm::CreateControls() {
     auto place = [&](MainControl control, const char* cls, DWORD style, DWORD exStyle = 0) {
-        ControlSpec spec = Spec(control);
-        if (control == MainControl::cbDeviceList) spec.height = kDropDownHeight;
+        ControlLayout layout = LayoutOf(control);
+        if (control == MainControl::cbDeviceList) layout.height = kDropDownHeight;
         controls_[static_cast<std::size_t>(control)] =
-            win32ui::PlaceControl(hwnd_, cls, style, exStyle, spec, MainControlId(control));
+            win32ui::PlaceControl(hwnd_, cls, style, exStyle, layout, MainControlId(control));
     };
     // The focusable controls first, in tab order: the window's child order is its tab order.
     place(MainControl::cbDeviceList, WC_COMBOBOXA, WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST);
@@ -79,13 +79,13 @@ void Win32MainForm::CreateControls() {
     place(MainControl::bopenDialog, WC_BUTTONA, WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON);
 
     for (MainControl label : {MainControl::Label1, MainControl::lVer, MainControl::lVersion})
-        controls_[static_cast<std::size_t>(label)] = PlaceLabel(hwnd_, Spec(label), MainControlId(label));
+        controls_[static_cast<std::size_t>(label)] = PlaceLabel(hwnd_, LayoutOf(label), MainControlId(label));
     controls_[static_cast<std::size_t>(MainControl::lFWProcessing)] =
-        PlaceLabel(hwnd_, Spec(MainControl::lFWProcessing), MainControlId(MainControl::lFWProcessing));
+        PlaceLabel(hwnd_, LayoutOf(MainControl::lFWProcessing), MainControlId(MainControl::lFWProcessing));
     ShowWindow(Control(MainControl::lFWProcessing), SW_HIDE);
 
     // The file-name box's label on its left, vertically centred on it.
-    const ControlSpec& box = Spec(MainControl::leUpgrade);
+    const ControlLayout& box = LayoutOf(MainControl::leUpgrade);
     const int width = TextWidth(kFileNameLabel);
     fileNameLabel_ = PlaceLabel(hwnd_, {"leUpgradeLabel", box.left - kFileNameLabelGap - width, box.top + (box.height - 13) / 2,
                                         width, 13, kFileNameLabel},
@@ -191,9 +191,9 @@ void Win32MainForm::SetControlText(MainControl control, const std::string& text)
     SetWindowTextA(window, text.c_str());
     if (control == MainControl::lFWProcessing) {
         // The stage label sizes itself to its caption, within the window.
-        const ControlSpec& spec = Spec(control);
-        const int width = std::min(TextWidth(text), kMainClient.width - spec.left);
-        SetWindowPos(window, nullptr, 0, 0, width, spec.height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        const ControlLayout& layout = LayoutOf(control);
+        const int width = std::min(TextWidth(text), kMainClient.width - layout.left);
+        SetWindowPos(window, nullptr, 0, 0, width, layout.height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
         InvalidateRect(window, nullptr, TRUE);
     }
 }

@@ -15,17 +15,17 @@ HFONT FormFont() {
     return font;
 }
 
-HWND PlaceControl(HWND parent, const char* cls, DWORD style, DWORD exStyle, const ControlSpec& spec, int id) {
-    const std::string caption(spec.caption);
-    HWND control = CreateWindowExA(exStyle, cls, caption.c_str(), WS_CHILD | style, spec.left, spec.top, spec.width,
-                                   spec.height, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+HWND PlaceControl(HWND parent, const char* cls, DWORD style, DWORD exStyle, const ControlLayout& layout, int id) {
+    const std::string caption(layout.caption);
+    HWND control = CreateWindowExA(exStyle, cls, caption.c_str(), WS_CHILD | style, layout.left, layout.top, layout.width,
+                                   layout.height, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
                                    GetModuleHandleA(nullptr), nullptr);
     SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(FormFont()), FALSE);
     return control;
 }
 
-HWND PlaceLabel(HWND parent, const ControlSpec& spec, int id) {
-    return PlaceControl(parent, "STATIC", WS_VISIBLE | SS_LEFTNOWORDWRAP | SS_NOPREFIX, 0, spec, id);
+HWND PlaceLabel(HWND parent, const ControlLayout& layout, int id) {
+    return PlaceControl(parent, "STATIC", WS_VISIBLE | SS_LEFTNOWORDWRAP | SS_NOPREFIX, 0, layout, id);
 }
 
 int FitCaptions(HWND form, int clientWidth) {

@@ -16,12 +16,12 @@ namespace rovenza::win32ui {
 // Tahoma, 11 pixels high; made once, kept for the life of the program.
 HFONT FormFont();
 
-// Creates a child control of window class `cls` at `spec`'s client position and size, with the
-// form font and the caption `spec` gives.
-HWND PlaceControl(HWND parent, const char* cls, DWORD style, DWORD exStyle, const ControlSpec& spec, int id);
+// Creates a child control of window class `cls` at `layout`'s client position and size, with the
+// form font and the caption `layout` gives.
+HWND PlaceControl(HWND parent, const char* cls, DWORD style, DWORD exStyle, const ControlLayout& layout, int id);
 
-// A label at `spec`, its caption on one line.
-HWND PlaceLabel(HWND parent, const ControlSpec& spec, int id);
+// A label at `layout`, its caption on one line.
+HWND PlaceLabel(HWND parent, const ControlLayout& layout, int id);
 
 // Fits the labels' captions of `form` (client width `clientWidth`) to the form font by the
 // shared rule (frontend/FitCaptions.h): labels grow, their neighbours on the band move right.

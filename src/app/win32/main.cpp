@@ -10,24 +10,10 @@
 
 #include "app/win32/Win32Dialogs.h"
 #include "app/win32/Win32MainForm.h"
+#include "frontend/MainWindowLogic.h"
 #include "frontend/World.h"
 
 namespace {
-
-constexpr char kUsage[] =
-    "Usage: rovenza [\\D FAMILY] [\\F PACKAGE] [\\U] [\\C] [options]\n"
-    "Opens the window that writes a firmware package (.fwu) into an attached instrument.\n\n"
-    "  \\D FAMILY          the family chosen in the window's list\n"
-    "  \\F PACKAGE         the package chosen\n"
-    "  \\U                 start the upgrade\n"
-    "  \\C                 close the window when the upgrade ends\n"
-    "  --simulate[=BENCH] use the simulated instrument bench (BENCH: a bench file)\n"
-    "  --bench-dump DIR   write the bench's request log, memories and bench.json to DIR\n"
-    "  --speed N          on the virtual-time bench, N seconds of protocol waits a second\n"
-    "  --trace FILE       write the command trace of the instrument conversation to FILE\n"
-    "  --program-folder DIR  the folder whose Temp and FWUs folders are used\n"
-    "  --help, --version\n\n"
-    "rovenza-cli upgrades without a window.\n";
 
 // A window program has no console to speak to: what it says before its window, it says in a
 // message box (and on standard error, for a caller that captures it).
@@ -41,15 +27,9 @@ void Say(const std::string& text, bool error) {
 
 int main(int argc, char* argv[]) {
     std::vector<std::string> args(argv + 1, argv + argc);
-    for (const std::string& arg : args) {
-        if (arg == "--help" || arg == "-h") {
-            Say(kUsage, false);
-            return 0;
-        }
-        if (arg == "--version") {
-            Say(std::string("rovenza ") + ROVENZA_VERSION + "\n", false);
-            return 0;
-        }
+    if (const auto answer = rovenza::WindowProgramAnswer(args)) {
+        Say(*answer, false);
+        return 0;
     }
     rovenza::WorldOptions options;
     options.defaultClock = "real";  // the window shows an upgrade at the instrument's pace
